@@ -1,0 +1,107 @@
+// The serial port record and its operations.
+//
+// A TComm describes one port: which device, its open handle (-1 while
+// closed) and the line settings that the next OpenComm applies. The
+// operations are thin: they never report read or write failures (the panel
+// protocol notices those through its echo and check bytes), and every wait is
+// limited in whole seconds.
+//
+// All system calls live in one platform file (comm_posix.cpp today); this
+// header and comm.cpp are the same on every platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvex {
+
+// The system's device control block: the line settings as the platform
+// reads and writes them. On POSIX these are the fields of the kernel's
+// termios2 record (the speed travels as a number, so every rate of the
+// table is set the same way).
+struct TDeviceControlBlock {
+  uint32_t iflag = 0;
+  uint32_t oflag = 0;
+  uint32_t cflag = 0;
+  uint32_t lflag = 0;
+  uint8_t line = 0;
+  uint8_t cc[19] = {};
+  uint32_t ispeed = 0;
+  uint32_t ospeed = 0;
+};
+
+// Why the last OpenComm failed, in words a caller can act on.
+enum class TCommError {
+  None,
+  NoDevice,      // no device selected, or it does not exist
+  InUse,         // another program holds the port
+  AccessDenied,  // no permission to open the device
+  NotSerial,     // the device is not a serial port (a regular file, /dev/null)
+  Settings,      // the port refused the line settings
+  Other,
+};
+
+// Baud-rate table: BaudIndex to bits per second. Indices outside it leave
+// the speed as the system reported it.
+inline constexpr int kBaudTable[13] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                                       14400, 19200, 38400, 57600, 115200, 256000};
+inline constexpr int kBaudIndexCount = 13;
+
+struct TComm {
+  int32_t Port = 0;        // port number, where the platform numbers its ports
+  std::string Device;      // the device to open (POSIX: a path such as /dev/ttyUSB0)
+  intptr_t Handle = -1;    // the open port, or -1 while closed
+  uint8_t BaudIndex = 11;  // see kBaudTable
+  uint8_t ParityIndex = 2; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t DataBitsIndex = 4;  // 0..4 stand for 4..8 data bits
+  uint8_t StopBitsIndex = 0;  // 0 one, 1 one and a half, 2 two
+  TDeviceControlBlock DCB{};  // line settings as last read from and written to the system
+
+  // Set by OpenComm: why it failed, the system's error code and its text.
+  TCommError LastError = TCommError::None;
+  int LastSystemError = 0;
+  std::string LastErrorText;
+
+  // Set when the line went away under an open port (a USB adapter pulled
+  // out, the far end of a pseudo-terminal closed). Waits then end at once
+  // instead of running out their limits. Cleared by OpenComm.
+  bool LineLost = false;
+};
+
+// Opens (or reopens) the port with the record's settings. False when the
+// device cannot be opened or refuses the settings; in the latter case the
+// handle stays held until CloseComm.
+bool OpenComm(TComm& comm);
+// Closes the port; Handle becomes -1 unless the system refuses the close.
+void CloseComm(TComm& comm);
+// Bytes in the input queue; 0 when closed.
+int32_t BytesWaiting(TComm& comm);
+// Reads and drops queued input until a poll finds the queue empty.
+void FlushInput(TComm& comm);
+// One write of count bytes; failures are not reported.
+void WriteComm(TComm& comm, const uint8_t* src, uint16_t count);
+// One read of count bytes; callers only ask for bytes already queued.
+void ReadComm(TComm& comm, uint8_t* dst, uint16_t count);
+// Waits for one byte. The wait ends at the first whole second (truncated)
+// that exceeds limitSeconds: 3 s for a limit of 2, 1 s for 0.5. The result
+// is one character, or empty on time-out. The wait blocks in the system, it
+// does not spin.
+std::string ReadCharTimed(TComm& comm, double limitSeconds);
+
+// The whole-second rule of every wait of the link: the number of
+// milliseconds after which a wait with this limit gives up.
+int64_t WaitLimitMs(double limitSeconds);
+
+// ---- Platform layer (one implementation per operating system) ----
+namespace platform {
+// Blocks until input is queued, the line is lost, or timeoutMs passes.
+// Returns true when input may be queued. Sets comm.LineLost on a hang-up.
+bool WaitForInput(TComm& comm, int64_t timeoutMs);
+// Sleeps the calling thread.
+void SleepForMs(int64_t ms);
+}  // namespace platform
+
+// Human-readable text of an open failure, for messages that say what to do.
+std::string DescribeCommError(const TComm& comm);
+
+}  // namespace tarvex

@@ -1,0 +1,278 @@
+// POSIX (Linux) platform file of the serial layer: every system call of the
+// layer is here.
+//
+// Line settings go through the kernel's termios2 record, so every rate of the
+// baud table, standard or not (14400, 256000), is set the same way as a plain
+// number. Mixing glibc's tcsetattr with termios2 is a trap: once a device has
+// a non-standard rate, a later tcsetattr for a standard one can fail with
+// EINVAL, and the baud search would then end unable to reopen at 9600.
+//
+// <asm/termbits.h> must not meet <termios.h> in one translation unit.
+#include <asm/termbits.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "serial/comm.h"
+
+namespace tarvex {
+namespace {
+
+int Fd(const TComm& comm) { return static_cast<int>(comm.Handle); }
+
+void Fail(TComm& comm, TCommError kind, int err) {
+  comm.LastError = kind;
+  comm.LastSystemError = err;
+  comm.LastErrorText = err ? std::strerror(err) : std::string();
+}
+
+void ToDcb(const termios2& t, TDeviceControlBlock& d) {
+  d.iflag = t.c_iflag;
+  d.oflag = t.c_oflag;
+  d.cflag = t.c_cflag;
+  d.lflag = t.c_lflag;
+  d.line = t.c_line;
+  static_assert(sizeof(d.cc) == sizeof(t.c_cc));
+  std::memcpy(d.cc, t.c_cc, sizeof(d.cc));
+  d.ispeed = t.c_ispeed;
+  d.ospeed = t.c_ospeed;
+}
+
+void FromDcb(const TDeviceControlBlock& d, termios2& t) {
+  t.c_iflag = d.iflag;
+  t.c_oflag = d.oflag;
+  t.c_cflag = d.cflag;
+  t.c_lflag = d.lflag;
+  t.c_line = d.line;
+  std::memcpy(t.c_cc, d.cc, sizeof(d.cc));
+  t.c_ispeed = d.ispeed;
+  t.c_ospeed = d.ospeed;
+}
+
+// Applies the record's settings to the control block read from the system.
+// Raw 8-bit transfer, no handshaking, receiver on, modem lines ignored.
+// Parity is generated; received parity errors are not acted on here (no
+// byte is replaced or dropped): the protocol's check bytes catch them.
+void ApplySettings(const TComm& comm, TDeviceControlBlock& d) {
+  d.iflag &= ~static_cast<uint32_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                    IXON | IXOFF | IXANY | INPCK | IGNPAR);
+  d.oflag &= ~static_cast<uint32_t>(OPOST);
+  d.lflag &= ~static_cast<uint32_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  d.cflag &= ~static_cast<uint32_t>(CRTSCTS | HUPCL);
+  d.cflag |= CREAD | CLOCAL;
+  d.cc[VMIN] = 0;
+  d.cc[VTIME] = 0;
+
+  if (comm.BaudIndex < kBaudIndexCount) {
+    const uint32_t rate = static_cast<uint32_t>(kBaudTable[comm.BaudIndex]);
+    d.cflag &= ~static_cast<uint32_t>(CBAUD | (CBAUD << IBSHIFT));
+    d.cflag |= BOTHER | (BOTHER << IBSHIFT);
+    d.ispeed = rate;
+    d.ospeed = rate;
+  }
+  switch (comm.ParityIndex) {
+    case 0: d.cflag &= ~static_cast<uint32_t>(PARENB | PARODD | CMSPAR); break;
+    case 1: d.cflag = (d.cflag & ~static_cast<uint32_t>(CMSPAR)) | PARENB | PARODD; break;
+    case 2: d.cflag = (d.cflag & ~static_cast<uint32_t>(PARODD | CMSPAR)) | PARENB; break;
+    case 3: d.cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: d.cflag = (d.cflag & ~static_cast<uint32_t>(PARODD)) | PARENB | CMSPAR; break;
+    default: break;
+  }
+  if (comm.DataBitsIndex <= 4) {
+    static constexpr uint32_t kSizes[5] = {CS5, CS5, CS6, CS7, CS8};  // no 4-bit bytes on POSIX
+    d.cflag = (d.cflag & ~static_cast<uint32_t>(CSIZE)) | kSizes[comm.DataBitsIndex];
+  }
+  switch (comm.StopBitsIndex) {
+    case 0: d.cflag &= ~static_cast<uint32_t>(CSTOPB); break;
+    case 1:  // one and a half: the nearest POSIX offers is two
+    case 2: d.cflag |= CSTOPB; break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+bool OpenComm(TComm& comm) {
+  CloseComm(comm);
+  comm.LastError = TCommError::None;
+  comm.LastSystemError = 0;
+  comm.LastErrorText.clear();
+  comm.LineLost = false;
+
+  if (comm.Device.empty()) {
+    Fail(comm, TCommError::NoDevice, ENOENT);
+    comm.LastErrorText = "no serial port selected";
+    return false;
+  }
+  const int fd = ::open(comm.Device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    TCommError kind = TCommError::Other;
+    if (err == ENOENT || err == ENODEV || err == ENXIO) kind = TCommError::NoDevice;
+    else if (err == EBUSY) kind = TCommError::InUse;
+    else if (err == EACCES || err == EPERM) kind = TCommError::AccessDenied;
+    else if (err == EISDIR) kind = TCommError::NotSerial;
+    Fail(comm, kind, err);
+    return false;
+  }
+  // Exclusive access. flock first, then TIOCEXCL: TIOCEXCL alone does not
+  // stop a second open by root, and flock alone does not stop programs that
+  // never take the lock; together a held port is refused either way. The
+  // lock is taken before any setting is touched, so a second program cannot
+  // disturb the line of the first even for a moment.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    Fail(comm, err == EWOULDBLOCK ? TCommError::InUse : TCommError::Other, err);
+    return false;
+  }
+  comm.Handle = fd;
+
+  termios2 t{};
+  if (::ioctl(fd, TCGETS2, &t) != 0) {
+    // Not a terminal at all (a regular file, /dev/null): the handle stays
+    // held until CloseComm, like any device that refuses its settings.
+    const int err = errno;
+    Fail(comm, err == ENOTTY || err == EINVAL ? TCommError::NotSerial : TCommError::Settings, err);
+    return false;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  ToDcb(t, comm.DCB);
+  ApplySettings(comm, comm.DCB);
+  FromDcb(comm.DCB, t);
+  if (::ioctl(fd, TCSETS2, &t) != 0) {
+    Fail(comm, TCommError::Settings, errno);
+    return false;
+  }
+  // A port starts with an empty input queue: bytes that reached the device
+  // while it was closed are not part of any exchange.
+  ::ioctl(fd, TCFLSH, TCIFLUSH);
+  // DTR and RTS inactive. Pseudo-terminals have no modem lines; that
+  // refusal is harmless.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ::ioctl(fd, TIOCMBIC, &lines);
+  // Linux sizes its queues itself (4 KiB and more), larger than the 1200
+  // bytes the largest reply needs; there is no request to make.
+  return true;
+}
+
+void CloseComm(TComm& comm) {
+  if (comm.Handle == -1) return;
+  const int fd = Fd(comm);
+  ::ioctl(fd, TIOCNXCL);
+  // close() releases the descriptor even when it reports an error (EINTR,
+  // EIO on a vanished device), so the record is closed in every case.
+  ::close(fd);
+  comm.Handle = -1;
+}
+
+int32_t BytesWaiting(TComm& comm) {
+  if (comm.Handle == -1) return 0;
+  int n = 0;
+  if (::ioctl(Fd(comm), FIONREAD, &n) != 0) {
+    if (errno == EIO || errno == ENXIO || errno == ENODEV) comm.LineLost = true;
+    return 0;
+  }
+  return n;
+}
+
+void WriteComm(TComm& comm, const uint8_t* src, uint16_t count) {
+  if (comm.Handle == -1 || count == 0) return;
+  const int fd = Fd(comm);
+  // The descriptor is non-blocking so that a line that stops draining (a
+  // hung adapter) cannot hold the program forever: a write that makes no
+  // progress for two seconds is abandoned, which the protocol then sees as
+  // a missing echo.
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd, src + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};
+      const int r = ::poll(&p, 1, 2000);
+      if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+      if (r > 0) comm.LineLost = true;
+      return;
+    }
+    if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) comm.LineLost = true;
+    return;
+  }
+}
+
+void ReadComm(TComm& comm, uint8_t* dst, uint16_t count) {
+  if (comm.Handle == -1 || count == 0) return;
+  const int fd = Fd(comm);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd, dst + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Callers ask only for counted bytes; if they are not there after
+      // all, wait briefly rather than spin.
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+    }
+    if (n == 0 || (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV))) comm.LineLost = true;
+    return;
+  }
+}
+
+namespace platform {
+
+bool WaitForInput(TComm& comm, int64_t timeoutMs) {
+  if (comm.Handle == -1) return false;
+  pollfd p{Fd(comm), POLLIN, 0};
+  const int ms = static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, 60'000));
+  const int r = ::poll(&p, 1, ms);
+  if (r <= 0) return false;
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    // A hang-up with bytes still queued lets the reader take them first.
+    int n = 0;
+    if (::ioctl(Fd(comm), FIONREAD, &n) != 0 || n == 0) comm.LineLost = true;
+    return n > 0;
+  }
+  return true;
+}
+
+void SleepForMs(int64_t ms) {
+  if (ms <= 0) return;
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1'000'000)};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform
+
+std::string DescribeCommError(const TComm& comm) {
+  const std::string dev = comm.Device.empty() ? std::string("(none)") : comm.Device;
+  switch (comm.LastError) {
+    case TCommError::None: return std::string();
+    case TCommError::NoDevice: return dev + ": no such serial port";
+    case TCommError::InUse: return dev + ": the port is in use by another program";
+    case TCommError::AccessDenied:
+      return dev + ": permission denied (is the user in the dialout group?)";
+    case TCommError::NotSerial: return dev + ": not a serial port";
+    case TCommError::Settings: return dev + ": the port refused the line settings (" + comm.LastErrorText + ")";
+    case TCommError::Other: break;
+  }
+  return dev + ": " + comm.LastErrorText;
+}
+
+}  // namespace tarvex

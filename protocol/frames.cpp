@@ -1,0 +1,279 @@
+#include "protocol/frames.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace tarvex {
+
+THeader MakeSmallHeader(uint8_t command, uint32_t address, uint32_t lastIndex) {
+  THeader h{command,
+            static_cast<uint8_t>(address & 0xFF),
+            static_cast<uint8_t>((address >> 8) & 0xFF),
+            static_cast<uint8_t>(lastIndex & 0xFF),
+            static_cast<uint8_t>((lastIndex >> 8) & 0xFF),
+            0};
+  h[5] = Sum8(h.data(), 5);
+  return h;
+}
+
+THeader MakeLargeHeader(uint8_t command, uint32_t address, uint32_t lastIndex) {
+  THeader h{static_cast<uint8_t>(command | ((lastIndex >> 8) & 0xFF)),
+            static_cast<uint8_t>(lastIndex & 0xFF),
+            static_cast<uint8_t>((address >> 16) & 0xFF),
+            static_cast<uint8_t>((address >> 8) & 0xFF),
+            static_cast<uint8_t>(address & 0xFF),
+            0};
+  h[5] = Sum8(h.data(), 5);
+  return h;
+}
+
+uint8_t Sum8(const uint8_t* data, size_t count) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < count; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+  return sum;
+}
+
+uint16_t Crc16Cms(const uint8_t* data, size_t count) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < count; ++i) {
+    for (int bit = 7; bit >= 0; --bit) {
+      const bool in = (data[i] >> bit) & 1;
+      const bool top = (crc >> 15) & 1;
+      crc = static_cast<uint16_t>(crc << 1);
+      if (in != top) crc ^= 0x8005;
+    }
+  }
+  return crc;
+}
+
+namespace {
+uint8_t UpperAscii(uint8_t c) { return (c >= 0x61 && c <= 0x7A) ? static_cast<uint8_t>(c - 0x20) : c; }
+}  // namespace
+
+bool EchoMatches(const THeader& sent, const std::string& reply) {
+  if (reply.size() != sent.size()) return false;
+  for (size_t i = 0; i < sent.size(); ++i)
+    if (UpperAscii(sent[i]) != UpperAscii(static_cast<uint8_t>(reply[i]))) return false;
+  return true;
+}
+
+std::string ReadReply(TComm& comm, int count, double limitSeconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  const int64_t limitMs = WaitLimitMs(limitSeconds);
+  for (;;) {
+    const int32_t queued = BytesWaiting(comm);
+    if (queued >= count) {
+      std::string out(static_cast<size_t>(count), '\0');
+      ReadComm(comm, reinterpret_cast<uint8_t*>(out.data()), static_cast<uint16_t>(count));
+      return out;
+    }
+    const int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    if (elapsed >= limitMs || comm.LineLost) return std::string();
+    if (comm.Handle == -1) {
+      platform::SleepForMs(limitMs - elapsed);
+    } else if (queued == 0) {
+      platform::WaitForInput(comm, limitMs - elapsed);
+    } else {
+      // Part of the reply is here; the rest is a few byte times away. A
+      // short sleep keeps this from spinning while it trickles in.
+      platform::SleepForMs(std::min<int64_t>(1, limitMs - elapsed));
+    }
+  }
+}
+
+namespace {
+
+// Reads count bytes one at a time, each with the data-byte limit.
+bool ReceiveBytes(TComm& comm, uint8_t* dst, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const std::string c = ReadCharTimed(comm, kDataByteLimit);
+    if (c.empty()) return false;
+    dst[i] = static_cast<uint8_t>(c[0]);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReceiveSmallData(TComm& comm, uint8_t* dst, uint32_t lastIndex) {
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  if (!ReceiveBytes(comm, dst, n)) return false;
+  uint8_t check = 0;
+  if (!ReceiveBytes(comm, &check, 1)) return false;
+  return check == Sum8(dst, n);
+}
+
+bool ReceiveLargeData(TComm& comm, uint8_t* dst, uint32_t lastIndex) {
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  if (!ReceiveBytes(comm, dst, n)) return false;
+  uint8_t check[2] = {0, 0};
+  if (!ReceiveBytes(comm, check, 2)) return false;
+  return static_cast<uint16_t>(check[0] | (check[1] << 8)) == Crc16Cms(dst, n);
+}
+
+int ReadEchoLimitSeconds(uint32_t lastIndex) {
+  const int64_t ms = std::min<int64_t>(kEchoBaseMs + int64_t{kEchoPerByteMs} * lastIndex, kEchoMaxMs);
+  return static_cast<int>(ms / 1000);
+}
+
+namespace {
+
+void SendHeader(TComm& comm, const THeader& h) {
+  FlushInput(comm);
+  WriteComm(comm, h.data(), static_cast<uint16_t>(h.size()));
+}
+
+// The attempt loops test their condition at the end: an exchange is always
+// tried at least once, and at most Attempts times.
+bool MoreAttempts(const TSession& s, int made) { return made < s.SystemFlags.Attempts; }
+
+}  // namespace
+
+bool ReadSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm) {
+  const int limit = ReadEchoLimitSeconds(lastIndex);
+  const THeader h = MakeSmallHeader(kSmallReadCommand, address, lastIndex);
+  int made = 0;
+  bool ok = false;
+  do {
+    SendHeader(comm, h);
+    ok = EchoMatches(h, ReadReply(comm, 6, limit)) && ReceiveSmallData(comm, block, lastIndex);
+    s.Pump();
+    ++made;
+    // This exchange pauses after every failed attempt, the last one too.
+    SleepMs(ok ? s.SystemFlags.SuccessPauseMs : s.SystemFlags.RetryPauseMs);
+  } while (!ok && MoreAttempts(s, made));
+  return ok;
+}
+
+bool WriteSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm) {
+  const THeader h = MakeSmallHeader(kSmallWriteCommand, address, lastIndex);
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  std::string data(reinterpret_cast<const char*>(block), n);
+  data.push_back(static_cast<char>(Sum8(block, n)));
+  int made = 0;
+  bool ok = false;
+  do {
+    SendHeader(comm, h);
+    WriteComm(comm, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint16_t>(data.size()));
+    ok = EchoMatches(h, ReadReply(comm, 6, kSmallWriteEchoLimit));
+    s.Pump();
+    ++made;
+    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.SuccessPauseMs);
+  } while (!ok && MoreAttempts(s, made));
+  if (ok) SleepMs(kSmallWriteSuccessPauseMs);
+  return ok;
+}
+
+bool ReadLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm) {
+  const int limit = ReadEchoLimitSeconds(lastIndex);
+  const THeader h = MakeLargeHeader(kLargeReadCommand, address, lastIndex);
+  int made = 0;
+  bool ok = false;
+  do {
+    SendHeader(comm, h);
+    ok = EchoMatches(h, ReadReply(comm, 6, limit)) && ReceiveLargeData(comm, block, lastIndex);
+    s.Pump();
+    ++made;
+    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.RetryPauseMs);
+  } while (!ok && MoreAttempts(s, made));
+  if (ok) SleepMs(s.SystemFlags.SuccessPauseMs);
+  return ok;
+}
+
+bool WriteLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm) {
+  const THeader h = MakeLargeHeader(kLargeWriteCommand, address, lastIndex);
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  std::string data(reinterpret_cast<const char*>(block), n);
+  const uint16_t crc = Crc16Cms(block, n);
+  data.push_back(static_cast<char>(crc & 0xFF));
+  data.push_back(static_cast<char>(crc >> 8));
+  int made = 0;
+  bool ok = false;
+  do {
+    SendHeader(comm, h);
+    WriteComm(comm, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint16_t>(data.size()));
+    ok = EchoMatches(h, ReadReply(comm, 6, kLargeWriteEchoLimit));
+    s.Pump();
+    ++made;
+    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.RetryPauseMs);
+  } while (!ok && MoreAttempts(s, made));
+  if (ok) SleepMs(s.SystemFlags.SuccessPauseMs);
+  return ok;
+}
+
+namespace {
+
+// What distinguishes the four range operations.
+struct TRangeKind {
+  uint32_t blockSize;
+  bool isWrite;
+  bool refuseStartZero;
+  bool pumpAfterStep;        // the large read pumps once more per block
+  bool restoreCursorAtEnd;   // the large write puts the pointer back
+  int (*pauseMs)(const TSession&);
+  bool (*readBlock)(TSession&, uint32_t, uint32_t, uint8_t*, TComm&);
+  bool (*writeBlock)(TSession&, uint32_t, uint32_t, const uint8_t*, TComm&);
+};
+
+int NoPause(const TSession&) { return 0; }
+int SmallWritePause(const TSession&) { return kSmallWriteRangePauseMs; }
+int LargeWritePause(const TSession&) { return kLargeWriteRangePauseMs; }
+int SuccessPause(const TSession& s) { return s.SystemFlags.SuccessPauseMs; }
+
+constexpr TRangeKind kSmallRead{SmallBlockSize, false, false, false, false, NoPause, ReadSmallBlock, nullptr};
+constexpr TRangeKind kSmallWrite{SmallBlockSize, true, true, false, false, SmallWritePause, nullptr, WriteSmallBlock};
+constexpr TRangeKind kLargeRead{LargeBlockSize, false, true, true, false, SuccessPause, ReadLargeBlock, nullptr};
+constexpr TRangeKind kLargeWrite{LargeBlockSize, true, true, false, true, LargeWritePause, nullptr, WriteLargeBlock};
+
+bool RunRange(TSession& s, const TRangeKind& kind, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+              TComm& comm) {
+  if (kind.refuseStartZero && start == 0) return false;
+  // A range never reaches past the transfer buffer.
+  if (lastIndex < 0 || lastIndex > kMaxLastIndex || start < 0) return false;
+  uint8_t block[LargeBlockSize];
+  int64_t remaining = int64_t{lastIndex} + 1;
+  uint32_t address = static_cast<uint32_t>(start);
+  bool ok = true;
+  while (remaining > 0) {
+    const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(remaining, kind.blockSize));
+    const size_t at = address - static_cast<uint32_t>(start);
+    if (kind.isWrite) {
+      ok = kind.writeBlock(s, address, n - 1, buffer.data() + at, comm);
+    } else {
+      ok = kind.readBlock(s, address, n - 1, block, comm);
+    }
+    if (!ok) break;
+    s.Notify(ProgressStep, static_cast<int32_t>(n));
+    if (kind.pumpAfterStep) s.Pump();
+    if (!kind.isWrite) std::copy_n(block, n, buffer.data() + at);
+    address += n;
+    remaining -= n;
+    if (remaining > 0) {
+      const int pause = kind.pauseMs(s);
+      if (pause > 0) SleepMs(pause);
+    }
+  }
+  if (kind.restoreCursorAtEnd) s.UI->SetBusyCursor(false);
+  return ok;
+}
+
+}  // namespace
+
+bool ReadSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
+  return RunRange(s, kSmallRead, start, lastIndex, buffer, comm);
+}
+
+bool WriteSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
+  return RunRange(s, kSmallWrite, start, lastIndex, buffer, comm);
+}
+
+int ReadLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
+  return RunRange(s, kLargeRead, start, lastIndex, buffer, comm) ? 0 : 1;
+}
+
+bool WriteLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
+  return RunRange(s, kLargeWrite, start, lastIndex, buffer, comm);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,28 @@
+#include "protocol/link_state.h"
+
+namespace tarvex {
+
+const char* BoxTitle(TBoxKind kind) {
+  switch (kind) {
+    case TBoxKind::Warning: return "Warning";
+    case TBoxKind::Error: return "Error";
+    case TBoxKind::Information: return "Information";
+  }
+  return "";
+}
+
+bool EnsurePortOpen(TSession& s, TComm& port) {
+  if (port.Handle != -1) return true;
+  if (OpenComm(port)) return true;
+  s.Box(TBoxKind::Warning, s.LangStrings.ErrorOpeningPort);
+  return false;
+}
+
+void ClosePort(TComm& port) {
+  CloseComm(port);
+  port.Handle = -1;
+}
+
+void SleepMs(int ms) { platform::SleepForMs(ms); }
+
+}  // namespace tarvex

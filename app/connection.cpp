@@ -1,0 +1,90 @@
+#include "app/connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "protocol/identify.h"
+
+namespace tarvex {
+
+bool CheckConnection(TSession& s) {
+  s.SystemFlags.QuietErrors = true;
+  s.UI->SetBusyCursor(true);
+  s.ShowStatus(s.LangStrings.OpeningPort);
+  s.PanelPort.BaudIndex = 6;  // 9600 baud
+  bool identified = false;
+  if (EnsurePortOpen(s, s.PanelPort)) {
+    SleepMs(500);
+    identified = IdentifySmallPanel(s, s.PanelPort) == 0 || IdentifyLargePanel(s, s.PanelPort) == 0;
+  }
+  s.Notify(ProgressClear);
+  s.ShowStatus(s.LangStrings.Ready);
+  s.UI->SetBusyCursor(false);
+  s.SystemFlags.QuietErrors = false;
+  ClosePort(s.PanelPort);
+  return identified;
+}
+
+namespace {
+
+// Names of serial devices on Linux: on-board UARTs, USB adapters, modems,
+// Bluetooth and board UARTs.
+constexpr const char* kSerialPrefixes[] = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "ttymxc", "rfcomm", "ttyXRUSB"};
+
+// Orders ttyS2 before ttyS10: prefix first, then the number.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  auto split = [](const std::string& s) {
+    size_t i = s.size();
+    while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
+    const std::string digits = s.substr(i);
+    return std::make_pair(s.substr(0, i), digits.empty() ? -1L : std::stol(digits.substr(0, 9)));
+  };
+  return split(a) < split(b);
+}
+
+}  // namespace
+
+std::vector<std::string> SerialDeviceCandidates(const std::string& devDir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(devDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    for (const char* prefix : kSerialPrefixes) {
+      const std::string p = prefix;
+      if (name.size() > p.size() && name.compare(0, p.size(), p) == 0 &&
+          std::all_of(name.begin() + static_cast<long>(p.size()), name.end(),
+                      [](unsigned char c) { return std::isdigit(c); })) {
+        names.push_back(name);
+        break;
+      }
+    }
+  }
+  std::sort(names.begin(), names.end(), NaturalLess);
+  std::vector<std::string> paths;
+  for (const auto& n : names) paths.push_back(devDir + "/" + n);
+  return paths;
+}
+
+std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string& devDir) {
+  std::vector<TPortEntry> list;
+  for (const std::string& device : SerialDeviceCandidates(devDir)) {
+    TComm scratch;
+    scratch.Device = device;
+    scratch.BaudIndex = 11;
+    scratch.ParityIndex = 0;
+    scratch.DataBitsIndex = 4;
+    scratch.StopBitsIndex = 0;
+    if (OpenComm(scratch)) {
+      CloseComm(scratch);
+      list.push_back({device, false, device});
+    } else {
+      CloseComm(scratch);
+      if (scratch.LastError == TCommError::InUse)
+        list.push_back({device, true, device + " - " + texts.AlreadyOpen});
+    }
+  }
+  return list;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,33 @@
+// The connection check and the list of serial ports, shared by the window
+// and the command-line tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "protocol/link_state.h"
+
+namespace tarvex {
+
+// The connection check: 9600 baud, quiet identification of a small panel,
+// then of the large panel with its baud search; the status line ends on
+// Ready, the pointer normal and the port closed. True when a panel was
+// identified (its description is in SystemFlags.PanelDescription). The
+// window resets its controls before and shows the result after.
+bool CheckConnection(TSession& s);
+
+struct TPortEntry {
+  std::string Device;  // what to open
+  bool Busy = false;   // held by another program
+  std::string Label;   // the device, or the device + " - " + AlreadyOpen
+};
+
+// The serial devices of the system in ascending order, each probed with a
+// scratch record (115200 baud, no parity, 8 data bits, one stop bit):
+// listed when it opens, listed as busy when another program holds it,
+// left out otherwise.
+std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string& devDir = "/dev");
+// The candidate device paths, in ascending order (before probing).
+std::vector<std::string> SerialDeviceCandidates(const std::string& devDir = "/dev");
+
+}  // namespace tarvex

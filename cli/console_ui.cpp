@@ -1,0 +1,73 @@
+#include "cli/console_ui.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace tarvex {
+
+namespace {
+// Message texts carry \r\n line breaks for the window; a terminal wants \n.
+std::string TerminalText(std::string s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    out.push_back(s[i]);
+  }
+  return out;
+}
+}  // namespace
+
+TConsoleUserInterface::TConsoleUserInterface(std::FILE* err) : err_(err), terminal_(::isatty(fileno(err)) == 1) {}
+
+void TConsoleUserInterface::TransferProgress(int code, int32_t value, const std::string& statusText) {
+  switch (code) {
+    case ProgressShowStatus: status_ = statusText; break;
+    case ProgressSetRange: max_ = value; break;
+    case ProgressStep:
+      if (value == -1) pos_ = 0;
+      else pos_ = std::min<int64_t>(int64_t{pos_} + value, max_);
+      break;
+    case ProgressClear:
+      status_.clear();
+      pos_ = 0;
+      break;
+    default: return;
+  }
+  Draw();
+}
+
+void TConsoleUserInterface::Draw() {
+  if (!terminal_) return;
+  constexpr int kWidth = 30;
+  const int filled = max_ > 0 ? static_cast<int>(int64_t{pos_} * kWidth / max_) : 0;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.resize(kWidth, '.');
+  if (status_.empty() && pos_ == 0) {
+    if (lineOpen_) std::fprintf(err_, "\r\033[K");
+    lineOpen_ = false;
+  } else {
+    std::fprintf(err_, "\r\033[K[%s] %s", bar.c_str(), status_.c_str());
+    lineOpen_ = true;
+  }
+  std::fflush(err_);
+}
+
+void TConsoleUserInterface::EndLine() {
+  if (lineOpen_) std::fprintf(err_, "\r\033[K");
+  lineOpen_ = false;
+}
+
+void TConsoleUserInterface::MessageBox(TBoxKind kind, const std::string& text) {
+  EndLine();
+  std::fprintf(err_, "%s: %s\n", BoxTitle(kind), TerminalText(text).c_str());
+  std::fflush(err_);
+}
+
+void TConsoleUserInterface::Status(const std::string& text) {
+  EndLine();
+  std::fprintf(err_, "%s\n", TerminalText(text).c_str());
+  std::fflush(err_);
+}
+
+}  // namespace tarvex

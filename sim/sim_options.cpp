@@ -1,0 +1,123 @@
+// Command-line parsing of the panel simulator program.
+#include "sim/sim_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "sim/panel_memory.h"
+
+namespace tarvex::sim {
+
+namespace {
+
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* value) {
+  if (text.empty() || text.size() > 20) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno != 0 || v > max) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool ParseFaultKind(const std::string& name, FaultKind* kind) {
+  static const struct {
+    const char* name;
+    FaultKind kind;
+  } kNames[] = {
+      {"no-echo", FaultKind::NoEcho},       {"echo-case", FaultKind::EchoCase},
+      {"bad-check", FaultKind::BadCheck},   {"missing-check-byte", FaultKind::MissingCheckByte},
+      {"noise", FaultKind::NoiseBeforeEcho}, {"stall", FaultKind::Stall},
+      {"close-line", FaultKind::CloseLine},
+  };
+  for (const auto& n : kNames) {
+    if (name == n.name) {
+      *kind = n.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string SimUsage() {
+  return "usage: tarvex-panel-sim [--model NAME] [--firmware TEXT] [--real-version TEXT] [--k1] "
+         "[--baud N] [--code DIGITS] [--wire-time] "
+         "[--fault no-echo|echo-case|bad-check|missing-check-byte|noise|stall|close-line] "
+         "[--fault-at N] [--seed N] [--link PATH]";
+}
+
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std::string* error) {
+  SimOptions o;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    const size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      hasValue = true;
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    auto flag = [&]() -> bool { return !hasValue; };
+
+    unsigned long long number = 0;
+    if (name == "-h" || name == "--help") {
+      if (!flag()) return fail(name + " takes no value");
+      o.help = true;
+    } else if (name == "--k1") {
+      if (!flag()) return fail("--k1 takes no value");
+      o.config.k1 = true;
+    } else if (name == "--wire-time") {
+      if (!flag()) return fail("--wire-time takes no value");
+      o.config.wireTime = true;
+    } else if (name == "--model" || name == "--firmware" || name == "--real-version" || name == "--baud" ||
+               name == "--code" || name == "--fault" || name == "--fault-at" || name == "--seed" ||
+               name == "--link") {
+      if (!takeValue()) return fail(name + " needs a value");
+      if (name == "--model") {
+        o.config.model = value == "VYR320" ? "VYR 320" : value;
+        if (ModelNumber(o.config.model) == 0) return fail("unknown model: " + value);
+      } else if (name == "--firmware") {
+        o.config.firmware = value;
+      } else if (name == "--real-version") {
+        o.config.largeRealVersion = value;
+      } else if (name == "--baud") {
+        if (!ParseNumber(value, 4000000, &number) || number == 0) return fail("bad --baud: " + value);
+        o.config.baud = static_cast<int>(number);
+      } else if (name == "--code") {
+        if (!detail::IsValidCode(value)) return fail("--code must be 0 to 6 decimal digits");
+        o.config.mainCode = value;
+      } else if (name == "--fault") {
+        if (!ParseFaultKind(value, &o.config.fault.kind)) return fail("unknown fault: " + value);
+      } else if (name == "--fault-at") {
+        if (!ParseNumber(value, 1000000000, &number)) return fail("bad --fault-at: " + value);
+        o.config.fault.atExchange = static_cast<int>(number);
+      } else if (name == "--seed") {
+        if (!ParseNumber(value, 0xFFFFFFFFull, &number)) return fail("bad --seed: " + value);
+        o.config.seed = static_cast<uint32_t>(number);
+      } else {
+        if (value.empty()) return fail("--link needs a path");
+        o.linkPath = value;
+      }
+    } else {
+      return fail("unknown option: " + args[i]);
+    }
+  }
+  *out = o;
+  return true;
+}
+
+}  // namespace tarvex::sim

@@ -104,6 +104,11 @@ TExtraStrings ExtraStrings(TLanguage lang) {
   return {"File is not a key-code data file!"};
 }
 
+void ApplyLanguageTexts(TSession& s, TLanguage lang) {
+  s.LangStrings = LanguageStrings(lang);
+  s.ExtraStrings = ExtraStrings(lang);
+}
+
 TCaptions Captions(TLanguage lang) {
   switch (lang) {
     case TLanguage::Italian:

@@ -18,11 +18,10 @@ bool LanguageFromCode(const std::string& code, TLanguage* out);
 // The 19 message and status texts of one language.
 TLanguageStrings LanguageStrings(TLanguage lang);
 
-// Texts added beside the original 19, for the mends of this tool.
-struct TExtraStrings {
-  std::string NotKeyCodeFile;  // a file that is not a key-code data file
-};
+// Texts this tool adds beside the 19.
 TExtraStrings ExtraStrings(TLanguage lang);
+// Puts one language's texts into the session (both records).
+void ApplyLanguageTexts(TSession& s, TLanguage lang);
 
 // Captions of the main window's controls, in the order they are applied.
 struct TCaptions {

@@ -94,6 +94,11 @@ struct TLanguageStrings {
   std::string TransferOk;
 };
 
+// Texts that this tool adds beside the 19 above, in the language in force.
+struct TExtraStrings {
+  std::string NotKeyCodeFile;  // a file that is not a key-code data file
+};
+
 // Panel addresses and lengths of the identified small panel's data blocks.
 struct TBlockMap {
   uint16_t CodesAddr = 0, CodesLen = 0;
@@ -126,6 +131,7 @@ struct TSession {
   TSystemFlags SystemFlags{};
   std::string StatusText;
   TLanguageStrings LangStrings{};
+  TExtraStrings ExtraStrings{};
   TBlockMap BlockMap{};
   std::unique_ptr<TTransferBuffer> TransferBuffer = std::make_unique<TTransferBuffer>();
   std::unique_ptr<SmallPanelImage> Small = std::make_unique<SmallPanelImage>();

@@ -1,0 +1,296 @@
+#include "app/keyfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+
+#include "app/languages.h"
+
+namespace tarvex {
+
+uint8_t TFillerGenerator::Draw() {
+  seed_ = seed_ * 134775813u + 1u;
+  return static_cast<uint8_t>(seed_ >> 24);
+}
+
+uint32_t NewFillerSeed() {
+  const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+  if (ticks != 0) return static_cast<uint32_t>(static_cast<uint64_t>(ticks));
+  // A clock stuck at its epoch would give every file the same filler.
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+  return static_cast<uint32_t>(static_cast<uint64_t>(ms));
+}
+
+std::vector<uint8_t> EncodeImage(std::span<const uint8_t> image, uint32_t seed) {
+  TFillerGenerator gen(seed);
+  std::vector<uint8_t> file(2 * image.size());
+  for (size_t k = 0; k < image.size(); ++k) {
+    const uint8_t filler1 = gen.Draw();
+    file[2 * k] = static_cast<uint8_t>((filler1 & 0xF0) | (image[k] & 0x0F));
+    gen.Advance();
+    const uint8_t filler2 = gen.Draw();
+    file[2 * k + 1] = static_cast<uint8_t>((image[k] & 0xF0) | (filler2 & 0x0F));
+    gen.Advance();
+  }
+  return file;
+}
+
+void DecodeImage(std::span<const uint8_t> file, std::span<uint8_t> image) {
+  const size_t pairs = std::min(image.size(), file.size() / 2);
+  for (size_t k = 0; k < pairs; ++k)
+    image[k] = static_cast<uint8_t>((file[2 * k] & 0x0F) | (file[2 * k + 1] & 0xF0));
+}
+
+std::string SaveFileName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.find_first_of("\\:/", dot) != std::string::npos) return name + ".tvx";
+  return name.substr(0, dot) + ".tvx";
+}
+
+namespace {
+
+std::string SystemText(int err) { return std::system_category().message(err); }
+
+// Every I/O failure names the file as well as the cause: the user typed the
+// name, and a bare "Permission denied" does not say which file was meant.
+std::string IoFailureText(const std::string& path, int err) { return path + ": " + SystemText(err); }
+
+std::string NotKeyCodeFileText(const TSession& s) {
+  // A session whose extra texts were never applied would show an empty box.
+  if (!s.ExtraStrings.NotKeyCodeFile.empty()) return s.ExtraStrings.NotKeyCodeFile;
+  return ExtraStrings(TLanguage::English).NotKeyCodeFile;
+}
+
+// Owns the temporary file of a save until it has been renamed into place, so
+// that every early return removes it.
+class TTempFile {
+ public:
+  TTempFile() = default;
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  ~TTempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+
+  // Creates an owner-only file next to target. False with errno set.
+  bool Create(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    std::string tmpl = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".tarvex-XXXXXX";
+    fd_ = ::mkstemp(tmpl.data());
+    if (fd_ < 0) return false;
+    path_ = tmpl;
+    // The file holds user codes; mkstemp already makes it owner-only, but
+    // say so rather than rely on it.
+    return ::fchmod(fd_, S_IRUSR | S_IWUSR) == 0;
+  }
+
+  bool WriteAll(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) {  // a write that makes no progress would loop for ever
+        errno = EIO;
+        return false;
+      }
+      bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  // Flushes to the disk and closes; the data must be durable before the
+  // rename makes it the only copy.
+  bool SyncAndClose() {
+    if (::fsync(fd_) != 0) return false;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+  bool RenameTo(const std::string& target) {
+    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Makes the rename itself survive a power cut. Best effort: the file is
+// already complete and in place when this runs.
+void SyncFolderOf(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+bool SaveImage(TSession& s, std::span<uint8_t> image, const std::string& name, std::string* writtenPath) {
+  // The header goes into the image before the file is touched, so the image
+  // says where it came from even when the file cannot be written.
+  SetImageModel(image, s.SystemFlags.ConnectedModel);
+  SetImageDescription(image, s.SystemFlags.PanelDescription);
+  SetImageFirmware(image, s.SystemFlags.FirmwareVersion);
+
+  const std::string path = SaveFileName(name);
+  if (writtenPath) *writtenPath = path;
+  const std::vector<uint8_t> file = EncodeImage(image, NewFillerSeed());
+
+  TTempFile tmp;
+  if (!tmp.Create(path) || !tmp.WriteAll(file) || !tmp.SyncAndClose() || !tmp.RenameTo(path)) {
+    const int err = errno;  // before the temporary file's removal can change it
+    s.Box(TBoxKind::Error, IoFailureText(path, err));
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
+enum class TReadResult { Ok, NotFound, WrongLength, IoError };
+
+// Reads a whole key-code file of either length. Only regular files are
+// opened: a device or a fifo could block the window for ever or have side
+// effects when opened. *ioText receives the path and the system's
+// description for IoError and NotFound.
+TReadResult ReadKeyCodeBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* ioText) {
+  auto isKeyCodeLength = [](off_t size) {
+    return size == static_cast<off_t>(kSmallFileSize) || size == static_cast<off_t>(kLargeFileSize);
+  };
+  auto notRegular = [&](const struct stat& st) {
+    *ioText = S_ISDIR(st.st_mode) ? IoFailureText(path, EISDIR) : path + ": not a regular file";
+    return TReadResult::IoError;
+  };
+  auto ioFailure = [&](int e) {
+    *ioText = IoFailureText(path, e);
+    return e == ENOENT || e == ENOTDIR ? TReadResult::NotFound : TReadResult::IoError;
+  };
+
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return ioFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st);
+  if (!isKeyCodeLength(st.st_size)) return TReadResult::WrongLength;
+
+  // O_NONBLOCK keeps the open from hanging should the name have been
+  // replaced by a fifo since the stat.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ioFailure(errno);
+  struct TCloser {
+    int fd;
+    ~TCloser() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &st) != 0) return ioFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st);
+  if (!isKeyCodeLength(st.st_size)) return TReadResult::WrongLength;
+
+  // The size is one of the two lengths, so the buffer is bounded; one byte
+  // more than the size shows a file that grew while it was read.
+  std::vector<uint8_t> buf(static_cast<size_t>(st.st_size) + 1);
+  size_t got = 0;
+  while (got < buf.size()) {
+    const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ioFailure(errno);
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got != static_cast<size_t>(st.st_size)) return TReadResult::WrongLength;
+  buf.resize(got);
+  *bytes = std::move(buf);
+  return TReadResult::Ok;
+}
+
+// Keys 16 to 127 carry no names on a small panel; whatever a file holds
+// there must not reach one.
+void ClearUnnamedKeys(std::span<uint8_t> smallImage) {
+  for (size_t k = kNamedKeys; k < kKeyCount; ++k)
+    smallImage[kKeyTableOffset + k * kKeyEntrySize + kKeyNameOffset] = 0;
+}
+
+TLoadResult LoadImage(TSession& s, std::span<uint8_t> image, bool smallLayout, const std::string& name) {
+  std::vector<uint8_t> file;
+  std::string ioText;
+  switch (ReadKeyCodeBytes(name, &file, &ioText)) {
+    case TReadResult::Ok: break;
+    case TReadResult::NotFound:
+      s.Box(TBoxKind::Error, s.LangStrings.FileNotFound);
+      return TLoadResult::NotFound;
+    case TReadResult::WrongLength:
+      s.Box(TBoxKind::Error, NotKeyCodeFileText(s));
+      return TLoadResult::NotKeyCodeFile;
+    case TReadResult::IoError:
+      s.Box(TBoxKind::Error, ioText);
+      return TLoadResult::IoError;
+  }
+  // A file of the other layout's length was saved from the other class of
+  // panel.
+  if (file.size() != 2 * image.size()) {
+    s.Box(TBoxKind::Error, s.LangStrings.PanelMismatch);
+    return TLoadResult::Mismatch;
+  }
+
+  // Decoded aside so that a rejected file leaves the image as it was.
+  std::vector<uint8_t> scratch(image.size(), 0xFF);
+  DecodeImage(file, scratch);
+  if (smallLayout) ClearUnnamedKeys(scratch);
+  if ((ImageModel(scratch) == kLargeModel) != (s.SystemFlags.ConnectedModel == kLargeModel)) {
+    s.Box(TBoxKind::Error, s.LangStrings.PanelMismatch);
+    return TLoadResult::Mismatch;
+  }
+  std::copy(scratch.begin(), scratch.end(), image.begin());
+  return TLoadResult::Loaded;
+}
+
+}  // namespace
+
+bool SaveSmallFile(TSession& s, const std::string& name, std::string* writtenPath) {
+  return SaveImage(s, s.Small->Bytes(), name, writtenPath);
+}
+
+bool SaveLargeFile(TSession& s, const std::string& name, std::string* writtenPath) {
+  return SaveImage(s, s.Large->Bytes(), name, writtenPath);
+}
+
+TLoadResult LoadSmallFile(TSession& s, const std::string& name) { return LoadImage(s, s.Small->Bytes(), true, name); }
+
+TLoadResult LoadLargeFile(TSession& s, const std::string& name) { return LoadImage(s, s.Large->Bytes(), false, name); }
+
+bool DecodeKeyCodeFile(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+  std::vector<uint8_t> file;
+  std::string ioText;
+  std::string why;
+  switch (ReadKeyCodeBytes(path, &file, &ioText)) {
+    case TReadResult::Ok: {
+      std::vector<uint8_t> decoded(file.size() / 2, 0xFF);
+      DecodeImage(file, decoded);
+      *image = std::move(decoded);
+      return true;
+    }
+    case TReadResult::NotFound:
+    case TReadResult::IoError: why = ioText; break;
+    case TReadResult::WrongLength:
+      why = path + ": " + ExtraStrings(TLanguage::English).NotKeyCodeFile + " (a key-code file has " +
+            std::to_string(kSmallFileSize) + " or " + std::to_string(kLargeFileSize) + " bytes)";
+      break;
+  }
+  if (error) *error = why;
+  return false;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,46 @@
+// Code and key transfer sequences: move the contents of a data image
+// between the image and the connected panel, block by block, with the
+// block map (small panels) or the large panel's map. Each sequence shows
+// its own message box when a block transfer fails and returns false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "protocol/link_state.h"
+
+namespace tarvex {
+
+// Users' attributes and names into the table. True when both blocks were read.
+bool ReadUsers(TSession& s, TComm& port, UserTable table);
+// The 24 codes into the table; true when the block was read and some user's
+// code text equals the entered code padded with F to 8 characters.
+bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode);
+// Keys & cards into the small image. True when all three blocks were read.
+bool ReadKeys(TSession& s, TComm& port);
+// From the small image into the panel.
+bool WriteCodes(TSession& s, TComm& port);
+bool WriteUsers(TSession& s, TComm& port);
+bool WriteKeys(TSession& s, TComm& port);
+// The seven blocks of the large panel, regions starting at image offset 1485.
+// A regions span too short to hold every region is refused (false) before
+// anything is sent or shown.
+bool ReadLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions);
+bool WriteLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions);
+
+// Writes the first min(length, 16) characters of name at offset, then
+// spaces up to offset + width - 1.
+void PutPaddedName(TTransferBuffer& buffer, const std::string& name, size_t offset, size_t width);
+// Each character c becomes "F" + c when it is F or f, else "0" + c.
+std::string CodeTextToDigits(const std::string& text);
+void SetBit(uint8_t& byte, int bit, bool on);
+bool TestBit(uint32_t value, int bit);
+
+// The code text of one user as the panel's code bytes give it (before the
+// cut to 8 characters): map 1 six bytes as hexadecimal without leading
+// zeros, maps 2 and 3 three bytes as two hexadecimal digits each.
+std::string CodeTextFromPanel(const uint8_t* bytes, bool oneDigitPerByte);
+
+}  // namespace tarvex

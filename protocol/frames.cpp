@@ -84,12 +84,23 @@ std::string ReadReply(TComm& comm, int count, double limitSeconds) {
 
 namespace {
 
-// Reads count bytes one at a time, each with the data-byte limit.
+// Reads count bytes, each with the data-byte limit. Bytes that are already
+// queued have arrived within their limit, so they are taken in one read
+// rather than one system call each; the wait only starts for a byte that
+// is not there yet.
 bool ReceiveBytes(TComm& comm, uint8_t* dst, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
+  size_t i = 0;
+  while (i < count) {
+    const int32_t queued = BytesWaiting(comm);
+    if (queued > 0) {
+      const size_t n = std::min<size_t>({static_cast<size_t>(queued), count - i, 0xFFFF});
+      ReadComm(comm, dst + i, static_cast<uint16_t>(n));
+      i += n;
+      continue;
+    }
     const std::string c = ReadCharTimed(comm, kDataByteLimit);
     if (c.empty()) return false;
-    dst[i] = static_cast<uint8_t>(c[0]);
+    dst[i++] = static_cast<uint8_t>(c[0]);
   }
   return true;
 }

@@ -1,0 +1,277 @@
+// Identification of every model against simulated panels: the model and
+// firmware rules, the messages, the baud search and the connection check.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/connection.h"
+#include "protocol/frames.h"
+#include "protocol/identify.h"
+#include "tests/test_support.h"
+
+namespace tarvex {
+namespace {
+
+using sim::FaultKind;
+using test::MsSince;
+using test::OpenOn;
+using test::StartPanel;
+using test::TTestSession;
+using Clock = std::chrono::steady_clock;
+
+struct TModelCase {
+  const char* name;
+  int32_t number;
+  const TBlockMap* map;
+};
+
+TEST(IdentifySmall, EveryModelWithItsBlockMap) {
+  const TModelCase cases[] = {{"VYR4", 23, &kBlockMap1},  {"VYR8", 24, &kBlockMap1},   {"VYR8G", 25, &kBlockMap1},
+                              {"VYR32", 26, &kBlockMap2}, {"VYR32G", 27, &kBlockMap2}, {"VYR8W", 28, &kBlockMap2},
+                              {"VYR8WG", 29, &kBlockMap2}, {"VYR16D", 30, &kBlockMap3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTestSession t;
+    auto panel = StartPanel({.model = c.name, .firmware = "2.10"});
+    OpenOn(t.s, *panel, 6);
+    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+    EXPECT_EQ(t.s.SystemFlags.ConnectedModel, c.number);
+    EXPECT_EQ(t.s.SystemFlags.PanelDescription, std::string(c.name) + " v.2.10");
+    EXPECT_DOUBLE_EQ(t.s.SystemFlags.FirmwareVersion, 2.1);
+    EXPECT_EQ(t.s.BlockMap, *c.map);
+    EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Reading system version VYR Unit"});
+    EXPECT_EQ(t.ui.Steps(), std::vector<int32_t>{12});
+    EXPECT_TRUE(t.ui.Boxes().empty());
+    // The request is the 12 bytes at address 0.
+    ASSERT_EQ(panel->HeadersReceived().size(), 1u);
+    EXPECT_EQ(panel->HeadersReceived()[0], MakeSmallHeader(0xF0, 0, 11));
+    CloseComm(t.s.PanelPort);
+  }
+}
+
+TEST(IdentifySmall, FirmwareRules) {
+  {
+    // VYR16D takes any version.
+    TTestSession t;
+    auto panel = StartPanel({.model = "VYR16D", .firmware = "1.50"});
+    OpenOn(t.s, *panel, 6);
+    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+    EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR16D v.1.50");
+    EXPECT_EQ(t.s.BlockMap, kBlockMap3);
+    CloseComm(t.s.PanelPort);
+  }
+  {
+    // Below 2.1 the others are refused, after the description was set.
+    TTestSession t;
+    auto panel = StartPanel({.model = "VYR8", .firmware = "2.05"});
+    OpenOn(t.s, *panel, 6);
+    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
+    EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR8 v.2.05");
+    EXPECT_DOUBLE_EQ(t.s.SystemFlags.FirmwareVersion, 2.05);
+    EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Error: Unknown firmware version detected!"});
+    EXPECT_EQ(t.s.BlockMap, TBlockMap{}) << "no map for a refused panel";
+    // The bar is cleared before the box.
+    ASSERT_GE(t.ui.events.size(), 2u);
+    EXPECT_EQ(t.ui.events[t.ui.events.size() - 2].code, ProgressClear);
+    CloseComm(t.s.PanelPort);
+  }
+  {
+    // Quietly during the connection check.
+    TTestSession t;
+    t.s.SystemFlags.QuietErrors = true;
+    auto panel = StartPanel({.model = "VYR32", .firmware = "1.99"});
+    OpenOn(t.s, *panel, 6);
+    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
+    EXPECT_TRUE(t.ui.Boxes().empty());
+    CloseComm(t.s.PanelPort);
+  }
+}
+
+TEST(IdentifySmall, AnUnknownModelNameIsNotIdentifiedAndKeepsThePreviousPanel) {
+  TTestSession t;
+  t.s.SystemFlags.ConnectedModel = 26;
+  t.s.BlockMap = kBlockMap2;
+  auto panel = StartPanel({.model = "VYR8"});
+  panel->WriteMemory(0, {'X', 'Y', 'Z', '9', ' ', ' '});
+  OpenOn(t.s, *panel, 6);
+  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
+  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 26);
+  EXPECT_EQ(t.s.BlockMap, kBlockMap2);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  CloseComm(t.s.PanelPort);
+}
+
+TEST(IdentifySmall, AFailedReadShowsReadErrorUnlessQuiet) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR8", .fault = {FaultKind::BadCheck, 0}});
+  OpenOn(t.s, *panel, 6);
+  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
+  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  CloseComm(t.s.PanelPort);
+}
+
+// The large panel at its own speed, the port already there: the probe at
+// the current rate answers at once.
+struct TLargeCase {
+  const char* firmware;
+  const char* real;
+  int failExchange;  // a NoEcho fault at this exchange, 0 for none
+  int result;
+  bool unknownFirmwareBox;
+};
+
+TEST(IdentifyLarge, VersionRules) {
+  const TLargeCase cases[] = {
+      {"2.05", "2.05", 0, 0, false}, {"2.08", "2.08", 0, 0, false}, {"2.00", "2.00", 0, 0, false},
+      {"2.09", "2.09", 0, 1, true},  {"2.1", "2.1", 0, 1, true},    {"0.9", "0.9", 0, 1, true},
+      {"1.50", "1.50", 0, 1, false},
+      // The placeholder is replaced by the text at 65544...
+      {"2.xx", "2.07", 0, 0, false},
+      // ...and refused when that read fails (exchange 1 is the probe, 2 the
+      // version block, 3 the re-read).
+      {"2.xx", "2.07", 3, 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.firmware) + " / " + c.real);
+    TTestSession t;
+    t.s.SystemFlags.QuietErrors = true;
+    sim::PanelConfig cfg{.model = "VYR 320", .firmware = c.firmware, .largeRealVersion = c.real};
+    if (c.failExchange) cfg.fault = {FaultKind::NoEcho, c.failExchange};
+    auto panel = StartPanel(cfg);
+    OpenOn(t.s, *panel, 9);
+    EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), c.result);
+    if (c.result == 0) {
+      EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 6);
+      EXPECT_EQ(t.s.SystemFlags.PanelDescription, std::string("VYR 320 v.") + c.real);
+    } else {
+      EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
+    }
+    const auto boxes = t.ui.Boxes();
+    if (c.unknownFirmwareBox) {
+      EXPECT_EQ(boxes, std::vector<std::string>{"Warning: Unknown firmware version detected!"});
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    // One probe step only: the panel answered at the current rate.
+    ASSERT_FALSE(t.ui.Steps().empty());
+    EXPECT_EQ(t.ui.Steps()[0], 1);
+    EXPECT_EQ(t.s.PanelPort.BaudIndex, 9);
+    CloseComm(t.s.PanelPort);
+  }
+}
+
+TEST(IdentifyLarge, AK1UnitIsNotIdentified) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR 320", .firmware = "2.05", .k1 = true});
+  OpenOn(t.s, *panel, 9);
+  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 1);
+  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  CloseComm(t.s.PanelPort);
+}
+
+TEST(IdentifyLarge, LoudFailureShowsReadError) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR 320", .firmware = "1.50"});
+  OpenOn(t.s, *panel, 9);
+  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 1);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  CloseComm(t.s.PanelPort);
+}
+
+TEST(BaudSearch, FindsThePanelsRateAndLeavesThePortOpenAtIt) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR 320", .baud = 19200});
+  OpenOn(t.s, *panel, 6);
+  const auto t0 = Clock::now();
+  EXPECT_TRUE(FindBaudRate(t.s, t.s.PanelPort));
+  // 9600, then 115200, 57600, 38400 miss (a second each); 19200 answers and
+  // 14400 is never tried.
+  EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1, 1, 1, 1, 1}));
+  EXPECT_EQ(t.s.PanelPort.BaudIndex, 8);
+  EXPECT_NE(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(panel->LineSpeed(), 19200);
+  EXPECT_LT(MsSince(t0), 5500);
+  EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Synchronizing Baud Rate"});
+  CloseComm(t.s.PanelPort);
+}
+
+TEST(BaudSearch, NothingAnswersEndsOpenAt9600) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR8"});  // small panels never echo the probe
+  OpenOn(t.s, *panel, 10);
+  EXPECT_FALSE(FindBaudRate(t.s, t.s.PanelPort));
+  EXPECT_EQ(t.ui.Steps().size(), 7u);
+  EXPECT_EQ(t.s.PanelPort.BaudIndex, 6);
+  EXPECT_NE(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(panel->LineSpeed(), 9600);
+  EXPECT_TRUE(t.ui.Boxes().empty());
+  CloseComm(t.s.PanelPort);
+}
+
+TEST(ConnectionCheck, IdentifiesASmallPanelAndEndsReadyWithThePortClosed) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR32G", .firmware = "2.20"});
+  t.s.PanelPort.Device = panel->DevicePath();
+  ASSERT_TRUE(CheckConnection(t.s));
+  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR32G v.2.20");
+  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_FALSE(t.s.SystemFlags.QuietErrors);
+  const auto statuses = t.ui.Statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.front(), "Opening Com Port");
+  EXPECT_EQ(statuses.back(), "Ready");
+  EXPECT_EQ(t.ui.events.front().kind, test::TEvent::Cursor);
+  EXPECT_EQ(t.ui.events.front().value, 1);
+  // After the 500 ms settle.
+  EXPECT_EQ(panel->LineSpeed(), 0) << "port closed";
+}
+
+TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR8"});
+  TComm holder;
+  holder.Device = panel->DevicePath();
+  ASSERT_TRUE(OpenComm(holder));
+  t.s.PanelPort.Device = panel->DevicePath();
+  EXPECT_FALSE(CheckConnection(t.s));
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error opening Com port!"});
+  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::InUse);
+  EXPECT_EQ(t.ui.Statuses().back(), "Ready");
+  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor) << "the pointer comes back";
+  CloseComm(holder);
+}
+
+TEST(PortList, ListsSerialDevicesInAscendingOrderAndMarksBusyOnes) {
+  const auto dir = std::filesystem::temp_directory_path() / ("tarvex-dev-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto free = StartPanel({.model = "VYR8"});
+  auto held = StartPanel({.model = "VYR8"});
+  std::filesystem::create_symlink(free->DevicePath(), dir / "ttyUSB10");
+  std::filesystem::create_symlink(held->DevicePath(), dir / "ttyUSB2");
+  for (const char* other : {"ttyS3", "console", "ttyUSBx", "tty"}) std::ofstream(dir / other) << "";
+  EXPECT_EQ(SerialDeviceCandidates(dir.string()),
+            (std::vector<std::string>{(dir / "ttyS3").string(), (dir / "ttyUSB2").string(),
+                                      (dir / "ttyUSB10").string()}));
+  TComm holder;
+  holder.Device = held->DevicePath();
+  ASSERT_TRUE(OpenComm(holder));
+  TLanguageStrings it;
+  it.AlreadyOpen = "In uso";
+  const auto list = BuildPortList(it, dir.string());
+  // ttyS3 is a plain file, not a port: left out.
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Label, (dir / "ttyUSB2").string() + " - In uso");
+  EXPECT_TRUE(list[0].Busy);
+  EXPECT_EQ(list[1].Label, (dir / "ttyUSB10").string());
+  EXPECT_FALSE(list[1].Busy);
+  CloseComm(holder);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,283 @@
+// tarvex-bench: measures the link against simulated panels with wire-time
+// emulation (every byte takes 11 bit times at the line speed).
+//
+//  1. Connection check of a small panel: wall time divided by the time the
+//     line itself needs plus the pauses the protocol mandates. 1.00 would
+//     mean the program adds nothing; the target is at most 1.03.
+//  2. Connection check on a silent line (nothing answers, every wait runs
+//     out): CPU time as a share of wall time. Target at most 2%.
+//  3. A full read and a full send of a small panel at 9600 baud and of the
+//     large panel at 115200: wall time against line time plus mandated
+//     pauses (target at most 1.03), and CPU share (target at most 2%).
+//  4. Saving and loading a large key-code file (target under 10 ms each).
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/connection.h"
+#include "app/keyfile.h"
+#include "app/languages.h"
+#include "app/workflows.h"
+#include "protocol/frames.h"
+#include "protocol/identify.h"
+#include "sim/sim_panel.h"
+
+using namespace tarvex;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+double ThreadCpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_THREAD, &u);
+  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+int BenchSmallCheck(int rounds) {
+  sim::PanelConfig cfg;
+  cfg.model = "VYR8";
+  cfg.firmware = "2.10";
+  cfg.wireTime = true;
+  sim::SimPanel panel(cfg);
+  std::string error;
+  if (!panel.Start(&error)) {
+    std::fprintf(stderr, "cannot start the simulated panel: %s\n", error.c_str());
+    return 1;
+  }
+  // On the wire: the 6-byte read header out, then the echo, 12 data bytes
+  // and the sum back, at 9600 baud.
+  const double lineSeconds = (6 + 6 + 12 + 1) * 11.0 / 9600.0;
+  // Mandated: the 500 ms settle after opening and the 50 ms pause after a
+  // successful exchange.
+  const double pauseSeconds = 0.500 + 0.050;
+  double best = 1e9, total = 0;
+  for (int i = 0; i < rounds; ++i) {
+    TSilentUserInterface ui;
+    TSession s(ui);
+    s.LangStrings = LanguageStrings(TLanguage::English);
+    s.PanelPort.Device = panel.DevicePath();
+    const auto t0 = Clock::now();
+    if (!CheckConnection(s)) {
+      std::fprintf(stderr, "the simulated panel was not identified\n");
+      return 1;
+    }
+    const double wall = Seconds(t0);
+    best = std::min(best, wall);
+    total += wall;
+  }
+  const double mean = total / rounds;
+  std::printf("connection check, VYR8 at 9600 baud (%d rounds):\n", rounds);
+  std::printf("  line time + mandated pauses  %8.1f ms\n", (lineSeconds + pauseSeconds) * 1e3);
+  std::printf("  wall time, mean              %8.1f ms (best %.1f ms)\n", mean * 1e3, best * 1e3);
+  std::printf("  ratio                        %8.3f (target <= 1.03)\n", mean / (lineSeconds + pauseSeconds));
+  return 0;
+}
+
+int BenchSilentLine() {
+  // A pseudo-terminal with nothing behind it: every wait runs to its limit.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    std::perror("posix_openpt");
+    return 1;
+  }
+  const std::string path = ::ptsname(master);
+  const int keep = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+  TSilentUserInterface ui;
+  TSession s(ui);
+  s.LangStrings = LanguageStrings(TLanguage::English);
+  s.PanelPort.Device = path;
+  const double cpu0 = CpuSeconds();
+  const auto t0 = Clock::now();
+  const bool found = CheckConnection(s);
+  const double wall = Seconds(t0);
+  const double cpu = CpuSeconds() - cpu0;
+  ::close(keep);
+  ::close(master);
+  std::printf("connection check on a silent line:\n");
+  std::printf("  wall time                    %8.2f s%s\n", wall, found ? " (unexpectedly identified)" : "");
+  std::printf("  CPU time                     %8.1f ms\n", cpu * 1e3);
+  std::printf("  CPU share                    %8.3f %% (target <= 2%%)\n", 100.0 * cpu / wall);
+  return 0;
+}
+
+// What a sequence of block transfers needs at the least: the time its
+// bytes take on the line (11 bit times each) and the pauses the protocol
+// mandates around them.
+struct TBudget {
+  int baud;
+  double line = 0;
+  double pauses = 0;
+  void Bytes(double n) { line += n * 11.0 / baud; }
+  void Pause(int ms) { pauses += ms / 1000.0; }
+  void Blocks(uint32_t length, uint32_t blockSize, int overhead, int afterBlockMs, int betweenBlocksMs) {
+    for (uint32_t done = 0; done < length;) {
+      const uint32_t n = std::min(blockSize, length - done);
+      Bytes(n + overhead);
+      Pause(afterBlockMs);
+      done += n;
+      if (done < length) Pause(betweenBlocksMs);
+    }
+  }
+  // Header and echo (12), data, check byte(s).
+  void ReadSmall(uint32_t n) { Blocks(n, SmallBlockSize, 12 + 1, 50, 0); }
+  void WriteSmall(uint32_t n) { Blocks(n, SmallBlockSize, 12 + 1, kSmallWriteSuccessPauseMs, kSmallWriteRangePauseMs); }
+  void ReadLarge(uint32_t n) { Blocks(n, LargeBlockSize, 12 + 2, 50, 50); }
+  void WriteLarge(uint32_t n) { Blocks(n, LargeBlockSize, 12 + 2, 50, kLargeWriteRangePauseMs); }
+  double Total() const { return line + pauses; }
+};
+
+struct TRun {
+  double wall = 0;
+  double cpu = 0;
+  bool ok = false;
+};
+
+template <typename F>
+TRun Timed(F&& f) {
+  TRun r;
+  const double cpu0 = ThreadCpuSeconds();
+  const auto t0 = Clock::now();
+  r.ok = f();
+  r.wall = Seconds(t0);
+  r.cpu = ThreadCpuSeconds() - cpu0;
+  return r;
+}
+
+void Report(const char* what, const TBudget& b, const TRun& r) {
+  std::printf("%s:%s\n", what, r.ok ? "" : " FAILED");
+  std::printf("  line time + mandated pauses  %8.1f ms (line %.1f ms)\n", b.Total() * 1e3, b.line * 1e3);
+  std::printf("  wall time                    %8.1f ms\n", r.wall * 1e3);
+  std::printf("  ratio                        %8.3f (target <= 1.03)\n", r.wall / b.Total());
+  std::printf("  CPU share                    %8.3f %% (target <= 2%%)\n", 100.0 * r.cpu / r.wall);
+}
+
+std::unique_ptr<sim::SimPanel> WirePanel(const std::string& model, int baud, const std::string& code, uint32_t seed) {
+  sim::PanelConfig cfg;
+  cfg.model = model;
+  cfg.baud = baud;
+  cfg.mainCode = code;
+  cfg.wireTime = true;
+  cfg.seed = seed;
+  auto p = std::make_unique<sim::SimPanel>(cfg);
+  std::string error;
+  if (!p->Start(&error)) {
+    std::fprintf(stderr, "cannot start the simulated panel: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return p;
+}
+
+void Connect(TSession& s, const sim::SimPanel& p, uint8_t baudIndex) {
+  s.PanelPort.Device = p.DevicePath();
+  s.PanelPort.BaudIndex = baudIndex;
+  s.SystemFlags.ConnectedModel = p.Model();
+  if (const TBlockMap* m = BlockMapForModel(p.Model())) s.BlockMap = *m;
+}
+
+int BenchSmallTransfers() {
+  auto source = WirePanel("VYR8", 9600, "1234", 1);
+  auto target = WirePanel("VYR8", 9600, "5678", 2);
+  TSilentUserInterface ui;
+  TSession s(ui);
+  ApplyLanguageTexts(s, TLanguage::English);
+  const TBlockMap& m = kBlockMap1;
+
+  TBudget read{9600};
+  read.Pause(300);  // before the users are read
+  read.ReadSmall(m.UserAttrLen);
+  read.ReadSmall(m.UserNamesLen);
+  read.ReadSmall(m.CodesLen);
+  read.ReadSmall(m.KeyDataLen);
+  read.ReadSmall(m.KeyTableLen);
+  read.ReadSmall(m.KeyNamesLen);
+  Connect(s, *source, 6);
+  Report("full read of a VYR8 at 9600 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok; }));
+
+  TBudget send{9600};
+  send.Pause(300 + 300);  // before the send, and before the target's users are read
+  send.ReadSmall(m.UserAttrLen);
+  send.ReadSmall(m.UserNamesLen);
+  send.ReadSmall(m.CodesLen);
+  send.WriteSmall(m.CodesLen);
+  send.WriteSmall(m.UserAttrLen);
+  send.WriteSmall(m.UserNamesLen);
+  send.WriteSmall(m.KeyDataLen);
+  send.WriteSmall(m.KeyTableLen);
+  send.WriteSmall(m.KeyNamesLen);
+  Connect(s, *target, 6);
+  std::printf("\n");
+  Report("full send into a VYR8 at 9600 baud", send, Timed([&] { return SendToPanel(s, "5678").ok; }));
+  return 0;
+}
+
+int BenchLargeTransfers() {
+  auto source = WirePanel("VYR 320", 115200, "", 3);
+  auto target = WirePanel("VYR 320", 115200, "", 4);
+  TSilentUserInterface ui;
+  TSession s(ui);
+  ApplyLanguageTexts(s, TLanguage::English);
+  static constexpr int kReadOrder[7] = {0, 1, 4, 2, 5, 6, 3};
+  TBudget read{115200};
+  read.Pause(300);
+  for (int r : kReadOrder) read.ReadLarge(LargePanelMap[r].Bytes);
+  Connect(s, *source, 11);
+  Report("full read of a VYR 320 at 115200 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok; }));
+
+  TBudget send{115200};
+  send.Pause(300);
+  for (int r : kReadOrder) send.WriteLarge(LargePanelMap[r].Bytes);
+  Connect(s, *target, 11);
+  std::printf("\n");
+  Report("full send into a VYR 320 at 115200 baud", send, Timed([&] { return SendToPanel(s, "1234").ok; }));
+
+  // The large key-code file, saved and loaded back.
+  const std::string path = "/tmp/tarvex-bench-" + std::to_string(::getpid()) + ".tvx";
+  constexpr int kRounds = 20;
+  double saveBest = 1e9, loadBest = 1e9, saveSum = 0, loadSum = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    auto t0 = Clock::now();
+    if (!SaveLargeFile(s, path)) return 1;
+    const double save = Seconds(t0);
+    t0 = Clock::now();
+    if (LoadLargeFile(s, path) != TLoadResult::Loaded) return 1;
+    const double load = Seconds(t0);
+    saveBest = std::min(saveBest, save);
+    loadBest = std::min(loadBest, load);
+    saveSum += save;
+    loadSum += load;
+  }
+  ::unlink(path.c_str());
+  std::printf("\nlarge key-code file (920496 bytes), %d rounds:\n", kRounds);
+  std::printf("  save  mean %6.2f ms, best %6.2f ms (target < 10 ms)\n", saveSum / kRounds * 1e3, saveBest * 1e3);
+  std::printf("  load  mean %6.2f ms, best %6.2f ms (target < 10 ms)\n", loadSum / kRounds * 1e3, loadBest * 1e3);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 10;
+  if (argc > 1) rounds = std::max(1, std::atoi(argv[1]));
+  int rc = BenchSmallCheck(rounds);
+  std::printf("\n");
+  rc |= BenchSilentLine();
+  std::printf("\n");
+  rc |= BenchSmallTransfers();
+  std::printf("\n");
+  rc |= BenchLargeTransfers();
+  return rc;
+}

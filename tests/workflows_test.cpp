@@ -1,8 +1,13 @@
 // The read and send workflows end to end against simulated panels: every
 // outcome the window can show, and the control states between them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "app/keyfile.h"
 #include "app/workflows.h"
+#include "protocol/text.h"
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
 #include "tests/test_support.h"
@@ -152,6 +157,68 @@ TEST(ReadWorkflow, KeysThatCannotBeReadLeaveTheCodesReadSoFar) {
   EXPECT_EQ(r.status, "Reading error on serial port!");
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
+}
+
+// A panel of each block map read and saved: the file decodes to the panel's
+// own fields, one by one.
+TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
+  for (const char* model : {"VYR4", "VYR32G", "VYR16D"}) {
+    SCOPED_TRACE(model);
+    TTestSession t;
+    auto panel = StartPanel({.model = model, .firmware = "2.40", .mainCode = "802", .seed = 5});
+    ConnectTo(t.s, *panel);
+    t.s.SystemFlags.FirmwareVersion = 2.4;
+    t.s.SystemFlags.PanelDescription = std::string(model) + " v.2.40";
+    ASSERT_TRUE(ReadFromPanel(t.s, "802").ok);
+    const std::string base = (std::filesystem::temp_directory_path() / ("tarvex-wf-" + std::to_string(::getpid()))).string();
+    std::string path;
+    ASSERT_TRUE(SaveSmallFile(t.s, base, &path));
+    EXPECT_EQ(path, base + ".tvx");
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(DecodeKeyCodeFile(path, &image, &error)) << error;
+    std::filesystem::remove(path);
+    SmallPanelImage file;
+    std::copy(image.begin(), image.end(), file.Bytes().begin());
+
+    EXPECT_EQ(ImageModel(file.Bytes()), panel->Model());
+    EXPECT_EQ(ImageDescription(file.Bytes()), std::string(model) + " v.2.40");
+    EXPECT_DOUBLE_EQ(ImageFirmware(file.Bytes()), 2.4);
+    const sim::SimBlockMap* map = sim::BlockMapFor(model);
+    const auto attrs = panel->ReadMemory(map->UserAttrAddr, 240);
+    const auto names = panel->ReadMemory(map->UserNamesAddr, 384);
+    const size_t codeBytes = map->CodesLen == 144 && std::string(model) != "VYR16D" ? 6 : 3;
+    const auto codes = panel->ReadMemory(map->CodesAddr, 144);
+    for (size_t u = 0; u < kUserCount; ++u) {
+      const UserEntry e = file.User(u);
+      EXPECT_EQ(e.Name(), PrintableField(names, 16 * u, 16)) << "user " << u;
+      for (size_t a = 0; a < 10; ++a) EXPECT_EQ(e.Attr(a), attrs[10 * u + a]) << "user " << u;
+      // The code text turns back into the panel's own code bytes.
+      std::string digits;
+      for (char c : e.Code()) {
+        if (c < '0' || c > '9') break;
+        digits.push_back(c);
+      }
+      EXPECT_EQ(sim::EncodeCode(model, digits),
+                std::vector<uint8_t>(codes.begin() + codeBytes * u, codes.begin() + codeBytes * (u + 1)))
+          << "user " << u;
+    }
+    EXPECT_EQ(file.User(0).Code(), "802FFFFF");
+    const auto table = panel->ReadMemory(map->KeyTableAddr, 384);
+    const auto keyNames = panel->ReadMemory(map->KeyNamesAddr, 256);
+    for (size_t i = 0; i < kKeyCount; ++i) {
+      const uint8_t number = table[3 * i + 2];
+      ASSERT_LT(number, kKeyCount);
+      KeyEntry k = file.Key(number);
+      EXPECT_EQ(k.Value(), table[3 * i + 1]);
+      EXPECT_EQ(k.Flags(), table[3 * i] & 0xC3);
+      EXPECT_EQ(k.Flags23(), table[3 * i] & 0x0C);
+    }
+    for (size_t k = 0; k < kKeyCount; ++k)
+      EXPECT_EQ(file.Key(k).Name(), k < 16 ? PrintableField(keyNames, 16 * k, 16) : std::string()) << "key " << k;
+    const auto keyData = panel->ReadMemory(map->KeyDataAddr, 512);
+    EXPECT_TRUE(std::equal(keyData.begin(), keyData.end(), file.KeyData().begin()));
+  }
 }
 
 class SendWorkflow : public ::testing::Test {

@@ -112,7 +112,7 @@ class TTempFile {
   // Flushes to the disk and closes; the data must be durable before the
   // rename makes it the only copy.
   bool SyncAndClose() {
-    if (::fsync(fd_) != 0) return false;
+    if (::fdatasync(fd_) != 0) return false;
     const int fd = fd_;
     fd_ = -1;
     return ::close(fd) == 0;

@@ -15,7 +15,7 @@ bool CheckConnection(TSession& s) {
   s.PanelPort.BaudIndex = 6;  // 9600 baud
   bool identified = false;
   if (EnsurePortOpen(s, s.PanelPort)) {
-    SleepMs(500);
+    SleepOn(s.PanelPort, 500);
     identified = IdentifySmallPanel(s, s.PanelPort) == 0 || IdentifyLargePanel(s, s.PanelPort) == 0;
   }
   s.Notify(ProgressClear);

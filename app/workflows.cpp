@@ -33,7 +33,7 @@ TReadOutcome ReadFromPanel(TSession& s, const std::string& code) {
   if (!EnsurePortOpen(s, port)) {
     s.Box(TBoxKind::Warning, s.LangStrings.ErrorOpeningPort);
   } else if (s.IsLargePanel()) {
-    SleepMs(kWorkflowSettleMs);
+    SleepOn(port, kWorkflowSettleMs);
     if (code.size() < kLargeMinCodeDigits) {
       // The large panel's code is not compared with anything; only its
       // length is checked.
@@ -69,7 +69,7 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code) {
     ClosePort(port);
     return out;
   }
-  SleepMs(kWorkflowSettleMs);
+  SleepOn(port, kWorkflowSettleMs);
   if (s.IsLargePanel()) {
     if (code.size() < kLargeMinCodeDigits) {
       s.Box(TBoxKind::Information, s.LangStrings.InvalidCode);

@@ -1,7 +1,6 @@
 #include "protocol/frames.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace tarvex {
 
@@ -58,8 +57,8 @@ bool EchoMatches(const THeader& sent, const std::string& reply) {
 }
 
 std::string ReadReply(TComm& comm, int count, double limitSeconds) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
+  TCommSystem& sys = SystemOf(comm);
+  const int64_t start = sys.NowMs();
   const int64_t limitMs = WaitLimitMs(limitSeconds);
   for (;;) {
     const int32_t queued = BytesWaiting(comm);
@@ -68,16 +67,16 @@ std::string ReadReply(TComm& comm, int count, double limitSeconds) {
       ReadComm(comm, reinterpret_cast<uint8_t*>(out.data()), static_cast<uint16_t>(count));
       return out;
     }
-    const int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const int64_t elapsed = sys.NowMs() - start;
     if (elapsed >= limitMs || comm.LineLost) return std::string();
     if (comm.Handle == -1) {
-      platform::SleepForMs(limitMs - elapsed);
+      sys.SleepMs(limitMs - elapsed);
     } else if (queued == 0) {
-      platform::WaitForInput(comm, limitMs - elapsed);
+      sys.WaitForInput(comm, limitMs - elapsed);
     } else {
       // Part of the reply is here; the rest is a few byte times away. A
       // short sleep keeps this from spinning while it trickles in.
-      platform::SleepForMs(std::min<int64_t>(1, limitMs - elapsed));
+      sys.SleepMs(std::min<int64_t>(1, limitMs - elapsed));
     }
   }
 }
@@ -152,7 +151,7 @@ bool ReadSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* 
     s.Pump();
     ++made;
     // This exchange pauses after every failed attempt, the last one too.
-    SleepMs(ok ? s.SystemFlags.SuccessPauseMs : s.SystemFlags.RetryPauseMs);
+    SleepOn(comm, ok ? s.SystemFlags.SuccessPauseMs : s.SystemFlags.RetryPauseMs);
   } while (!ok && MoreAttempts(s, made));
   return ok;
 }
@@ -170,9 +169,9 @@ bool WriteSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, const ui
     ok = EchoMatches(h, ReadReply(comm, 6, kSmallWriteEchoLimit));
     s.Pump();
     ++made;
-    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.SuccessPauseMs);
+    if (!ok && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.SuccessPauseMs);
   } while (!ok && MoreAttempts(s, made));
-  if (ok) SleepMs(kSmallWriteSuccessPauseMs);
+  if (ok) SleepOn(comm, kSmallWriteSuccessPauseMs);
   return ok;
 }
 
@@ -186,9 +185,9 @@ bool ReadLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* 
     ok = EchoMatches(h, ReadReply(comm, 6, limit)) && ReceiveLargeData(comm, block, lastIndex);
     s.Pump();
     ++made;
-    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.RetryPauseMs);
+    if (!ok && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.RetryPauseMs);
   } while (!ok && MoreAttempts(s, made));
-  if (ok) SleepMs(s.SystemFlags.SuccessPauseMs);
+  if (ok) SleepOn(comm, s.SystemFlags.SuccessPauseMs);
   return ok;
 }
 
@@ -207,9 +206,9 @@ bool WriteLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, const ui
     ok = EchoMatches(h, ReadReply(comm, 6, kLargeWriteEchoLimit));
     s.Pump();
     ++made;
-    if (!ok && MoreAttempts(s, made)) SleepMs(s.SystemFlags.RetryPauseMs);
+    if (!ok && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.RetryPauseMs);
   } while (!ok && MoreAttempts(s, made));
-  if (ok) SleepMs(s.SystemFlags.SuccessPauseMs);
+  if (ok) SleepOn(comm, s.SystemFlags.SuccessPauseMs);
   return ok;
 }
 
@@ -262,7 +261,7 @@ bool RunRange(TSession& s, const TRangeKind& kind, int32_t start, int32_t lastIn
     remaining -= n;
     if (remaining > 0) {
       const int pause = kind.pauseMs(s);
-      if (pause > 0) SleepMs(pause);
+      if (pause > 0) SleepOn(comm, pause);
     }
   }
   if (kind.restoreCursorAtEnd) s.UI->SetBusyCursor(false);

@@ -64,7 +64,7 @@ constexpr double kProbeEchoLimit = 0.5;
 // Writes the probe and waits for it to come back unchanged.
 bool ProbeEchoed(TSession& s, TComm& port) {
   WriteComm(port, kBaudProbe, sizeof kBaudProbe);
-  SleepMs(kProbeSettleMs);
+  SleepOn(port, kProbeSettleMs);
   const std::string reply = ReadReply(port, 6, kProbeEchoLimit);
   s.Notify(ProgressStep, 1);
   return reply == std::string(reinterpret_cast<const char*>(kBaudProbe), sizeof kBaudProbe);
@@ -93,7 +93,7 @@ int IdentifyLargePanel(TSession& s, TComm& port) {
   bool ok = true;
   TTransferBuffer& buf = *s.TransferBuffer;
   FindBaudRate(s, port);
-  SleepMs(100);
+  SleepOn(port, 100);
   s.ShowStatus(s.LangStrings.ReadingVersion + " VYR 320");
   s.Notify(ProgressSetRange, 25);
   if (ReadLargeRange(s, kLargeVersionAddress, kLargeVersionLastIndex, buf, port) != 0) {

@@ -23,6 +23,5 @@ void ClosePort(TComm& port) {
   port.Handle = -1;
 }
 
-void SleepMs(int ms) { platform::SleepForMs(ms); }
 
 }  // namespace tarvex

@@ -157,7 +157,5 @@ bool EnsurePortOpen(TSession& s, TComm& port);
 // Closes the port; the record counts as closed afterwards in every case.
 void ClosePort(TComm& port);
 
-// Sleeps the calling thread; never pumps events.
-void SleepMs(int ms);
 
 }  // namespace tarvex

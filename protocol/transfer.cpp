@@ -164,7 +164,7 @@ bool ReadUsers(TSession& s, TComm& port, UserTable table) {
   const TBlockMap& m = s.BlockMap;
   const TTransferBuffer& buf = *s.TransferBuffer;
   BeginPhase(s, s.LangStrings.ReadingCodes, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
-  SleepMs(kSettleBeforeUsersMs);
+  SleepOn(port, kSettleBeforeUsersMs);
 
   if (!ReadBlock(s, port, m.UserAttrAddr, m.UserAttrLen)) return SmallReadFailed(s);
   for (size_t u = 0; u < kUserCount; ++u) {

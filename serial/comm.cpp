@@ -3,7 +3,6 @@
 #include "serial/comm.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -15,6 +14,42 @@ int64_t WaitLimitMs(double limitSeconds) {
   if (!(limitSeconds >= 0)) return 0;
   return (static_cast<int64_t>(std::floor(limitSeconds)) + 1) * 1000;
 }
+
+bool OpenComm(TComm& comm) {
+  // Opening an open record reopens it with the current settings.
+  CloseComm(comm);
+  comm.LastError = TCommError::None;
+  comm.LastSystemError = 0;
+  comm.LastErrorText.clear();
+  comm.LineLost = false;
+  return SystemOf(comm).Open(comm);
+}
+
+void CloseComm(TComm& comm) {
+  if (comm.Handle == -1) return;
+  SystemOf(comm).Close(comm);
+}
+
+int32_t BytesWaiting(TComm& comm) {
+  if (comm.Handle == -1) return 0;
+  return SystemOf(comm).Queued(comm);
+}
+
+void WriteComm(TComm& comm, const uint8_t* src, uint16_t count) {
+  if (comm.Handle == -1 || count == 0) return;
+  SystemOf(comm).Write(comm, src, count);
+}
+
+void ReadComm(TComm& comm, uint8_t* dst, uint16_t count) {
+  if (comm.Handle == -1 || count == 0) return;
+  SystemOf(comm).Read(comm, dst, count);
+}
+
+void SleepOn(const TComm& comm, int64_t ms) {
+  if (ms > 0) SystemOf(comm).SleepMs(ms);
+}
+
+std::string DescribeCommError(const TComm& comm) { return SystemOf(comm).Describe(comm); }
 
 void FlushInput(TComm& comm) {
   std::vector<uint8_t> scratch;
@@ -34,8 +69,8 @@ void FlushInput(TComm& comm) {
 }
 
 std::string ReadCharTimed(TComm& comm, double limitSeconds) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
+  TCommSystem& sys = SystemOf(comm);
+  const int64_t start = sys.NowMs();
   const int64_t limitMs = WaitLimitMs(limitSeconds);
   for (;;) {
     if (BytesWaiting(comm) > 0) {
@@ -43,16 +78,15 @@ std::string ReadCharTimed(TComm& comm, double limitSeconds) {
       ReadComm(comm, &byte, 1);
       return std::string(1, static_cast<char>(byte));
     }
-    const int64_t elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const int64_t elapsed = sys.NowMs() - start;
     if (elapsed >= limitMs || comm.LineLost) return std::string();
     if (comm.Handle == -1) {
       // Nothing can arrive on a closed record: wait out the limit without
-      // touching the system.
-      platform::SleepForMs(limitMs - elapsed);
+      // touching the port.
+      sys.SleepMs(limitMs - elapsed);
       continue;
     }
-    platform::WaitForInput(comm, limitMs - elapsed);
+    sys.WaitForInput(comm, limitMs - elapsed);
   }
 }
 

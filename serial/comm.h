@@ -15,6 +15,37 @@
 
 namespace tarvex {
 
+struct TComm;
+
+// The operating system's side of the serial layer: one implementation per
+// platform (comm_posix.cpp, comm_win32.cpp). A record can carry another
+// one, so tests and fuzzers can play a line and a clock of their own.
+// Except Open and Close, operations are only called on an open record.
+class TCommSystem {
+ public:
+  virtual ~TCommSystem() = default;
+  // Opens the record's device with its settings, storing the handle; on
+  // failure records LastError, LastSystemError and LastErrorText. After a
+  // refused setting the handle stays held.
+  virtual bool Open(TComm& comm) = 0;
+  // Closes the handle; Handle becomes -1 unless the system refuses.
+  virtual void Close(TComm& comm) = 0;
+  virtual int32_t Queued(TComm& comm) = 0;
+  virtual void Write(TComm& comm, const uint8_t* src, uint16_t count) = 0;
+  virtual void Read(TComm& comm, uint8_t* dst, uint16_t count) = 0;
+  // Blocks until input is queued, the line is lost, or timeoutMs passes.
+  // Sets comm.LineLost on a hang-up.
+  virtual void WaitForInput(TComm& comm, int64_t timeoutMs) = 0;
+  // The clock of the waits (milliseconds, monotonic) and the link's sleep.
+  virtual int64_t NowMs() = 0;
+  virtual void SleepMs(int64_t ms) = 0;
+  // Why the last Open failed, in words a user can act on.
+  virtual std::string Describe(const TComm& comm) = 0;
+};
+
+// The system layer of the platform the program runs on.
+TCommSystem& PlatformCommSystem();
+
 // The system's device control block: the line settings as the platform
 // reads and writes them. On POSIX these are the fields of the kernel's
 // termios2 record (the speed travels as a number, so every rate of the
@@ -62,6 +93,9 @@ struct TComm {
   int LastSystemError = 0;
   std::string LastErrorText;
 
+  // The system layer this record talks through; the platform's when null.
+  TCommSystem* System = nullptr;
+
   // Set when the line went away under an open port (a USB adapter pulled
   // out, the far end of a pseudo-terminal closed). Waits then end at once
   // instead of running out their limits. Cleared by OpenComm.
@@ -92,14 +126,11 @@ std::string ReadCharTimed(TComm& comm, double limitSeconds);
 // milliseconds after which a wait with this limit gives up.
 int64_t WaitLimitMs(double limitSeconds);
 
-// ---- Platform layer (one implementation per operating system) ----
-namespace platform {
-// Blocks until input is queued, the line is lost, or timeoutMs passes.
-// Returns true when input may be queued. Sets comm.LineLost on a hang-up.
-bool WaitForInput(TComm& comm, int64_t timeoutMs);
-// Sleeps the calling thread.
-void SleepForMs(int64_t ms);
-}  // namespace platform
+// The record's system layer.
+inline TCommSystem& SystemOf(const TComm& comm) { return comm.System ? *comm.System : PlatformCommSystem(); }
+
+// Sleeps on the link's clock (the record's system layer).
+void SleepOn(const TComm& comm, int64_t ms);
 
 // Human-readable text of an open failure, for messages that say what to do.
 std::string DescribeCommError(const TComm& comm);

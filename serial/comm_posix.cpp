@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "serial/comm.h"
@@ -99,15 +98,27 @@ void ApplySettings(const TComm& comm, TDeviceControlBlock& d) {
   }
 }
 
+class TPosixCommSystem final : public TCommSystem {
+ public:
+  bool Open(TComm& comm) override;
+  void Close(TComm& comm) override;
+  int32_t Queued(TComm& comm) override;
+  void Write(TComm& comm, const uint8_t* src, uint16_t count) override;
+  void Read(TComm& comm, uint8_t* dst, uint16_t count) override;
+  void WaitForInput(TComm& comm, int64_t timeoutMs) override;
+  int64_t NowMs() override;
+  void SleepMs(int64_t ms) override;
+  std::string Describe(const TComm& comm) override;
+};
+
 }  // namespace
 
-bool OpenComm(TComm& comm) {
-  CloseComm(comm);
-  comm.LastError = TCommError::None;
-  comm.LastSystemError = 0;
-  comm.LastErrorText.clear();
-  comm.LineLost = false;
+TCommSystem& PlatformCommSystem() {
+  static TPosixCommSystem system;
+  return system;
+}
 
+bool TPosixCommSystem::Open(TComm& comm) {
   if (comm.Device.empty()) {
     Fail(comm, TCommError::NoDevice, ENOENT);
     comm.LastErrorText = "no serial port selected";
@@ -165,8 +176,7 @@ bool OpenComm(TComm& comm) {
   return true;
 }
 
-void CloseComm(TComm& comm) {
-  if (comm.Handle == -1) return;
+void TPosixCommSystem::Close(TComm& comm) {
   const int fd = Fd(comm);
   ::ioctl(fd, TIOCNXCL);
   // close() releases the descriptor even when it reports an error (EINTR,
@@ -175,8 +185,7 @@ void CloseComm(TComm& comm) {
   comm.Handle = -1;
 }
 
-int32_t BytesWaiting(TComm& comm) {
-  if (comm.Handle == -1) return 0;
+int32_t TPosixCommSystem::Queued(TComm& comm) {
   int n = 0;
   if (::ioctl(Fd(comm), FIONREAD, &n) != 0) {
     if (errno == EIO || errno == ENXIO || errno == ENODEV) comm.LineLost = true;
@@ -185,8 +194,7 @@ int32_t BytesWaiting(TComm& comm) {
   return n;
 }
 
-void WriteComm(TComm& comm, const uint8_t* src, uint16_t count) {
-  if (comm.Handle == -1 || count == 0) return;
+void TPosixCommSystem::Write(TComm& comm, const uint8_t* src, uint16_t count) {
   const int fd = Fd(comm);
   // The descriptor is non-blocking so that a line that stops draining (a
   // hung adapter) cannot hold the program forever: a write that makes no
@@ -212,8 +220,7 @@ void WriteComm(TComm& comm, const uint8_t* src, uint16_t count) {
   }
 }
 
-void ReadComm(TComm& comm, uint8_t* dst, uint16_t count) {
-  if (comm.Handle == -1 || count == 0) return;
+void TPosixCommSystem::Read(TComm& comm, uint8_t* dst, uint16_t count) {
   const int fd = Fd(comm);
   size_t done = 0;
   while (done < count) {
@@ -234,33 +241,31 @@ void ReadComm(TComm& comm, uint8_t* dst, uint16_t count) {
   }
 }
 
-namespace platform {
-
-bool WaitForInput(TComm& comm, int64_t timeoutMs) {
-  if (comm.Handle == -1) return false;
+void TPosixCommSystem::WaitForInput(TComm& comm, int64_t timeoutMs) {
   pollfd p{Fd(comm), POLLIN, 0};
   const int ms = static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, 60'000));
   const int r = ::poll(&p, 1, ms);
-  if (r <= 0) return false;
-  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+  if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
     // A hang-up with bytes still queued lets the reader take them first.
     int n = 0;
     if (::ioctl(Fd(comm), FIONREAD, &n) != 0 || n == 0) comm.LineLost = true;
-    return n > 0;
   }
-  return true;
 }
 
-void SleepForMs(int64_t ms) {
+int64_t TPosixCommSystem::NowMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+void TPosixCommSystem::SleepMs(int64_t ms) {
   if (ms <= 0) return;
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1'000'000)};
   while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
 
-}  // namespace platform
-
-std::string DescribeCommError(const TComm& comm) {
+std::string TPosixCommSystem::Describe(const TComm& comm) {
   const std::string dev = comm.Device.empty() ? std::string("(none)") : comm.Device;
   switch (comm.LastError) {
     case TCommError::None: return std::string();

@@ -97,11 +97,19 @@ TLanguageStrings LanguageStrings(TLanguage lang) {
 
 TExtraStrings ExtraStrings(TLanguage lang) {
   switch (lang) {
-    case TLanguage::Italian: return {"Il file non contiene dati di codici!"};
-    case TLanguage::French: return {"Le fichier ne contient pas de données de codes!"};
+    case TLanguage::Italian:
+      return {"Il file non contiene dati di codici!",
+              "Impossibile salvare la copia dei dati della centrale: nessun dato è stato scritto nella centrale.",
+              "Copia dei dati precedenti della centrale: ", "Copie dei dati delle centrali: "};
+    case TLanguage::French:
+      return {"Le fichier ne contient pas de données de codes!",
+              "Impossible d'enregistrer la copie des données de la centrale : rien n'a été écrit dans la centrale.",
+              "Copie des données précédentes de la centrale : ", "Copies des données des centrales : "};
     case TLanguage::English: break;
   }
-  return {"File is not a key-code data file!"};
+  return {"File is not a key-code data file!",
+          "The panel's data could not be backed up: nothing was written into the panel.",
+          "Backup of the panel's previous data: ", "Backups of panel data: "};
 }
 
 void ApplyLanguageTexts(TSession& s, TLanguage lang) {

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "app/backup.h"
+#include "app/keyfile.h"
+#include "protocol/identify.h"
 #include "protocol/text.h"
 #include "protocol/transfer.h"
 
@@ -26,6 +33,19 @@ bool IsMainUserCode(UserTable table, const std::string& typedCode) {
   }
   return false;
 }
+
+namespace {
+
+// The transfer buffer held the panel's code block and the target table its
+// codes: neither outlives the workflow.
+void WipeCodeBuffers(TSession& s) {
+  WipeBytes(s.TransferBuffer->data(), s.TransferBuffer->size());
+  auto target = s.TargetUsers.Table().Bytes();
+  WipeBytes(target.data(), target.size());
+  std::fill(target.begin(), target.end(), 0xFF);
+}
+
+}  // namespace
 
 TReadOutcome ReadFromPanel(TSession& s, const std::string& code) {
   TReadOutcome out;
@@ -58,23 +78,83 @@ TReadOutcome ReadFromPanel(TSession& s, const std::string& code) {
     }
   }
   ClosePort(port);
+  WipeCodeBuffers(s);
   return out;
 }
 
-TSendOutcome SendToPanel(TSession& s, const std::string& code) {
+namespace {
+
+// Saves a backup image with the target's header; false after telling the
+// user why.
+bool SaveBackup(TSession& s, std::span<uint8_t> image, const TSendOptions& options, std::string* path) {
+  SetImageModel(image, s.SystemFlags.ConnectedModel);
+  SetImageDescription(image, s.SystemFlags.PanelDescription);
+  SetImageFirmware(image, s.SystemFlags.FirmwareVersion);
+  std::string error;
+  if (EnsureBackupFolder(options.backupFolder, &error)) {
+    *path = BackupFileName(options.backupFolder, ModelName(s.SystemFlags.ConnectedModel), std::time(nullptr));
+    if (WriteKeyCodeFile(image, *path, &error)) {
+      if (options.backupSaved) options.backupSaved(*path);
+      return true;
+    }
+  }
+  path->clear();
+  s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed + "\r\n" + error);
+  return false;
+}
+
+// The target's users and codes are already in its table; its keys and
+// cards are read into the same separate image.
+bool BackupSmallTarget(TSession& s, TComm& port, UserTable target, const TSendOptions& options, std::string* path) {
+  auto image = std::make_unique<SmallPanelImage>();
+  const auto users = target.Bytes();
+  std::copy(users.begin(), users.end(), image->Users().Bytes().begin());
+  bool saved = false;
+  if (!ReadKeys(s, port, *image)) {
+    s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed);
+  } else {
+    saved = SaveBackup(s, image->Bytes(), options, path);
+  }
+  WipeBytes(image->Bytes().data(), image->Bytes().size());
+  return saved;
+}
+
+bool BackupLargeTarget(TSession& s, TComm& port, const TSendOptions& options, std::string* path) {
+  auto image = std::make_unique<LargePanelImage>();
+  bool saved = false;
+  if (!ReadLargePanel(s, port, image->Regions())) {
+    s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed);
+  } else {
+    saved = SaveBackup(s, image->Bytes(), options, path);
+  }
+  WipeBytes(image->Bytes().data(), image->Bytes().size());
+  return saved;
+}
+
+std::string TransferOkText(const TSession& s, const std::string& backupPath) {
+  if (backupPath.empty()) return s.LangStrings.TransferOk;
+  return s.LangStrings.TransferOk + "\r\n" + s.ExtraStrings.BackupSaved + backupPath;
+}
+
+}  // namespace
+
+TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options) {
   TSendOutcome out;
   TComm& port = s.PanelPort;
   if (!EnsurePortOpen(s, port)) {
     s.Box(TBoxKind::Warning, s.LangStrings.ErrorOpeningPort);
     ClosePort(port);
+    WipeCodeBuffers(s);
     return out;
   }
   SleepOn(port, kWorkflowSettleMs);
   if (s.IsLargePanel()) {
     if (code.size() < kLargeMinCodeDigits) {
       s.Box(TBoxKind::Information, s.LangStrings.InvalidCode);
+    } else if (!options.backupFolder.empty() && !BackupLargeTarget(s, port, options, &out.backupPath)) {
+      // Nothing was written.
     } else if (WriteLargePanel(s, port, s.Large->Regions())) {
-      s.Box(TBoxKind::Information, s.LangStrings.TransferOk);
+      s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
       out.ok = true;
     } else {
       s.Box(TBoxKind::Error, s.LangStrings.WriteError);
@@ -87,14 +167,26 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code) {
       s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
     } else if (!IsMainUserCode(target, code)) {
       out.status = s.LangStrings.InvalidCode;
-    } else if (WriteCodes(s, port) && WriteUsers(s, port) && WriteKeys(s, port)) {
-      s.Box(TBoxKind::Information, s.LangStrings.TransferOk);
-      out.ok = true;
     } else {
-      s.Box(TBoxKind::Error, s.LangStrings.WriteError);
+      // WriteCodes sends the code block as it stands in the transfer
+      // buffer after filling in the codes: on map 3 the block's second
+      // half must go back exactly as just read from this panel. The backup
+      // reads more blocks through the buffer, so the block is kept aside.
+      TTransferBuffer& buf = *s.TransferBuffer;
+      const std::vector<uint8_t> codeBlock(buf.begin(), buf.begin() + s.BlockMap.CodesLen);
+      if (options.backupFolder.empty() || BackupSmallTarget(s, port, target, options, &out.backupPath)) {
+        std::copy(codeBlock.begin(), codeBlock.end(), buf.begin());
+        if (WriteCodes(s, port) && WriteUsers(s, port) && WriteKeys(s, port)) {
+          s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
+          out.ok = true;
+        } else {
+          s.Box(TBoxKind::Error, s.LangStrings.WriteError);
+        }
+      }
     }
   }
   ClosePort(port);
+  WipeCodeBuffers(s);
   return out;
 }
 

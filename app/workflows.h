@@ -2,6 +2,7 @@
 // plain logic that the window and the command-line tool both drive.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -55,17 +56,29 @@ struct TReadOutcome {
 // the port first and closes it on every path.
 TReadOutcome ReadFromPanel(TSession& s, const std::string& code);
 
+struct TSendOptions {
+  // Folder for the backup of the target's data, taken before anything is
+  // written into it; empty for no backup.
+  std::string backupFolder;
+  // Told the backup's path once it is saved, before the first write.
+  std::function<void(const std::string&)> backupSaved;
+};
+
 struct TSendOutcome {
   bool ok = false;  // TransferOk was shown
   // The status line's text, when the outcome is shown there (InvalidCode
   // for a code that is not the target's main user code).
   std::optional<std::string> status;
+  // The backup of the target's previous data, when one was saved.
+  std::string backupPath;
 };
 
 // Writes the image of the connected panel's class into the panel after
-// proving the target's main user code. Opens the port first and closes it
-// on every path. The window returns to No panel afterwards, whatever the
-// outcome.
-TSendOutcome SendToPanel(TSession& s, const std::string& code);
+// proving the target's main user code. With a backup folder, everything of
+// the target that the send would overwrite is first read into a separate
+// image and saved there as a key-code file; if that fails, nothing is
+// written. Opens the port first and closes it on every path. The window
+// returns to No panel afterwards, whatever the outcome.
+TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options = {});
 
 }  // namespace tarvex

@@ -11,6 +11,11 @@ const char* BoxTitle(TBoxKind kind) {
   return "";
 }
 
+void WipeBytes(void* data, size_t size) {
+  volatile uint8_t* p = static_cast<volatile uint8_t*>(data);
+  for (size_t i = 0; i < size; ++i) p[i] = 0;
+}
+
 bool EnsurePortOpen(TSession& s, TComm& port) {
   if (port.Handle != -1) return true;
   if (OpenComm(port)) return true;

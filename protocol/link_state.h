@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
@@ -97,6 +98,9 @@ struct TLanguageStrings {
 // Texts that this tool adds beside the 19 above, in the language in force.
 struct TExtraStrings {
   std::string NotKeyCodeFile;  // a file that is not a key-code data file
+  std::string BackupFailed;    // the target's backup could not be read or saved
+  std::string BackupSaved;     // followed by the backup file's path
+  std::string BackupFolder;    // followed by the folder where backups go
 };
 
 // Panel addresses and lengths of the identified small panel's data blocks.
@@ -149,6 +153,25 @@ struct TSession {
   }
   void Box(TBoxKind kind, const std::string& text) { UI->MessageBox(kind, text); }
   void Pump() { UI->PumpEvents(); }
+};
+
+// Overwrites memory that held codes, in a way the compiler cannot drop as
+// a dead store.
+void WipeBytes(void* data, size_t size);
+inline void WipeString(std::string& s) {
+  WipeBytes(s.data(), s.size());
+  s.clear();
+}
+// Wipes a byte vector when it goes out of scope, on every path.
+class TWipeOnExit {
+ public:
+  explicit TWipeOnExit(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  ~TWipeOnExit() { WipeBytes(bytes_.data(), bytes_.size()); }
+  TWipeOnExit(const TWipeOnExit&) = delete;
+  TWipeOnExit& operator=(const TWipeOnExit&) = delete;
+
+ private:
+  std::vector<uint8_t>& bytes_;
 };
 
 // Opens the port unless it is open. On failure shows the ErrorOpeningPort

@@ -202,10 +202,11 @@ bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::str
   return found;
 }
 
-bool ReadKeys(TSession& s, TComm& port) {
+bool ReadKeys(TSession& s, TComm& port) { return ReadKeys(s, port, *s.Small); }
+
+bool ReadKeys(TSession& s, TComm& port, SmallPanelImage& image) {
   const TBlockMap& m = s.BlockMap;
   const TTransferBuffer& buf = *s.TransferBuffer;
-  SmallPanelImage& image = *s.Small;
   BeginPhase(s, s.LangStrings.ReadingKeys,
              int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} + int32_t{m.KeyDataLen} - 3);
 

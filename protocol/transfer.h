@@ -20,6 +20,8 @@ bool ReadUsers(TSession& s, TComm& port, UserTable table);
 bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode);
 // Keys & cards into the small image. True when all three blocks were read.
 bool ReadKeys(TSession& s, TComm& port);
+// The same into another small image (a backup of a target panel).
+bool ReadKeys(TSession& s, TComm& port, SmallPanelImage& image);
 // From the small image into the panel.
 bool WriteCodes(TSession& s, TComm& port);
 bool WriteUsers(TSession& s, TComm& port);

@@ -38,8 +38,11 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "") {
   EXPECT_EQ(::pipe(out), 0);
   EXPECT_EQ(::pipe(err), 0);
   EXPECT_EQ(::pipe(in), 0);
+  // Backups go to a folder of the test's own, never the real home.
+  const std::string data = (std::filesystem::temp_directory_path() / ("tarvex-cli-data-" + std::to_string(::getpid()))).string();
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     ::dup2(in[0], 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
@@ -159,9 +162,20 @@ TEST(CliReadSend, ReadsASmallPanelAndSendsItIntoAnotherModel) {
   EXPECT_NE(r.out.find("\"code\": \"1357\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"layout\": \"small\""), std::string::npos);
 
+  const auto targetCodes = target->ReadMemory(sim::BlockMapFor("VYR16D")->CodesAddr, 72);
   r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "2468"});
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_NE(r.err.find("Information: Transfer successful"), std::string::npos) << r.err;
+  // The target's previous data went to a backup first, named on standard
+  // output and in the box.
+  ASSERT_EQ(r.out.rfind("backup: ", 0), 0u) << r.out;
+  const std::string backup = r.out.substr(8, r.out.find('\n') - 8);
+  EXPECT_NE(r.err.find(backup), std::string::npos);
+  EXPECT_EQ(backup.find(TempPath("")), std::string::npos);
+  EXPECT_NE(backup.find("/tarvex/backups/VYR16D-"), std::string::npos) << backup;
+  r = RunCli({"show", backup, "--json", "--reveal-codes"});
+  EXPECT_NE(r.out.find("\"code\": \"2468\""), std::string::npos) << "the target's own main user code";
+  (void)targetCodes;
   // The VYR16D holds the VYR8's main user code now, packed two digits a byte.
   const auto* map = sim::BlockMapFor("VYR16D");
   EXPECT_EQ(target->ReadMemory(map->CodesAddr, 3), sim::EncodeCode("VYR16D", "1357"));

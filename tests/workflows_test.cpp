@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "app/backup.h"
 #include "app/keyfile.h"
 #include "app/workflows.h"
 #include "protocol/text.h"
@@ -274,9 +279,13 @@ TEST_F(SendWorkflow, WrongOrNonMainCodesWriteNothing) {
   EXPECT_EQ(r.status, "Invalid code!");
   EXPECT_TRUE(t.ui.Boxes().empty());
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
-  // The target's users went to their own table, not into the image.
+  // The target's users went to their own table, not into the image, and
+  // that table does not keep the target's codes after the send.
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
-  EXPECT_EQ(t.s.TargetUsers.Table().User(0).Code(), "5678FFFF");
+  const auto target_table = t.s.TargetUsers.Table().Bytes();
+  EXPECT_TRUE(std::all_of(target_table.begin(), target_table.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(t.s.TransferBuffer->begin(), t.s.TransferBuffer->end(), [](uint8_t b) { return b == 0; }))
+      << "the code block read from the target is wiped";
   (void)map;
 }
 
@@ -312,6 +321,201 @@ TEST(SendWorkflowLarge, CodeLengthAndRoundTrip) {
   for (const auto& region : LargePanelMap) {
     EXPECT_EQ(target->ReadMemory(region.PanelAddress, region.Bytes), source->ReadMemory(region.PanelAddress, region.Bytes));
   }
+}
+
+// ---- Backups before every send ----
+
+std::filesystem::path FreshFolder(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / ("tarvex-backup-" + std::to_string(::getpid()) + "-" + name);
+  std::filesystem::remove_all(dir);
+  return dir;
+}
+
+// The panel's blocks that a send overwrites, as they stand.
+struct TSmallBlocks {
+  std::vector<uint8_t> codes, attrs, names, keyData, keyTable, keyNames;
+  static TSmallBlocks Of(const sim::SimPanel& p, const std::string& model) {
+    const sim::SimBlockMap* m = sim::BlockMapFor(model);
+    return {p.ReadMemory(m->CodesAddr, m->CodesLen),       p.ReadMemory(m->UserAttrAddr, 240),
+            p.ReadMemory(m->UserNamesAddr, 384),           p.ReadMemory(m->KeyDataAddr, 512),
+            p.ReadMemory(m->KeyTableAddr, 384),            p.ReadMemory(m->KeyNamesAddr, 256)};
+  }
+};
+
+TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) {
+  auto target = StartPanel({.model = "VYR32", .mainCode = "5678", .seed = 31});
+  // Records of the key table with bits 4 and 5 set would not come back:
+  // those bits are never sent. Keep this panel's records free of them.
+  auto table = target->ReadMemory(sim::BlockMapFor("VYR32")->KeyTableAddr, 384);
+  for (size_t i = 0; i < 384; i += 3) table[i] &= 0xCF;
+  target->WriteMemory(sim::BlockMapFor("VYR32")->KeyTableAddr, table);
+  const TSmallBlocks before = TSmallBlocks::Of(*target, "VYR32");
+  ConnectTo(t.s, *target);
+  t.s.SystemFlags.PanelDescription = "VYR32 v.2.10";
+
+  const auto folder = FreshFolder("small");
+  TSendOptions options;
+  options.backupFolder = folder.string();
+  std::string announced;
+  size_t writesWhenAnnounced = 99;
+  options.backupSaved = [&](const std::string& path) {
+    announced = path;
+    writesWhenAnnounced = 0;
+    for (const auto& h : target->HeadersReceived()) writesWhenAnnounced += h[0] == 0x0F;
+  };
+  const TSendOutcome r = SendToPanel(t.s, "5678", options);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(writesWhenAnnounced, 0u) << "the backup is saved before anything is written";
+  EXPECT_EQ(r.backupPath, announced);
+  EXPECT_TRUE(std::regex_match(std::filesystem::path(r.backupPath).filename().string(),
+                               std::regex(R"(VYR32-\d{8}-\d{6}\.tvx)")))
+      << r.backupPath;
+  EXPECT_EQ(std::filesystem::path(r.backupPath).parent_path(), folder);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Transfer successful\r\nBackup of the panel's "
+                                                   "previous data: " + r.backupPath});
+  struct stat st {};
+  ASSERT_EQ(::stat(r.backupPath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // The source's data is in the panel now.
+  EXPECT_NE(TSmallBlocks::Of(*target, "VYR32").names, before.names);
+
+  // Restoring is loading the backup and sending it, as usual, with the
+  // main user code the panel has now.
+  ASSERT_EQ(LoadSmallFile(t.s, r.backupPath), TLoadResult::Loaded);
+  EXPECT_EQ(ImageModel(t.s.Small->Bytes()), 26);
+  EXPECT_EQ(ImageDescription(t.s.Small->Bytes()), "VYR32 v.2.10");
+  t.ui.Clear();
+  ASSERT_TRUE(SendToPanel(t.s, "1234").ok) << testing::PrintToString(t.ui.Boxes());
+  const TSmallBlocks after = TSmallBlocks::Of(*target, "VYR32");
+  EXPECT_EQ(after.codes, before.codes);
+  EXPECT_EQ(after.attrs, before.attrs);
+  EXPECT_EQ(after.keyData, before.keyData);
+  // Key-table records come back at the position of their own number, and
+  // flag bits 2 and 3 are never sent back: every other bit is restored.
+  for (size_t i = 0; i < 384; i += 3) {
+    const uint8_t k = before.keyTable[i + 2];
+    ASSERT_LT(k, 128);
+    EXPECT_EQ(after.keyTable[3 * k + 2], k);
+    EXPECT_EQ(after.keyTable[3 * k + 1], before.keyTable[i + 1]) << "key " << int(k);
+    EXPECT_EQ(after.keyTable[3 * k], before.keyTable[i] & 0xC3) << "key " << int(k);
+  }
+  for (size_t u = 0; u < 24; ++u)
+    EXPECT_EQ(PrintableField(after.names, 16 * u, 16), PrintableField(before.names, 16 * u, 16)) << "user " << u;
+  for (size_t k = 0; k < 16; ++k)
+    EXPECT_EQ(PrintableField(after.keyNames, 16 * k, 16), PrintableField(before.keyNames, 16 * k, 16)) << "key " << k;
+  std::filesystem::remove_all(folder);
+}
+
+TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
+  TTestSession t;
+  auto source = StartPanel({.model = "VYR16D", .firmware = "1.50", .mainCode = "1111", .seed = 41});
+  ConnectTo(t.s, *source);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1111").ok);
+  auto target = StartPanel({.model = "VYR16D", .firmware = "1.50", .mainCode = "2222", .seed = 42});
+  const auto* map = sim::BlockMapFor("VYR16D");
+  target->WriteMemory(map->CodesAddr + 72, {0xA1, 0xB2, 0xC3});  // the panel's own bytes after the codes
+  ConnectTo(t.s, *target);
+  TSendOptions options;
+  const auto folder = FreshFolder("map3");
+  options.backupFolder = folder.string();
+  ASSERT_TRUE(SendToPanel(t.s, "2222", options).ok);
+  EXPECT_EQ(target->ReadMemory(map->CodesAddr + 72, 3), (std::vector<uint8_t>{0xA1, 0xB2, 0xC3}));
+  // The attribute block that overlaps the code block holds the source's
+  // attributes, written after the codes (a VYR16D gets the high four bits
+  // of each user's second attribute byte cleared).
+  auto expected = source->ReadMemory(map->UserAttrAddr, 240);
+  for (size_t u = 0; u < 24; ++u) expected[10 * u + 1] &= 0x0F;
+  EXPECT_EQ(target->ReadMemory(map->UserAttrAddr, 240), expected);
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
+  auto target = StartPanel({.model = "VYR8", .mainCode = "5678", .seed = 9});
+  ConnectTo(t.s, *target);
+  const auto before = target->ReadMemory(0, 8192);
+  const auto blocker = FreshFolder("blocked");
+  std::ofstream(blocker) << "a file where the folder should be";
+  TSendOptions options;
+  options.backupFolder = (blocker / "backups").string();
+  const TSendOutcome r = SendToPanel(t.s, "5678", options);
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.backupPath.empty());
+  const auto boxes = t.ui.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("Error: The panel's data could not be backed up: nothing was written into the panel.\r\n", 0),
+            0u)
+      << boxes[0];
+  EXPECT_NE(boxes[0].find("Not a directory"), std::string::npos) << boxes[0];
+  EXPECT_EQ(target->ReadMemory(0, 8192), before);
+  for (const auto& h : target->HeadersReceived()) EXPECT_NE(h[0], 0x0F) << "no write reached the panel";
+  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  std::filesystem::remove(blocker);
+}
+
+TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
+  auto target = StartPanel({.model = "VYR8", .mainCode = "5678", .seed = 9});
+  ConnectTo(t.s, *target);
+  // 10 user blocks, 3 code blocks, then the key data: the backup's read.
+  target->SetFault({FaultKind::BadCheck, 15});
+  const auto before = target->ReadMemory(0, 8192);
+  TSendOptions options;
+  const auto folder = FreshFolder("unread");
+  options.backupFolder = folder.string();
+  EXPECT_FALSE(SendToPanel(t.s, "5678", options).ok);
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
+                              "Warning: Reading error on serial port!",
+                              "Error: The panel's data could not be backed up: nothing was written into the panel."}));
+  EXPECT_EQ(target->ReadMemory(0, 8192), before);
+  EXPECT_FALSE(std::filesystem::exists(folder) && !std::filesystem::is_empty(folder));
+  std::filesystem::remove_all(folder);
+}
+
+TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
+  TTestSession t;
+  auto source = StartPanel({.model = "VYR 320", .seed = 51});
+  ConnectTo(t.s, *source);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+  auto target = StartPanel({.model = "VYR 320", .seed = 52});
+  ConnectTo(t.s, *target);
+  TSendOptions options;
+  const auto folder = FreshFolder("large");
+  options.backupFolder = folder.string();
+  const TSendOutcome r = SendToPanel(t.s, "1234", options);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(std::filesystem::path(r.backupPath).filename().string().rfind("VYR320-", 0), 0u);
+  std::vector<uint8_t> image;
+  std::string error;
+  ASSERT_TRUE(DecodeKeyCodeFile(r.backupPath, &image, &error)) << error;
+  EXPECT_EQ(ImageModel(image), 6);
+  LargePanelImage backup;
+  std::copy(image.begin(), image.end(), backup.Bytes().begin());
+  sim::SimPanel reference({.model = "VYR 320", .seed = 52});  // the target as it was
+  for (size_t i = 0; i < kLargeRegionCount; ++i) {
+    const auto& region = LargePanelMap[i];
+    const auto expected = reference.ReadMemory(region.PanelAddress, region.Bytes);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), backup.Region(i).begin())) << "region " << i;
+    EXPECT_EQ(target->ReadMemory(region.PanelAddress, region.Bytes), source->ReadMemory(region.PanelAddress, region.Bytes));
+  }
+  std::filesystem::remove_all(folder);
+}
+
+TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
+  const auto folder = FreshFolder("names");
+  std::string error;
+  ASSERT_TRUE(EnsureBackupFolder(folder.string(), &error)) << error;
+  const std::time_t when = 1796740503;  // 2026-12-08 14:35:03 UTC
+  const std::string first = BackupFileName(folder.string(), "VYR 320", when);
+  EXPECT_EQ(first, (folder / "VYR320-20261208-143503.tvx").string());
+  std::ofstream(first) << "x";
+  EXPECT_EQ(BackupFileName(folder.string(), "VYR 320", when), (folder / "VYR320-20261208-143503-2.tvx").string());
+  ::setenv("XDG_DATA_HOME", "/srv/data", 1);
+  EXPECT_EQ(DefaultBackupFolder(), "/srv/data/tarvex/backups");
+  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
+  ::setenv("HOME", "/home/installer", 1);
+  EXPECT_EQ(DefaultBackupFolder(), "/home/installer/.local/share/tarvex/backups");
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

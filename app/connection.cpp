@@ -28,6 +28,68 @@ bool CheckConnection(TSession& s) {
 
 namespace {
 
+enum class TProbe { Free, Busy, Absent };
+
+// Opens and closes the port with the scratch settings (115200 baud, no
+// parity, 8 data bits, one stop bit).
+TProbe Probe(TComm& scratch) {
+  scratch.BaudIndex = 11;
+  scratch.ParityIndex = 0;
+  scratch.DataBitsIndex = 4;
+  scratch.StopBitsIndex = 0;
+  const bool opened = OpenComm(scratch);
+  // Also after a failure: a port that refused the settings is still held.
+  CloseComm(scratch);
+  if (opened) return TProbe::Free;
+  return scratch.LastError == TCommError::InUse ? TProbe::Busy : TProbe::Absent;
+}
+
+}  // namespace
+
+int32_t PortNumberFromName(const std::string& name) {
+  size_t i = 0;
+  if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+      std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+      std::toupper(static_cast<unsigned char>(name[2])) == 'M')
+    i = 3;
+  if (i == name.size() || name.size() - i > 5) return 0;
+  int32_t n = 0;
+  for (; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
+
+#ifdef _WIN32
+
+// Windows numbers its serial ports; every number that a port list offers is
+// probed, whether or not a device stands behind it.
+std::vector<std::string> SerialDeviceCandidates(const std::string&) {
+  std::vector<std::string> names;
+  for (int32_t n = 1; n <= kLastListedPort; ++n) names.push_back("COM" + std::to_string(n));
+  return names;
+}
+
+std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string&) {
+  std::vector<TPortEntry> list;
+  for (int32_t n = 1; n <= kLastListedPort; ++n) {
+    TComm scratch;
+    scratch.Port = n;
+    const std::string label = "Com " + std::to_string(n);
+    switch (Probe(scratch)) {
+      case TProbe::Free: list.push_back({"COM" + std::to_string(n), false, label}); break;
+      case TProbe::Busy: list.push_back({"COM" + std::to_string(n), true, label + " - " + texts.AlreadyOpen}); break;
+      case TProbe::Absent: break;
+    }
+  }
+  return list;
+}
+
+#else
+
+namespace {
+
 // Names of serial devices on Linux: on-board UARTs, USB adapters, modems,
 // Bluetooth and board UARTs.
 constexpr const char* kSerialPrefixes[] = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "ttymxc", "rfcomm", "ttyXRUSB"};
@@ -71,20 +133,15 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::
   for (const std::string& device : SerialDeviceCandidates(devDir)) {
     TComm scratch;
     scratch.Device = device;
-    scratch.BaudIndex = 11;
-    scratch.ParityIndex = 0;
-    scratch.DataBitsIndex = 4;
-    scratch.StopBitsIndex = 0;
-    if (OpenComm(scratch)) {
-      CloseComm(scratch);
-      list.push_back({device, false, device});
-    } else {
-      CloseComm(scratch);
-      if (scratch.LastError == TCommError::InUse)
-        list.push_back({device, true, device + " - " + texts.AlreadyOpen});
+    switch (Probe(scratch)) {
+      case TProbe::Free: list.push_back({device, false, device}); break;
+      case TProbe::Busy: list.push_back({device, true, device + " - " + texts.AlreadyOpen}); break;
+      case TProbe::Absent: break;
     }
   }
   return list;
 }
+
+#endif
 
 }  // namespace tarvex

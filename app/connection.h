@@ -2,6 +2,7 @@
 // and the command-line tool.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ namespace tarvex {
 bool CheckConnection(TSession& s);
 
 struct TPortEntry {
-  std::string Device;  // what to open
+  std::string Device;  // what to open: TComm.Device
   bool Busy = false;   // held by another program
   std::string Label;   // the device, or the device + " - " + AlreadyOpen
 };
@@ -26,8 +27,19 @@ struct TPortEntry {
 // scratch record (115200 baud, no parity, 8 data bits, one stop bit):
 // listed when it opens, listed as busy when another program holds it,
 // left out otherwise.
+//
+// POSIX: the serial devices found in devDir, labelled with their paths.
+// Windows: ports 1 to 256, labelled "Com 3" with Device "COM3"; devDir is
+// not used.
 std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string& devDir = "/dev");
-// The candidate device paths, in ascending order (before probing).
+// The candidate devices, in ascending order (before probing).
 std::vector<std::string> SerialDeviceCandidates(const std::string& devDir = "/dev");
+
+// The highest port number that the Windows port list probes.
+inline constexpr int32_t kLastListedPort = 256;
+
+// The number of a Windows port given as "3" or "COM3" (any letter case);
+// 0 for anything else.
+int32_t PortNumberFromName(const std::string& name);
 
 }  // namespace tarvex

@@ -1,8 +1,19 @@
 #include "app/keyfile.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef MessageBox  // would rename TUserInterface::MessageBox here
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +68,26 @@ std::string SaveFileName(const std::string& name) {
 
 namespace {
 
+#ifdef _WIN32
+// The error of the last failed call, and its text in the system's words.
+int LastFileError() { return static_cast<int>(::GetLastError()); }
+
+std::string SystemText(int err) {
+  char* text = nullptr;
+  const DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(err), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = n && text ? std::string(text, n) : std::string();
+  if (text) ::LocalFree(text);
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  if (out.empty()) out = "system error " + std::to_string(err);
+  return out;
+}
+#else
+int LastFileError() { return errno; }
+
 std::string SystemText(int err) { return std::system_category().message(err); }
+#endif
 
 // Every I/O failure names the file as well as the cause: the user typed the
 // name, and a bare "Permission denied" does not say which file was meant.
@@ -68,6 +98,82 @@ std::string NotKeyCodeFileText(const TSession& s) {
   if (!s.ExtraStrings.NotKeyCodeFile.empty()) return s.ExtraStrings.NotKeyCodeFile;
   return ExtraStrings(TLanguage::English).NotKeyCodeFile;
 }
+
+#ifdef _WIN32
+
+// Owns the temporary file of a save until it has been renamed into place, so
+// that every early return removes it. Failures leave their cause for
+// LastFileError. The file gets the folder's permissions: Windows has no
+// umask to beat, and the folders of a user's profile are private already.
+class TTempFile {
+ public:
+  TTempFile() = default;
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  ~TTempFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+  }
+
+  // Creates a new file next to target, under a name no other file has.
+  bool Create(const std::string& target) {
+    const size_t sep = target.find_last_of("/\\:");
+    const std::string folder = sep == std::string::npos ? std::string() : target.substr(0, sep + 1);
+    TFillerGenerator names(NewFillerSeed() ^ (static_cast<uint32_t>(::GetCurrentProcessId()) << 16));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      names.Advance();
+      const std::string name = folder + ".tarvex-" + std::to_string(names.Seed()) + ".tmp";
+      handle_ = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) {
+        path_ = name;
+        return true;
+      }
+      if (::GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+  }
+
+  bool WriteAll(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+      const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
+      DWORD n = 0;
+      if (!::WriteFile(handle_, bytes.data(), piece, &n, nullptr)) return false;
+      if (n == 0) {  // a write that makes no progress would loop for ever
+        ::SetLastError(ERROR_WRITE_FAULT);
+        return false;
+      }
+      bytes = bytes.subspan(n);
+    }
+    return true;
+  }
+
+  // Flushes to the disk and closes; the data must be durable before the
+  // rename makes it the only copy.
+  bool SyncAndClose() {
+    if (!::FlushFileBuffers(handle_)) return false;
+    const HANDLE h = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return ::CloseHandle(h) != 0;
+  }
+
+  // Replaces an earlier file of that name in one step; the write-through
+  // flag returns only once the new name is on the disk.
+  bool RenameTo(const std::string& target) {
+    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::string path_;
+};
+
+// MOVEFILE_WRITE_THROUGH has made the rename durable already.
+void SyncFolderOf(const std::string&) {}
+
+#else
 
 // Owns the temporary file of a save until it has been renamed into place, so
 // that every early return removes it.
@@ -140,6 +246,24 @@ void SyncFolderOf(const std::string& target) {
   ::close(fd);
 }
 
+#endif
+
+}  // namespace
+
+bool WriteKeyCodeFile(std::span<const uint8_t> image, const std::string& path, std::string* error) {
+  const std::vector<uint8_t> file = EncodeImage(image, NewFillerSeed());
+  TTempFile tmp;
+  if (!tmp.Create(path) || !tmp.WriteAll(file) || !tmp.SyncAndClose() || !tmp.RenameTo(path)) {
+    const int err = LastFileError();  // before the temporary file's removal can change it
+    if (error) *error = IoFailureText(path, err);
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
+namespace {
+
 bool SaveImage(TSession& s, std::span<uint8_t> image, const std::string& name, std::string* writtenPath) {
   // The header goes into the image before the file is touched, so the image
   // says where it came from even when the file cannot be written.
@@ -149,15 +273,11 @@ bool SaveImage(TSession& s, std::span<uint8_t> image, const std::string& name, s
 
   const std::string path = SaveFileName(name);
   if (writtenPath) *writtenPath = path;
-  const std::vector<uint8_t> file = EncodeImage(image, NewFillerSeed());
-
-  TTempFile tmp;
-  if (!tmp.Create(path) || !tmp.WriteAll(file) || !tmp.SyncAndClose() || !tmp.RenameTo(path)) {
-    const int err = errno;  // before the temporary file's removal can change it
-    s.Box(TBoxKind::Error, IoFailureText(path, err));
+  std::string error;
+  if (!WriteKeyCodeFile(image, path, &error)) {
+    s.Box(TBoxKind::Error, error);
     return false;
   }
-  SyncFolderOf(path);
   return true;
 }
 
@@ -167,6 +287,59 @@ enum class TReadResult { Ok, NotFound, WrongLength, IoError };
 // opened: a device or a fifo could block the window for ever or have side
 // effects when opened. *ioText receives the path and the system's
 // description for IoError and NotFound.
+#ifdef _WIN32
+TReadResult ReadKeyCodeBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* ioText) {
+  auto isKeyCodeLength = [](int64_t size) {
+    return size == static_cast<int64_t>(kSmallFileSize) || size == static_cast<int64_t>(kLargeFileSize);
+  };
+  auto ioFailure = [&](DWORD e) {
+    *ioText = IoFailureText(path, static_cast<int>(e));
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ? TReadResult::NotFound
+                                                                                              : TReadResult::IoError;
+  };
+  // Windows has no message of its own for it: opening a folder as a file
+  // only answers "access denied".
+  auto folder = [&] {
+    *ioText = path + ": is a folder";
+    return TReadResult::IoError;
+  };
+
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) return ioFailure(::GetLastError());
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return folder();
+
+  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return ioFailure(::GetLastError());
+  struct TCloser {
+    HANDLE h;
+    ~TCloser() { ::CloseHandle(h); }
+  } closer{h};
+  // Device names (NUL, COM1, CON) open like files in every folder.
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    *ioText = path + ": not a regular file";
+    return TReadResult::IoError;
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(h, &size)) return ioFailure(::GetLastError());
+  if (!isKeyCodeLength(size.QuadPart)) return TReadResult::WrongLength;
+
+  // One byte more than the size shows a file that grew while it was read.
+  std::vector<uint8_t> buf(static_cast<size_t>(size.QuadPart) + 1);
+  size_t got = 0;
+  while (got < buf.size()) {
+    DWORD n = 0;
+    if (!::ReadFile(h, buf.data() + got, static_cast<DWORD>(buf.size() - got), &n, nullptr))
+      return ioFailure(::GetLastError());
+    if (n == 0) break;
+    got += n;
+  }
+  if (got != static_cast<size_t>(size.QuadPart)) return TReadResult::WrongLength;
+  buf.resize(got);
+  *bytes = std::move(buf);
+  return TReadResult::Ok;
+}
+#else
 TReadResult ReadKeyCodeBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* ioText) {
   auto isKeyCodeLength = [](off_t size) {
     return size == static_cast<off_t>(kSmallFileSize) || size == static_cast<off_t>(kLargeFileSize);
@@ -215,6 +388,7 @@ TReadResult ReadKeyCodeBytes(const std::string& path, std::vector<uint8_t>* byte
   *bytes = std::move(buf);
   return TReadResult::Ok;
 }
+#endif
 
 // Keys 16 to 127 carry no names on a small panel; whatever a file holds
 // there must not reach one.
@@ -225,6 +399,7 @@ void ClearUnnamedKeys(std::span<uint8_t> smallImage) {
 
 TLoadResult LoadImage(TSession& s, std::span<uint8_t> image, bool smallLayout, const std::string& name) {
   std::vector<uint8_t> file;
+  const TWipeOnExit wipeFile(file);
   std::string ioText;
   switch (ReadKeyCodeBytes(name, &file, &ioText)) {
     case TReadResult::Ok: break;
@@ -247,6 +422,7 @@ TLoadResult LoadImage(TSession& s, std::span<uint8_t> image, bool smallLayout, c
 
   // Decoded aside so that a rejected file leaves the image as it was.
   std::vector<uint8_t> scratch(image.size(), 0xFF);
+  const TWipeOnExit wipeScratch(scratch);
   DecodeImage(file, scratch);
   if (smallLayout) ClearUnnamedKeys(scratch);
   if ((ImageModel(scratch) == kLargeModel) != (s.SystemFlags.ConnectedModel == kLargeModel)) {

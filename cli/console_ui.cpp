@@ -1,12 +1,40 @@
 #include "cli/console_ui.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#undef MessageBox  // would rename TUserInterface::MessageBox here
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
 namespace tarvex {
 
 namespace {
+
+// True when the stream is a terminal that draws the escape sequences of the
+// progress line.
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  DWORD mode = 0;
+  if (h == INVALID_HANDLE_VALUE || !::GetConsoleMode(h, &mode)) return false;
+  // Windows consoles draw them only once asked to (Windows 10 and later).
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+#else
+  return ::isatty(fileno(stream)) == 1;
+#endif
+}
+
 // Message texts carry \r\n line breaks for the window; a terminal wants \n.
 std::string TerminalText(std::string s) {
   std::string out;
@@ -18,7 +46,7 @@ std::string TerminalText(std::string s) {
 }
 }  // namespace
 
-TConsoleUserInterface::TConsoleUserInterface(std::FILE* err) : err_(err), terminal_(::isatty(fileno(err)) == 1) {}
+TConsoleUserInterface::TConsoleUserInterface(std::FILE* err) : err_(err), terminal_(IsTerminal(err)) {}
 
 void TConsoleUserInterface::TransferProgress(int code, int32_t value, const std::string& statusText) {
   switch (code) {

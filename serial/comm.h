@@ -6,8 +6,8 @@
 // protocol notices those through its echo and check bytes), and every wait is
 // limited in whole seconds.
 //
-// All system calls live in one platform file (comm_posix.cpp today); this
-// header and comm.cpp are the same on every platform.
+// All system calls live in one platform file (comm_posix.cpp, comm_win32.cpp);
+// this header and comm.cpp are the same on every platform.
 #pragma once
 
 #include <cstdint>
@@ -47,9 +47,32 @@ class TCommSystem {
 TCommSystem& PlatformCommSystem();
 
 // The system's device control block: the line settings as the platform
-// reads and writes them. On POSIX these are the fields of the kernel's
-// termios2 record (the speed travels as a number, so every rate of the
-// table is set the same way).
+// reads and writes them.
+#ifdef _WIN32
+// Windows: the DCB record of the serial services, field for field, so that
+// this header does not need <windows.h>; comm_win32.cpp checks the layout
+// against the real one. The one-bit flags of the DCB (binary mode, parity
+// checking, handshaking, DTR and RTS control...) are one 32-bit word here.
+struct TDeviceControlBlock {
+  uint32_t DCBlength = 0;
+  uint32_t BaudRate = 0;
+  uint32_t Flags = 0;
+  uint16_t wReserved = 0;
+  uint16_t XonLim = 0;
+  uint16_t XoffLim = 0;
+  uint8_t ByteSize = 0;
+  uint8_t Parity = 0;
+  uint8_t StopBits = 0;
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+  uint16_t wReserved1 = 0;
+};
+#else
+// POSIX: the fields of the kernel's termios2 record (the speed travels as a
+// number, so every rate of the table is set the same way).
 struct TDeviceControlBlock {
   uint32_t iflag = 0;
   uint32_t oflag = 0;
@@ -60,6 +83,7 @@ struct TDeviceControlBlock {
   uint32_t ispeed = 0;
   uint32_t ospeed = 0;
 };
+#endif
 
 // Why the last OpenComm failed, in words a caller can act on.
 enum class TCommError {
@@ -79,8 +103,12 @@ inline constexpr int kBaudTable[13] = {110,   300,   600,   1200,  2400,  4800, 
 inline constexpr int kBaudIndexCount = 13;
 
 struct TComm {
-  int32_t Port = 0;        // port number, where the platform numbers its ports
-  std::string Device;      // the device to open (POSIX: a path such as /dev/ttyUSB0)
+  // Which port. POSIX opens Device, a path such as /dev/ttyUSB0. Windows
+  // numbers its ports: Device holds the port's name ("COM3"; "\\.\COM3"
+  // is taken too) or, when it is empty, Port holds the number. Either way the
+  // port is opened as \\.\COM<n>, the one form that reaches COM10 and above.
+  int32_t Port = 0;
+  std::string Device;
   intptr_t Handle = -1;    // the open port, or -1 while closed
   uint8_t BaudIndex = 11;  // see kBaudTable
   uint8_t ParityIndex = 2; // 0 none, 1 odd, 2 even, 3 mark, 4 space

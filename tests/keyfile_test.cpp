@@ -1,10 +1,22 @@
 #include "app/keyfile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef MessageBox  // would rename TUserInterface::MessageBox here
+#else
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -18,7 +30,7 @@
 #include <vector>
 
 #include "app/languages.h"
-#include "tests/test_support.h"
+#include "tests/test_session.h"
 
 namespace tarvex {
 namespace {
@@ -26,13 +38,24 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// A fresh folder under /tmp, removed with everything in it at the end.
+// A fresh folder in the temporary folder, removed with everything in it at
+// the end.
 class TScratchDir {
  public:
   TScratchDir() {
+#ifdef _WIN32
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path p = fs::temp_directory_path() / ("tarvex-keyfile-" + std::to_string(entropy()));
+      std::error_code ec;
+      if (fs::create_directory(p, ec)) path_ = p.string();
+    }
+    if (path_.empty()) ADD_FAILURE() << "cannot make a scratch folder";
+#else
     std::string tmpl = (fs::temp_directory_path() / "tarvex-keyfile-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     path_ = tmpl;
+#endif
   }
   ~TScratchDir() {
     std::error_code ec;
@@ -77,15 +100,32 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 
 Bytes Copy(std::span<const uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
+std::string ErrorBox(const std::string& text) { return "Error: " + text; }
+
+#ifdef _WIN32
+// The system's description of an error, as Windows words it.
+std::string SystemText(DWORD err) {
+  char buf[512] = {};
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, buf,
+                             sizeof buf, nullptr);
+  while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ')) --n;
+  return n ? std::string(buf, n) : "system error " + std::to_string(err);
+}
+const std::string kMissingFolderText = SystemText(ERROR_PATH_NOT_FOUND);
+const std::string kMissingFileText = SystemText(ERROR_FILE_NOT_FOUND);
+const std::string kFolderText = "is a folder";
+#else
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
 }
 
-std::string ErrorBox(const std::string& text) { return "Error: " + text; }
-
 std::string SystemText(int err) { return std::strerror(err); }
+const std::string kMissingFolderText = SystemText(ENOENT);
+const std::string kMissingFileText = SystemText(ENOENT);
+const std::string kFolderText = SystemText(EISDIR);
+#endif
 
 // The session of a connected small panel, with every text in English.
 struct TSmallSession : test::TTestSession {
@@ -297,6 +337,7 @@ TEST(KeyFileSave, SameImageTwiceGivesDifferentFilesThatLoadAlike) {
   EXPECT_EQ(first, expected);
 }
 
+#ifndef _WIN32
 TEST(KeyFileSave, FileIsOwnerOnlyWhateverTheUmask) {
   TScratchDir dir;
   TSmallSession t;
@@ -306,13 +347,16 @@ TEST(KeyFileSave, FileIsOwnerOnlyWhateverTheUmask) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(ModeOf(dir / "codes.tvx"), 0600u);
 }
+#endif
 
 TEST(KeyFileSave, ReplacesEarlierFileWithoutAskingAndMakesItOwnerOnly) {
   TScratchDir dir;
   TSmallSession t;
   const std::string path = dir / "site.tvx";
   WriteFile(path, Bytes{'o', 'l', 'd'});
+#ifndef _WIN32
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+#endif
   FillRandom(t.s.Small->Bytes(), 4);
 
   ASSERT_TRUE(SaveSmallFile(t.s, dir / "site.dat"));
@@ -321,11 +365,14 @@ TEST(KeyFileSave, ReplacesEarlierFileWithoutAskingAndMakesItOwnerOnly) {
   Bytes decoded(kSmallImageSize);
   DecodeImage(file, decoded);
   EXPECT_EQ(decoded, Copy(t.s.Small->Bytes()));
+#ifndef _WIN32
   EXPECT_EQ(ModeOf(path), 0600u);
+#endif
   EXPECT_EQ(dir.Entries(), std::set<std::string>{"site.tvx"});
   EXPECT_TRUE(t.ui.Boxes().empty());
 }
 
+#ifndef _WIN32
 // True when the folder's permissions actually stop this process (they do
 // not stop root).
 bool PermissionsEnforced(const std::string& folder) {
@@ -413,13 +460,29 @@ TEST(KeyFileSave, WriteFailureHalfWayKeepsEarlierFileAndLeavesNoTemporary) {
   // The header went into the image before the file was touched.
   EXPECT_EQ(ImageModel(t.s.Small->Bytes()), 27);
 }
+#endif
+
+#ifdef _WIN32
+TEST(KeyFileSave, AFolderInTheWayFailsAndLeavesNoTemporary) {
+  TScratchDir dir;
+  TSmallSession t;
+  const std::string folderTarget = dir / "folder.tvx";
+  ASSERT_TRUE(fs::create_directory(folderTarget));
+  WriteFile(folderTarget + "/inside", Bytes{1, 2, 3});
+  EXPECT_FALSE(SaveSmallFile(t.s, dir / "folder"));
+  // Windows refuses to replace a folder by a file as "access denied".
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(folderTarget + ": " + SystemText(ERROR_ACCESS_DENIED))});
+  EXPECT_EQ(ReadFile(folderTarget + "/inside"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(dir.Entries(), std::set<std::string>{"folder.tvx"});
+}
+#endif
 
 TEST(KeyFileSave, MissingFolderFailsWithSystemText) {
   TScratchDir dir;
   TSmallSession t;
   const std::string path = dir / "absent/site";
   EXPECT_FALSE(SaveSmallFile(t.s, path));
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ".tvx: " + SystemText(ENOENT))});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ".tvx: " + kMissingFolderText)});
   EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -629,14 +692,27 @@ TEST(KeyFileLoad, FolderIsIoError) {
   TScratchDir dir;
   TSmallSession t;
   const std::string path = dir / "folder.tvx";
-  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  ASSERT_TRUE(fs::create_directory(path));
   FillRandom(t.s.Small->Bytes(), 21);
   const Bytes before = Copy(t.s.Small->Bytes());
   EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::IoError);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ": " + SystemText(EISDIR))});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ": " + kFolderText)});
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
 }
 
+#ifdef _WIN32
+TEST(KeyFileLoad, DeviceNamesAreRefused) {
+  TSmallSession t;
+  const Bytes before = Copy(t.s.Small->Bytes());
+  // NUL opens in every folder, like COM1 or CON: a device, not a file.
+  // Windows versions differ in which step refuses it, so only the start of
+  // the text is the same everywhere.
+  EXPECT_EQ(LoadSmallFile(t.s, "NUL"), TLoadResult::IoError);
+  ASSERT_EQ(t.ui.Boxes().size(), 1u);
+  EXPECT_EQ(t.ui.Boxes()[0].rfind(ErrorBox("NUL: "), 0), 0u) << t.ui.Boxes()[0];
+  EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+}
+#else
 TEST(KeyFileLoad, FifoIsRefusedWithoutWaitingForAWriter) {
   TScratchDir dir;
   TSmallSession t;
@@ -667,6 +743,7 @@ TEST(KeyFileLoad, UnreadableFileIsIoError) {
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ": " + SystemText(EACCES))});
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
 }
+#endif
 
 // ---- Decoding without a panel ----
 
@@ -702,12 +779,12 @@ TEST(KeyFileDecode, RefusesOtherLengthsAndMissingFiles) {
   const std::string missing = dir / "missing.tvx";
   error.clear();
   EXPECT_FALSE(DecodeKeyCodeFile(missing, &image, &error));
-  EXPECT_EQ(error, missing + ": " + SystemText(ENOENT));
+  EXPECT_EQ(error, missing + ": " + kMissingFileText);
   EXPECT_EQ(image, (Bytes{1, 2, 3}));
 
   error.clear();
   EXPECT_FALSE(DecodeKeyCodeFile(dir.Path(), &image, &error));
-  EXPECT_EQ(error, dir.Path() + ": " + SystemText(EISDIR));
+  EXPECT_EQ(error, dir.Path() + ": " + kFolderText);
 }
 
 }  // namespace

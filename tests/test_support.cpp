@@ -2,71 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/languages.h"
-
 namespace tarvex::test {
-
-using Clock = std::chrono::steady_clock;
-
-void TRecordingUserInterface::TransferProgress(int code, int32_t value, const std::string& statusText) {
-  TEvent e{TEvent::Progress};
-  e.code = code;
-  e.value = value;
-  e.text = statusText;
-  e.at = Clock::now();
-  events.push_back(e);
-}
-
-void TRecordingUserInterface::MessageBox(TBoxKind kind, const std::string& text) {
-  TEvent e{TEvent::Box};
-  e.box = kind;
-  e.text = text;
-  e.at = Clock::now();
-  events.push_back(e);
-}
-
-void TRecordingUserInterface::SetBusyCursor(bool busy) {
-  TEvent e{TEvent::Cursor};
-  e.value = busy ? 1 : 0;
-  e.at = Clock::now();
-  events.push_back(e);
-}
-
-void TRecordingUserInterface::PumpEvents() {
-  TEvent e{TEvent::Pump};
-  e.at = Clock::now();
-  events.push_back(e);
-}
-
-std::vector<std::string> TRecordingUserInterface::Boxes() const {
-  std::vector<std::string> out;
-  for (const auto& e : events)
-    if (e.kind == TEvent::Box) out.push_back(std::string(BoxTitle(e.box)) + ": " + e.text);
-  return out;
-}
-
-std::vector<int32_t> TRecordingUserInterface::Steps() const {
-  std::vector<int32_t> out;
-  for (const auto& e : events)
-    if (e.kind == TEvent::Progress && e.code == ProgressStep) out.push_back(e.value);
-  return out;
-}
-
-std::vector<std::string> TRecordingUserInterface::Statuses() const {
-  std::vector<std::string> out;
-  for (const auto& e : events)
-    if (e.kind == TEvent::Progress && e.code == ProgressShowStatus) out.push_back(e.text);
-  return out;
-}
-
-std::vector<Clock::time_point> TRecordingUserInterface::PumpTimes() const {
-  std::vector<Clock::time_point> out;
-  for (const auto& e : events)
-    if (e.kind == TEvent::Pump) out.push_back(e.at);
-  return out;
-}
-
-TTestSession::TTestSession() : s(ui) { ApplyLanguageTexts(s, TLanguage::English); }
 
 std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg) {
   auto panel = std::make_unique<sim::SimPanel>(std::move(cfg));
@@ -79,10 +15,6 @@ void OpenOn(TSession& s, const sim::SimPanel& panel, uint8_t baudIndex) {
   s.PanelPort.Device = panel.DevicePath();
   s.PanelPort.BaudIndex = baudIndex;
   ASSERT_TRUE(OpenComm(s.PanelPort)) << DescribeCommError(s.PanelPort);
-}
-
-int64_t MsSince(Clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
 }  // namespace tarvex::test

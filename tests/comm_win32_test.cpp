@@ -1,0 +1,566 @@
+// The Windows serial layer against stand-ins for its system calls: device
+// names, the control block it writes, the errors it tells apart (a port held
+// by another program answers "access denied", which no Wine port does), the
+// queue count and the waits, and the port list built on top of it.
+#include <gtest/gtest.h>
+
+#include "serial/comm.h"
+#include "serial/comm_win32_api.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/connection.h"
+#include "protocol/link_state.h"
+
+namespace tarvex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the stand-ins answer, and what they were asked.
+struct TFakeSerial {
+  // Devices that open; any other name fails with missingError.
+  std::vector<std::string> present;
+  // Devices that fail to open with their own error.
+  std::map<std::string, DWORD> openErrors;
+  DWORD missingError = ERROR_FILE_NOT_FOUND;
+  DWORD getStateError = 0;  // non-zero: GetCommState fails with it
+  std::map<std::string, DWORD> setStateErrors;  // per device
+  bool closeFails = false;
+  bool statusFails = false;
+  DWORD readLimit = 0xFFFFFFFF;  // most bytes one ReadFile hands out
+  DCB reported{};                // what GetCommState reports
+
+  std::deque<uint8_t> input;
+  // Bytes that reach the input queue only at a given time.
+  std::vector<std::pair<Clock::time_point, uint8_t>> later;
+  std::vector<uint8_t> written;
+
+  std::vector<std::string> calls;
+  std::vector<std::string> openedNames;
+  DWORD openAccess = 0, openShare = 0xFFFF, openDisposition = 0, openFlags = 0xFFFF;
+  std::vector<DCB> setStates;
+  std::vector<std::pair<DWORD, DWORD>> queueSizes;
+  std::map<HANDLE, std::string> handles;  // open handles and their devices
+  int statusCalls = 0;
+  DWORD lastError = 0;
+  int nextHandle = 0x100;
+
+  void Arrive() {
+    const auto now = Clock::now();
+    for (auto it = later.begin(); it != later.end();) {
+      if (it->first <= now) {
+        input.push_back(it->second);
+        it = later.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+};
+
+TFakeSerial* fake = nullptr;
+
+HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                             DWORD flags, HANDLE) {
+  const std::string device = name;
+  fake->calls.push_back("CreateFile " + device);
+  fake->openedNames.push_back(device);
+  fake->openAccess = access;
+  fake->openShare = share;
+  fake->openDisposition = disposition;
+  fake->openFlags = flags;
+  if (auto it = fake->openErrors.find(device); it != fake->openErrors.end()) {
+    fake->lastError = it->second;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (std::find(fake->present.begin(), fake->present.end(), device) == fake->present.end()) {
+    fake->lastError = fake->missingError;
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fake->nextHandle++));
+  fake->handles[h] = device;
+  return h;
+}
+
+DWORD WINAPI FakeGetLastError() { return fake->lastError; }
+
+BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb) {
+  fake->calls.push_back("GetCommState");
+  EXPECT_TRUE(fake->handles.count(h)) << "GetCommState on a handle that is not open";
+  EXPECT_EQ(dcb->DCBlength, sizeof(DCB)) << "the caller sets the length before asking";
+  if (fake->getStateError) {
+    fake->lastError = fake->getStateError;
+    return FALSE;
+  }
+  *dcb = fake->reported;
+  dcb->DCBlength = sizeof(DCB);
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetCommState(HANDLE h, LPDCB dcb) {
+  fake->calls.push_back("SetCommState");
+  fake->setStates.push_back(*dcb);
+  if (auto it = fake->setStateErrors.find(fake->handles[h]); it != fake->setStateErrors.end()) {
+    fake->lastError = it->second;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetupComm(HANDLE, DWORD in, DWORD out) {
+  fake->calls.push_back("SetupComm");
+  fake->queueSizes.emplace_back(in, out);
+  return TRUE;
+}
+
+BOOL WINAPI FakeClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
+  ++fake->statusCalls;
+  EXPECT_TRUE(fake->handles.count(h)) << "status of a handle that is not open";
+  if (fake->statusFails) {
+    fake->lastError = ERROR_BAD_COMMAND;
+    return FALSE;
+  }
+  fake->Arrive();
+  if (errors) *errors = 0;
+  if (status) {
+    *status = COMSTAT{};
+    status->cbInQue = static_cast<DWORD>(fake->input.size());
+  }
+  return TRUE;
+}
+
+BOOL WINAPI FakeReadFile(HANDLE, LPVOID dst, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
+  EXPECT_EQ(overlapped, nullptr);
+  const DWORD n = std::min<DWORD>({count, fake->readLimit, static_cast<DWORD>(fake->input.size())});
+  for (DWORD i = 0; i < n; ++i) {
+    static_cast<uint8_t*>(dst)[i] = fake->input.front();
+    fake->input.pop_front();
+  }
+  *got = n;
+  return TRUE;
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID src, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
+  EXPECT_EQ(overlapped, nullptr);
+  const auto* bytes = static_cast<const uint8_t*>(src);
+  // Half of it at a time: the layer must go on until everything is out.
+  const DWORD n = count > 1 ? count / 2 : count;
+  fake->written.insert(fake->written.end(), bytes, bytes + n);
+  *done = n;
+  return TRUE;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE h) {
+  fake->calls.push_back("CloseHandle");
+  if (fake->closeFails) {
+    fake->lastError = ERROR_GEN_FAILURE;
+    return FALSE;
+  }
+  EXPECT_EQ(fake->handles.erase(h), 1u) << "closing a handle that is not open";
+  return TRUE;
+}
+
+// Puts the stand-ins into the layer's table for the life of a test.
+class Win32Comm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = win32::SerialApi();
+    fake = &sys;
+    win32::TSerialApi& api = win32::SerialApi();
+    api.createFile = FakeCreateFile;
+    api.getLastError = FakeGetLastError;
+    api.getCommState = FakeGetCommState;
+    api.setCommState = FakeSetCommState;
+    api.setupComm = FakeSetupComm;
+    api.clearCommError = FakeClearCommError;
+    api.readFile = FakeReadFile;
+    api.writeFile = FakeWriteFile;
+    api.closeHandle = FakeCloseHandle;
+  }
+  void TearDown() override {
+    win32::SerialApi() = saved_;
+    fake = nullptr;
+  }
+
+  // The panel link's record: 115200 baud, even parity, 8 bits, one stop bit.
+  static TComm PanelLink(int32_t port) {
+    TComm c;
+    c.Port = port;
+    return c;
+  }
+
+  TFakeSerial sys;
+
+ private:
+  win32::TSerialApi saved_;
+};
+
+// The flag word of a control block: the 32 bits after BaudRate.
+uint32_t FlagWord(const DCB& d) {
+  uint32_t word = 0;
+  std::memcpy(&word, reinterpret_cast<const char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), sizeof word);
+  return word;
+}
+
+TEST(Win32DeviceName, EveryPortGoesThroughTheDeviceNamespace) {
+  EXPECT_EQ(win32::DeviceName(3, ""), "\\\\.\\COM3");
+  EXPECT_EQ(win32::DeviceName(12, ""), "\\\\.\\COM12");
+  EXPECT_EQ(win32::DeviceName(256, ""), "\\\\.\\COM256");
+  EXPECT_EQ(win32::DeviceName(0, ""), "") << "no port selected";
+  // A device name wins over the number.
+  EXPECT_EQ(win32::DeviceName(1, "COM12"), "\\\\.\\COM12");
+  EXPECT_EQ(win32::DeviceName(0, "com7"), "\\\\.\\COM7");
+  EXPECT_EQ(win32::DeviceName(0, "COM10:"), "\\\\.\\COM10") << "the old DOS form";
+  EXPECT_EQ(win32::DeviceName(0, "\\\\.\\COM42"), "\\\\.\\COM42");
+  EXPECT_EQ(win32::DeviceName(0, "CNCA0"), "\\\\.\\CNCA0") << "virtual ports of other names";
+}
+
+TEST_F(Win32Comm, OpensExclusiveSynchronousAndExistingOnly) {
+  sys.present = {"\\\\.\\COM12"};
+  TComm c = PanelLink(12);
+  ASSERT_TRUE(OpenComm(c)) << DescribeCommError(c);
+  EXPECT_EQ(sys.openedNames, std::vector<std::string>{"\\\\.\\COM12"});
+  EXPECT_EQ(sys.openAccess, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+  EXPECT_EQ(sys.openShare, 0u) << "no sharing";
+  EXPECT_EQ(sys.openDisposition, static_cast<DWORD>(OPEN_EXISTING));
+  EXPECT_EQ(sys.openFlags, 0u) << "not overlapped";
+  EXPECT_NE(c.Handle, -1);
+  EXPECT_EQ(c.LastError, TCommError::None);
+  EXPECT_EQ(sys.calls, (std::vector<std::string>{"CreateFile \\\\.\\COM12", "GetCommState", "SetCommState", "SetupComm"}));
+  EXPECT_EQ(sys.queueSizes, (std::vector<std::pair<DWORD, DWORD>>{{1200, 1200}}));
+  CloseComm(c);
+  EXPECT_EQ(c.Handle, -1);
+  EXPECT_TRUE(sys.handles.empty());
+}
+
+TEST_F(Win32Comm, WritesTheLineSettingsAndFlagWord131) {
+  sys.present = {"\\\\.\\COM3"};
+  // Whatever the port held before: every flag set, another format.
+  std::memset(&sys.reported, 0xFF, sizeof sys.reported);
+  sys.reported.BaudRate = 1200;
+  sys.reported.XonLim = 77;
+  sys.reported.XoffLim = 88;
+  sys.reported.ByteSize = 7;
+  sys.reported.Parity = ODDPARITY;
+  sys.reported.StopBits = TWOSTOPBITS;
+  sys.reported.XonChar = 0x11;
+  sys.reported.XoffChar = 0x13;
+  sys.reported.EofChar = 0x1A;
+  sys.reported.EvtChar = 0x7E;
+
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  ASSERT_EQ(sys.setStates.size(), 1u);
+  const DCB& d = sys.setStates[0];
+  EXPECT_EQ(d.DCBlength, sizeof(DCB));
+  EXPECT_EQ(d.BaudRate, 115200u);
+  EXPECT_EQ(d.Parity, EVENPARITY);
+  EXPECT_EQ(d.ByteSize, 8);
+  EXPECT_EQ(d.StopBits, ONESTOPBIT);
+  EXPECT_EQ(FlagWord(d), 131u);
+  // The same word, flag by flag: raw bytes, parity checked, no handshaking,
+  // DTR and RTS held inactive.
+  EXPECT_EQ(d.fBinary, 1u);
+  EXPECT_EQ(d.fParity, 1u);
+  EXPECT_EQ(d.fOutxCtsFlow, 0u);
+  EXPECT_EQ(d.fOutxDsrFlow, 0u);
+  EXPECT_EQ(d.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
+  EXPECT_EQ(d.fDsrSensitivity, 0u);
+  EXPECT_EQ(d.fTXContinueOnXoff, 1u);
+  EXPECT_EQ(d.fOutX, 0u);
+  EXPECT_EQ(d.fInX, 0u);
+  EXPECT_EQ(d.fErrorChar, 0u);
+  EXPECT_EQ(d.fNull, 0u);
+  EXPECT_EQ(d.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+  EXPECT_EQ(d.fAbortOnError, 0u);
+  // The rest stays as the port reported it.
+  EXPECT_EQ(d.XonLim, 77);
+  EXPECT_EQ(d.XoffLim, 88);
+  EXPECT_EQ(d.XonChar, 0x11);
+  EXPECT_EQ(d.XoffChar, 0x13);
+  EXPECT_EQ(d.EofChar, 0x1A);
+  EXPECT_EQ(d.EvtChar, 0x7E);
+  // The record keeps the block as written.
+  static_assert(sizeof(c.DCB) == sizeof(DCB));
+  EXPECT_EQ(std::memcmp(&c.DCB, &d, sizeof d), 0);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, EveryIndexMapsToTheSystemsValueAndOthersKeepWhatWasReported) {
+  sys.present = {"\\\\.\\COM1"};
+  const DWORD rates[13] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 256000};
+  for (uint8_t i = 0; i < 13; ++i) {
+    TComm c = PanelLink(1);
+    c.BaudIndex = i;
+    ASSERT_TRUE(OpenComm(c));
+    EXPECT_EQ(sys.setStates.back().BaudRate, rates[i]) << "index " << int{i};
+    CloseComm(c);
+  }
+  const BYTE parities[5] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+  for (uint8_t i = 0; i < 5; ++i) {
+    TComm c = PanelLink(1);
+    c.ParityIndex = i;
+    c.DataBitsIndex = i;
+    c.StopBitsIndex = static_cast<uint8_t>(i % 3);
+    ASSERT_TRUE(OpenComm(c));
+    EXPECT_EQ(sys.setStates.back().Parity, parities[i]);
+    EXPECT_EQ(sys.setStates.back().ByteSize, i + 4) << "index " << int{i} << " stands for " << i + 4 << " bits";
+    const BYTE stops[3] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+    EXPECT_EQ(sys.setStates.back().StopBits, stops[i % 3]);
+    CloseComm(c);
+  }
+
+  sys.reported.BaudRate = 4321;
+  sys.reported.Parity = SPACEPARITY;
+  sys.reported.ByteSize = 6;
+  sys.reported.StopBits = ONE5STOPBITS;
+  TComm c = PanelLink(1);
+  c.BaudIndex = 13;
+  c.ParityIndex = 5;
+  c.DataBitsIndex = 5;
+  c.StopBitsIndex = 3;
+  ASSERT_TRUE(OpenComm(c));
+  const DCB& d = sys.setStates.back();
+  EXPECT_EQ(d.BaudRate, 4321u);
+  EXPECT_EQ(d.Parity, SPACEPARITY);
+  EXPECT_EQ(d.ByteSize, 6);
+  EXPECT_EQ(d.StopBits, ONE5STOPBITS);
+  EXPECT_EQ(FlagWord(d), 131u) << "the flag word is set whatever the indices";
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, APortHeldByAnotherProgramIsInUse) {
+  sys.openErrors["\\\\.\\COM4"] = ERROR_ACCESS_DENIED;
+  TComm c = PanelLink(4);
+  EXPECT_FALSE(OpenComm(c));
+  EXPECT_EQ(c.Handle, -1);
+  EXPECT_EQ(c.LastError, TCommError::InUse);
+  EXPECT_EQ(c.LastSystemError, 5);
+  EXPECT_EQ(sys.calls, std::vector<std::string>{"CreateFile \\\\.\\COM4"}) << "nothing more is asked of it";
+  const std::string text = DescribeCommError(c);
+  EXPECT_NE(text.find("COM4"), std::string::npos) << text;
+  EXPECT_NE(text.find("in use"), std::string::npos) << text;
+}
+
+TEST_F(Win32Comm, MissingPortsAndOtherFailures) {
+  TComm c = PanelLink(9);
+  EXPECT_FALSE(OpenComm(c));
+  EXPECT_EQ(c.LastError, TCommError::NoDevice);
+  EXPECT_EQ(c.LastSystemError, static_cast<int>(ERROR_FILE_NOT_FOUND));
+
+  sys.missingError = ERROR_PATH_NOT_FOUND;
+  EXPECT_FALSE(OpenComm(c));
+  EXPECT_EQ(c.LastError, TCommError::NoDevice);
+
+  sys.missingError = ERROR_GEN_FAILURE;
+  EXPECT_FALSE(OpenComm(c));
+  EXPECT_EQ(c.LastError, TCommError::Other);
+  EXPECT_EQ(c.LastSystemError, static_cast<int>(ERROR_GEN_FAILURE));
+  EXPECT_FALSE(c.LastErrorText.empty()) << "the system's own words";
+  EXPECT_EQ(c.Handle, -1);
+
+  sys.calls.clear();
+  TComm none;  // no port chosen
+  EXPECT_FALSE(OpenComm(none));
+  EXPECT_EQ(none.LastError, TCommError::NoDevice);
+  EXPECT_TRUE(sys.calls.empty()) << "nothing to open";
+}
+
+TEST_F(Win32Comm, ARefusedControlBlockKeepsTheHandleUntilClosed) {
+  sys.present = {"\\\\.\\COM2", "\\\\.\\COM5"};
+  sys.getStateError = ERROR_INVALID_FUNCTION;
+  TComm c = PanelLink(2);
+  EXPECT_FALSE(OpenComm(c));
+  EXPECT_EQ(c.LastError, TCommError::NotSerial);
+  EXPECT_NE(c.Handle, -1) << "the record counts as open";
+  EXPECT_EQ(sys.handles.size(), 1u);
+  EXPECT_EQ(std::count(sys.calls.begin(), sys.calls.end(), "SetCommState"), 0);
+  CloseComm(c);
+  EXPECT_EQ(c.Handle, -1);
+  EXPECT_TRUE(sys.handles.empty());
+
+  sys.getStateError = 0;
+  sys.setStateErrors["\\\\.\\COM5"] = ERROR_INVALID_PARAMETER;
+  sys.calls.clear();
+  TComm d = PanelLink(5);
+  EXPECT_FALSE(OpenComm(d));
+  EXPECT_EQ(d.LastError, TCommError::Settings);
+  EXPECT_EQ(d.LastSystemError, static_cast<int>(ERROR_INVALID_PARAMETER));
+  EXPECT_NE(d.Handle, -1);
+  EXPECT_EQ(std::count(sys.calls.begin(), sys.calls.end(), "SetupComm"), 0);
+  CloseComm(d);
+  EXPECT_TRUE(sys.handles.empty());
+}
+
+TEST_F(Win32Comm, OpeningAnOpenRecordReopensItWithTheCurrentSettings) {
+  sys.present = {"\\\\.\\COM6"};
+  TComm c = PanelLink(6);
+  c.BaudIndex = 6;
+  ASSERT_TRUE(OpenComm(c));
+  c.BaudIndex = 10;
+  ASSERT_TRUE(OpenComm(c));
+  EXPECT_EQ(sys.calls, (std::vector<std::string>{"CreateFile \\\\.\\COM6", "GetCommState", "SetCommState", "SetupComm",
+                                                  "CloseHandle", "CreateFile \\\\.\\COM6", "GetCommState",
+                                                  "SetCommState", "SetupComm"}));
+  ASSERT_EQ(sys.setStates.size(), 2u);
+  EXPECT_EQ(sys.setStates[0].BaudRate, 9600u);
+  EXPECT_EQ(sys.setStates[1].BaudRate, 57600u);
+  EXPECT_EQ(sys.handles.size(), 1u);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, ARefusedCloseLeavesTheRecordOpenButClosePortMarksItClosed) {
+  sys.present = {"\\\\.\\COM8"};
+  TComm c = PanelLink(8);
+  ASSERT_TRUE(OpenComm(c));
+  const intptr_t held = c.Handle;
+  sys.closeFails = true;
+  CloseComm(c);
+  EXPECT_EQ(c.Handle, held);
+  ClosePort(c);
+  EXPECT_EQ(c.Handle, -1);
+  sys.handles.clear();
+}
+
+TEST_F(Win32Comm, QueuedBytesAreCountedReadWrittenAndFlushed) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  EXPECT_EQ(BytesWaiting(c), 0);
+  EXPECT_EQ(sys.statusCalls, 0) << "a closed record asks the system nothing";
+  uint8_t untouched[2] = {7, 7};
+  ReadComm(c, untouched, 2);
+  EXPECT_EQ(untouched[0], 7);
+
+  ASSERT_TRUE(OpenComm(c));
+  sys.input = {0x00, 0x41, 0x42, 0x43, 0x44};
+  sys.readLimit = 2;  // the layer must go on until it has them all
+  EXPECT_EQ(BytesWaiting(c), 5);
+  EXPECT_EQ(ReadCharTimed(c, 1), std::string(1, '\0')) << "a zero byte is a character like any other";
+  uint8_t got[3] = {};
+  ReadComm(c, got, 3);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 3), "ABC");
+  EXPECT_EQ(BytesWaiting(c), 1);
+  FlushInput(c);
+  EXPECT_EQ(BytesWaiting(c), 0);
+
+  const uint8_t out[5] = {0xF0, 0x00, 0x01, 0x0B, 0xFF};
+  WriteComm(c, out, 5);
+  EXPECT_EQ(sys.written, std::vector<uint8_t>(out, out + 5));
+  EXPECT_FALSE(c.LineLost);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, AStatusQueryThatFailsMeansTheLineIsGone) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  sys.statusFails = true;
+  const auto t = Clock::now();
+  EXPECT_EQ(ReadCharTimed(c, 2), "");
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count(), 500);
+  EXPECT_TRUE(c.LineLost);
+  CloseComm(c);
+}
+
+// Processor time of this process, user and kernel, in milliseconds.
+double CpuMs() {
+  FILETIME created, exited, kernel, user;
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto ms = [](const FILETIME& f) {
+    return static_cast<double>((uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime) / 10'000.0;
+  };
+  return ms(kernel) + ms(user);
+}
+
+int64_t MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+TEST_F(Win32Comm, WaitsEndAtTheFirstWholeSecondAboveTheLimitWithoutSpinning) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  const double cpuBefore = CpuMs();
+  auto t = Clock::now();
+  EXPECT_EQ(ReadCharTimed(c, 0.5), "");
+  const int64_t half = MsSince(t);
+  t = Clock::now();
+  EXPECT_EQ(ReadCharTimed(c, 1.9), "");
+  const int64_t almostTwo = MsSince(t);
+  const double cpu = CpuMs() - cpuBefore;
+  // The layer's clock counts whole milliseconds, so a wait may end up to one
+  // millisecond before the mark by this finer clock.
+  EXPECT_GE(half, 999);
+  EXPECT_LT(half, 1300);
+  EXPECT_GE(almostTwo, 1999);
+  EXPECT_LT(almostTwo, 2300);
+  // Three seconds on a silent line. A spinning wait would poll millions of
+  // times and burn the whole of it.
+  EXPECT_LT(sys.statusCalls, 6000);
+  EXPECT_LT(cpu, 600);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, AByteThatArrivesDuringTheWaitIsTakenAtOnce) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  const auto t = Clock::now();
+  sys.later.emplace_back(t + std::chrono::milliseconds(300), 0x5A);
+  EXPECT_EQ(ReadCharTimed(c, 2), "\x5A");
+  const int64_t waited = MsSince(t);
+  EXPECT_GE(waited, 295);
+  EXPECT_LT(waited, 500);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
+  sys.present = {"\\\\.\\COM3", "\\\\.\\COM12", "\\\\.\\COM200"};
+  sys.openErrors["\\\\.\\COM105"] = ERROR_ACCESS_DENIED;
+  sys.openErrors["\\\\.\\COM7"] = ERROR_GEN_FAILURE;
+  // A port that opens but refuses the settings is left out, and released.
+  sys.setStateErrors["\\\\.\\COM200"] = ERROR_INVALID_PARAMETER;
+  TLanguageStrings texts;
+  texts.AlreadyOpen = "In uso";
+
+  const std::vector<TPortEntry> list = BuildPortList(texts);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].Label, "Com 3");
+  EXPECT_EQ(list[0].Device, "COM3");
+  EXPECT_FALSE(list[0].Busy);
+  EXPECT_EQ(list[1].Label, "Com 12");
+  EXPECT_EQ(list[1].Device, "COM12");
+  EXPECT_EQ(list[2].Label, "Com 105 - In uso");
+  EXPECT_EQ(list[2].Device, "COM105");
+  EXPECT_TRUE(list[2].Busy);
+
+  ASSERT_EQ(sys.openedNames.size(), 256u);
+  for (int n = 1; n <= 256; ++n) EXPECT_EQ(sys.openedNames[n - 1], "\\\\.\\COM" + std::to_string(n));
+  // The scratch settings: 115200 baud, no parity, 8 bits, one stop bit.
+  ASSERT_EQ(sys.setStates.size(), 3u);
+  for (const DCB& d : sys.setStates) {
+    EXPECT_EQ(d.BaudRate, 115200u);
+    EXPECT_EQ(d.Parity, NOPARITY);
+    EXPECT_EQ(d.ByteSize, 8);
+    EXPECT_EQ(d.StopBits, ONESTOPBIT);
+  }
+  EXPECT_TRUE(sys.handles.empty()) << "every probed port is closed again";
+
+  // The device of an entry is what the open takes.
+  TComm chosen;
+  chosen.Device = list[1].Device;
+  sys.calls.clear();
+  ASSERT_TRUE(OpenComm(chosen));
+  EXPECT_EQ(sys.calls.front(), "CreateFile \\\\.\\COM12");
+  CloseComm(chosen);
+}
+
+}  // namespace
+}  // namespace tarvex

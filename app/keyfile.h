@@ -52,6 +52,11 @@ std::string SaveFileName(const std::string& name);
 bool SaveSmallFile(TSession& s, const std::string& name, std::string* writtenPath = nullptr);
 bool SaveLargeFile(TSession& s, const std::string& name, std::string* writtenPath = nullptr);
 
+// Encodes the image (as it stands, header included) and writes it to
+// exactly this path, safely as above. On failure error receives the path and
+// the system's description, and nothing is shown.
+bool WriteKeyCodeFile(std::span<const uint8_t> image, const std::string& path, std::string* error);
+
 enum class TLoadResult {
   Loaded,          // the image now holds the file
   NotFound,        // FileNotFound box; nothing changed

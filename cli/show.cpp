@@ -112,16 +112,22 @@ bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool revea
       }
     }
     nlohmann::ordered_json keys = nlohmann::ordered_json::array();
+    size_t hidden = 0;
     if (!json) out << "\nKeys and cards:\n    #  Name              Value  Flags  Flags 2-3\n";
     for (size_t k = 0; k < kKeyCount; ++k) {
       KeyEntry e = img.Key(k);
       const std::string name = Cp1252ToUtf8(e.Name());
       keys.push_back({{"number", k}, {"name", name}, {"value", e.Value()}, {"flags", e.Flags()}, {"flags23", e.Flags23()}});
-      if (!json) {
+      // In text, records that hold nothing (no name, every byte 0) would
+      // bury the keys in use; the JSON lists all 128.
+      const bool unused = name.empty() && e.Value() == 0 && e.Flags() == 0 && e.Flags23() == 0;
+      if (unused) ++hidden;
+      if (!json && !unused) {
         out << "  " << (k < 10 ? "  " : k < 100 ? " " : "") << k << "  " << Padded(name, 16) << "  0x" << Hex(e.Value(), 2) << "   0x"
             << Hex(e.Flags(), 2) << "   0x" << Hex(e.Flags23(), 2) << "\n";
       }
     }
+    if (!json && hidden > 0) out << "  (" << hidden << " records not in use are not listed; --json lists all)\n";
     j["users"] = users;
     j["keys"] = keys;
   } else {

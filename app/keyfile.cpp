@@ -1,14 +1,7 @@
 #include "app/keyfile.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef MessageBox  // would rename TUserInterface::MessageBox here
+#include "serial/windows_api.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

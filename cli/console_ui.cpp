@@ -1,15 +1,8 @@
 #include "cli/console_ui.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <io.h>
-#include <windows.h>
-#undef MessageBox  // would rename TUserInterface::MessageBox here
+#include "serial/windows_api.h"
 #else
 #include <unistd.h>
 #endif

@@ -11,14 +11,7 @@
 //
 // Exit status: 0 success, 1 the operation failed, 2 bad usage.
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef MessageBox  // would rename TUserInterface::MessageBox here
+#include "serial/windows_api.h"
 #else
 #include <termios.h>
 #include <unistd.h>

@@ -244,11 +244,15 @@ int main(int argc, char** argv) {
   if (*identify) return RunIdentify(session, device);
   if (*read) {
     if (!TakeCode(readCode, &code)) return kExitUsage;
-    return RunRead(session, ui, device, outFile, code);
+    const int rc = RunRead(session, ui, device, outFile, code);
+    WipeString(code);
+    return rc;
   }
   if (*send) {
     if (!TakeCode(sendCode, &code)) return kExitUsage;
-    return RunSend(session, ui, device, inFile, code, !noBackup);
+    const int rc = RunSend(session, ui, device, inFile, code, !noBackup);
+    WipeString(code);
+    return rc;
   }
   if (*show) return ShowKeyCodeFile(session, showFile, json, reveal, std::cout) ? kExitOk : kExitFailed;
   return kExitUsage;

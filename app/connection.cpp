@@ -16,7 +16,11 @@ bool CheckConnection(TSession& s) {
   bool identified = false;
   if (EnsurePortOpen(s, s.PanelPort)) {
     SleepOn(s.PanelPort, 500);
-    identified = IdentifySmallPanel(s, s.PanelPort) == 0 || IdentifyLargePanel(s, s.PanelPort) == 0;
+    identified = IdentifySmallPanel(s, s.PanelPort) == 0;
+    // A line that went away (an adapter pulled out) answers nobody: the
+    // large panel's baud search would only fail to reopen it at every rate,
+    // with a warning each time.
+    if (!identified && !s.PanelPort.LineLost) identified = IdentifyLargePanel(s, s.PanelPort) == 0;
   }
   s.Notify(ProgressClear);
   s.ShowStatus(s.LangStrings.Ready);

@@ -1,6 +1,7 @@
 #include "protocol/frames.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tarvex {
 
@@ -32,16 +33,26 @@ uint8_t Sum8(const uint8_t* data, size_t count) {
   return sum;
 }
 
+namespace {
+
+// Polynomial 0x8005, most significant bit first, one entry per byte value.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+  std::array<uint16_t, 256> table{};
+  for (unsigned v = 0; v < 256; ++v) {
+    uint16_t crc = static_cast<uint16_t>(v << 8);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
+    table[v] = crc;
+  }
+  return table;
+}();
+
+}  // namespace
+
 uint16_t Crc16Cms(const uint8_t* data, size_t count) {
   uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < count; ++i) {
-    for (int bit = 7; bit >= 0; --bit) {
-      const bool in = (data[i] >> bit) & 1;
-      const bool top = (crc >> 15) & 1;
-      crc = static_cast<uint16_t>(crc << 1);
-      if (in != top) crc ^= 0x8005;
-    }
-  }
+  for (size_t i = 0; i < count; ++i)
+    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
   return crc;
 }
 

@@ -1,5 +1,14 @@
 #include "protocol/link_state.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <string.h>
+#endif
+
 namespace tarvex {
 
 const char* BoxTitle(TBoxKind kind) {
@@ -11,9 +20,15 @@ const char* BoxTitle(TBoxKind kind) {
   return "";
 }
 
+// The system's own wipe, which the compiler may not drop as a dead store
+// and which clears a 900 KB image at memset speed.
 void WipeBytes(void* data, size_t size) {
-  volatile uint8_t* p = static_cast<volatile uint8_t*>(data);
-  for (size_t i = 0; i < size; ++i) p[i] = 0;
+  if (size == 0) return;
+#if defined(_WIN32)
+  SecureZeroMemory(data, size);
+#else
+  explicit_bzero(data, size);
+#endif
 }
 
 bool EnsurePortOpen(TSession& s, TComm& port) {

@@ -34,6 +34,18 @@ TEST(Frames, ChecksAndEchoRule) {
   const std::string digits = "123456789";
   EXPECT_EQ(Crc16Cms(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xAEE7);
   EXPECT_EQ(Crc16Cms(nullptr, 0), 0xFFFF);
+  // The table-driven check against the polynomial worked bit by bit, over
+  // a full large block of every byte value.
+  std::vector<uint8_t> block;
+  for (int i = 0; i < 1023; ++i) block.push_back(static_cast<uint8_t>(i * 37 + 11));
+  uint16_t bitwise = 0xFFFF;
+  for (const uint8_t byte : block)
+    for (int bit = 7; bit >= 0; --bit) {
+      const bool flip = (((byte >> bit) ^ (bitwise >> 15)) & 1) != 0;
+      bitwise = static_cast<uint16_t>(bitwise << 1);
+      if (flip) bitwise ^= 0x8005;
+    }
+  EXPECT_EQ(Crc16Cms(block.data(), block.size()), bitwise);
   const uint8_t data[3] = {0xFF, 0x02, 0x01};
   EXPECT_EQ(Sum8(data, 3), 0x02);
 

@@ -1,7 +1,10 @@
 // The image layouts are file-format offsets: these pin them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "protocol/link_state.h"
 #include "protocol/panel_image.h"
@@ -91,6 +94,24 @@ TEST(BlockMaps, KeyDataEndsWhereTheKeyTableBegins) {
     EXPECT_EQ(m->KeyDataAddr + 512, m->KeyTableAddr);
   }
   EXPECT_GT(kBlockMap3.CodesAddr + kBlockMap3.CodesLen, kBlockMap3.UserAttrAddr);
+}
+
+TEST(Secrets, WipesClearEveryByteAndOnlyThose) {
+  std::vector<uint8_t> bytes(kLargeImageSize + 2, 0xA5);
+  WipeBytes(bytes.data() + 1, kLargeImageSize);
+  EXPECT_EQ(bytes.front(), 0xA5);
+  EXPECT_EQ(bytes.back(), 0xA5);
+  EXPECT_EQ(std::count(bytes.begin() + 1, bytes.end() - 1, 0), static_cast<ptrdiff_t>(kLargeImageSize));
+  WipeBytes(nullptr, 0);
+
+  std::string code = "123456";
+  WipeString(code);
+  EXPECT_TRUE(code.empty());
+  std::vector<uint8_t> buffer(8, 0x31);
+  {
+    TWipeOnExit wipe(buffer);
+  }
+  EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0));
 }
 
 }  // namespace

@@ -239,19 +239,57 @@ void SyncFolderOf(const std::string& target) {
   ::close(fd);
 }
 
+// A name that is a symbolic link is saved through: the file it points to
+// is replaced and the link stays, as the user would expect of a link to a
+// file kept elsewhere. The rename alone would replace the link itself with
+// a file. A link that points nowhere yet gets its file created. False with
+// errno set (ELOOP for a chain of links that does not end).
+bool FollowLinks(const std::string& path, std::string* resolved) {
+  std::string name = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *resolved = name;  // not there yet, or not a link: the save says what is wrong
+      return true;
+    }
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+    if (n <= 0) {
+      if (n == 0) errno = ENOENT;
+      return false;
+    }
+    if (static_cast<size_t>(n) >= target.size()) {  // the link changed under us
+      errno = ELOOP;
+      return false;
+    }
+    target.resize(static_cast<size_t>(n));
+    const size_t slash = name.rfind('/');
+    name = target.front() == '/' || slash == std::string::npos ? target : name.substr(0, slash + 1) + target;
+  }
+  errno = ELOOP;
+  return false;
+}
+
 #endif
 
 }  // namespace
 
 bool WriteKeyCodeFile(std::span<const uint8_t> image, const std::string& path, std::string* error) {
   const std::vector<uint8_t> file = EncodeImage(image, NewFillerSeed());
+  std::string target = path;
+#ifndef _WIN32
+  if (!FollowLinks(path, &target)) {
+    if (error) *error = IoFailureText(path, errno);
+    return false;
+  }
+#endif
   TTempFile tmp;
-  if (!tmp.Create(path) || !tmp.WriteAll(file) || !tmp.SyncAndClose() || !tmp.RenameTo(path)) {
+  if (!tmp.Create(target) || !tmp.WriteAll(file) || !tmp.SyncAndClose() || !tmp.RenameTo(target)) {
     const int err = LastFileError();  // before the temporary file's removal can change it
     if (error) *error = IoFailureText(path, err);
     return false;
   }
-  SyncFolderOf(path);
+  SyncFolderOf(target);
   return true;
 }
 

@@ -736,6 +736,72 @@ TEST(KeyFileLoad, UnreadableFileIsIoError) {
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(path + ": " + SystemText(EACCES))});
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
 }
+
+// A name that is a symbolic link: the save goes through the link to the
+// file it names, which may not exist yet, and the link stays a link.
+TEST(KeyFileLinks, SaveGoesThroughTheLinkAndKeepsIt) {
+  TScratchDir dir;
+  TSmallSession t;
+  ASSERT_TRUE(fs::create_directory(dir / "kept"));
+  WriteFile(dir / "kept/site.tvx", Bytes{'o', 'l', 'd'});
+  fs::create_symlink("kept/site.tvx", dir / "site.tvx");        // relative
+  fs::create_symlink(dir / "kept/new.tvx", dir / "dangling.tvx");  // absolute, nothing there yet
+  FillRandom(t.s.Small->Bytes(), 31);
+
+  ASSERT_TRUE(SaveSmallFile(t.s, dir / "site.tvx"));
+  ASSERT_TRUE(SaveSmallFile(t.s, dir / "dangling.tvx"));
+  EXPECT_TRUE(t.ui.Boxes().empty());
+  for (const char* link : {"site.tvx", "dangling.tvx"}) EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
+  for (const char* file : {"kept/site.tvx", "kept/new.tvx"}) {
+    const Bytes bytes = ReadFile(dir / file);
+    ASSERT_EQ(bytes.size(), kSmallFileSize) << file;
+    Bytes decoded(kSmallImageSize);
+    DecodeImage(bytes, decoded);
+    EXPECT_EQ(decoded, Copy(t.s.Small->Bytes())) << file;
+    EXPECT_EQ(ModeOf(dir / file), 0600u) << file;
+  }
+  EXPECT_EQ(dir.Entries(), (std::set<std::string>{"dangling.tvx", "kept", "site.tvx"}));
+}
+
+TEST(KeyFileLinks, ALoopOfLinksFailsWithTheSystemsText) {
+  TScratchDir dir;
+  TSmallSession t;
+  fs::create_symlink("b.tvx", dir / "a.tvx");
+  fs::create_symlink("a.tvx", dir / "b.tvx");
+  EXPECT_FALSE(SaveSmallFile(t.s, dir / "a.tvx"));
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(dir / "a.tvx" + ": " + SystemText(ELOOP))});
+  EXPECT_EQ(dir.Entries(), (std::set<std::string>{"a.tvx", "b.tvx"}));
+
+  FillRandom(t.s.Small->Bytes(), 32);
+  const Bytes before = Copy(t.s.Small->Bytes());
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "a.tvx"), TLoadResult::IoError);
+  EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+}
+
+TEST(KeyFileLinks, LoadFollowsLinksToFilesButNotToDevices) {
+  TScratchDir dir;
+  TSmallSession t;
+  FillRandom(t.s.Small->Bytes(), 33);
+  ASSERT_TRUE(SaveSmallFile(t.s, dir / "site.tvx"));
+  ASSERT_EQ(LoadSmallFile(t.s, dir / "site.tvx"), TLoadResult::Loaded);
+  const Bytes saved = Copy(t.s.Small->Bytes());
+  fs::create_symlink("site.tvx", dir / "link.tvx");
+  fs::create_symlink("/dev/zero", dir / "zero.tvx");
+  fs::create_symlink("gone.tvx", dir / "dangling.tvx");
+
+  FillRandom(t.s.Small->Bytes(), 34);
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "link.tvx"), TLoadResult::Loaded);
+  EXPECT_EQ(Copy(t.s.Small->Bytes()), saved);
+
+  // An endless device behind the name is refused before a byte is read.
+  FillRandom(t.s.Small->Bytes(), 35);
+  const Bytes before = Copy(t.s.Small->Bytes());
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "zero.tvx"), TLoadResult::IoError);
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "dangling.tvx"), TLoadResult::NotFound);
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{ErrorBox(dir / "zero.tvx" + ": not a regular file"),
+                                                     ErrorBox("File not found!")}));
+  EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+}
 #endif
 
 // ---- Decoding without a panel ----

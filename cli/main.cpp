@@ -137,7 +137,9 @@ bool ReadCodeFromInput(std::string* code) {
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   *code = line;
-  return got || !line.empty();
+  const bool any = got || !line.empty();
+  WipeString(line);
+  return any;
 }
 
 // The code from --code or standard input; false (usage error) when it is

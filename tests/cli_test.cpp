@@ -190,9 +190,12 @@ TEST(CliReadSend, RefusesBadCodesBeforeTheLineIsTouched) {
   for (const char* code : {"1234567", "12a4", " 12"}) {
     TRun r = RunCli({"read", "--port", panel->DevicePath(), "--out", out, "--code", code});
     EXPECT_EQ(r.exit, 2) << code;
+    EXPECT_NE(r.err.find("The main user code must be 0 to 6 decimal digits."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(code), std::string::npos) << "the refused code is not repeated";
   }
   TRun r = RunCli({"read", "--port", panel->DevicePath(), "--out", out}, "99999999\n");
   EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "The main user code must be 0 to 6 decimal digits.\n");
   EXPECT_EQ(panel->ExchangeCount(), 0);
   EXPECT_FALSE(std::filesystem::exists(out + ".tvx"));
 }

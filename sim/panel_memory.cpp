@@ -129,7 +129,7 @@ void FillSmallMemory(const PanelConfig& cfg, const SimBlockMap& map, std::vector
   PutField(mem, 0, cfg.model, 6);
   mem[6] = 0;
   mem[7] = 0;
-  PutField(mem, 8, cfg.firmware, 4);
+  PutField(mem, 8, cfg.firmware.empty() ? "2.10" : cfg.firmware, 4);
 
   // The code block of map 3 runs into the attribute block; the three bytes
   // between the codes and the attributes are the panel's own.
@@ -199,7 +199,7 @@ void FillLargeMemory(const PanelConfig& cfg, std::vector<uint8_t>& mem) {
   Rng rng(0x1A26E00000000000ull ^ cfg.seed);
 
   // Version block: text, pad byte, ten bytes of other settings, unit marker.
-  PutField(mem, kLargeVersionAddr, cfg.firmware, 4);
+  PutField(mem, kLargeVersionAddr, cfg.firmware.empty() ? "2.05" : cfg.firmware, 4);
   mem[kLargeVersionAddr + 4] = ' ';
   for (uint32_t i = 5; i < 15; ++i) mem[kLargeVersionAddr + i] = static_cast<uint8_t>('A' + rng.Below(26));
   PutField(mem, kLargeVersionAddr + 15, cfg.k1 ? "K1" : "", 2);

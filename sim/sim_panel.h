@@ -64,8 +64,9 @@ struct PanelConfig {
   // VYR4 VYR8 VYR8G VYR32 VYR32G VYR8W VYR8WG VYR16D, or "VYR 320" (large).
   std::string model = "VYR8";
   // Small: 4 ASCII characters at address 8. Large: the version text at 5523
-  // ("2.05", or the placeholder "2.xx").
-  std::string firmware = "2.10";
+  // ("2.05", or the placeholder "2.xx"). Empty: a version the program
+  // accepts, "2.10" for a small panel and "2.05" for the large one.
+  std::string firmware;
   // Large only: the version text at 65544, read when firmware is "2.xx".
   std::string largeRealVersion = "2.05";
   // Large only: "K1" at 5523 + 15.

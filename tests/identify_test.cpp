@@ -173,6 +173,24 @@ TEST(IdentifyLarge, AK1UnitIsNotIdentified) {
   CloseComm(t.s.PanelPort);
 }
 
+// A simulated panel started with no firmware given is one the program
+// takes, whichever class it is.
+TEST(IdentifyLarge, TheSimulatorsDefaultFirmwareIsAccepted) {
+  TTestSession t;
+  auto large = StartPanel({.model = "VYR 320"});
+  OpenOn(t.s, *large, 9);
+  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 0);
+  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR 320 v.2.05");
+  CloseComm(t.s.PanelPort);
+
+  auto small = StartPanel({.model = "VYR32"});
+  OpenOn(t.s, *small, 6);
+  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR32 v.2.10");
+  CloseComm(t.s.PanelPort);
+  EXPECT_TRUE(t.ui.Boxes().empty());
+}
+
 TEST(IdentifyLarge, LoudFailureShowsReadError) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR 320", .firmware = "1.50"});

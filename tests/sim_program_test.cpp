@@ -32,7 +32,7 @@ TEST(SimOptions, DefaultsAreASmallPanel) {
   SimOptions o;
   ASSERT_TRUE(Parse({}, &o));
   EXPECT_EQ(o.config.model, "VYR8");
-  EXPECT_EQ(o.config.firmware, "2.10");
+  EXPECT_EQ(o.config.firmware, "") << "the model's own default";
   EXPECT_EQ(o.config.mainCode, "1234");
   EXPECT_EQ(o.config.baud, 0);
   EXPECT_FALSE(o.config.wireTime);

@@ -1,10 +1,7 @@
 #include "protocol/link_state.h"
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "serial/windows_api.h"
 #else
 #include <string.h>
 #endif

@@ -49,17 +49,24 @@ double ThreadCpuSeconds() {
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-int BenchSmallCheck(int rounds) {
+std::unique_ptr<sim::SimPanel> WirePanel(const std::string& model, int baud, const std::string& code, uint32_t seed) {
   sim::PanelConfig cfg;
-  cfg.model = "VYR8";
-  cfg.firmware = "2.10";
+  cfg.model = model;
+  cfg.baud = baud;
+  cfg.mainCode = code;
   cfg.wireTime = true;
-  sim::SimPanel panel(cfg);
+  cfg.seed = seed;
+  auto p = std::make_unique<sim::SimPanel>(cfg);
   std::string error;
-  if (!panel.Start(&error)) {
+  if (!p->Start(&error)) {
     std::fprintf(stderr, "cannot start the simulated panel: %s\n", error.c_str());
-    return 1;
+    std::exit(1);
   }
+  return p;
+}
+
+int BenchSmallCheck(int rounds) {
+  auto panel = WirePanel("VYR8", 9600, "1234", 1);
   // On the wire: the 6-byte read header out, then the echo, 12 data bytes
   // and the sum back, at 9600 baud.
   const double lineSeconds = (6 + 6 + 12 + 1) * 11.0 / 9600.0;
@@ -71,7 +78,7 @@ int BenchSmallCheck(int rounds) {
     TSilentUserInterface ui;
     TSession s(ui);
     s.LangStrings = LanguageStrings(TLanguage::English);
-    s.PanelPort.Device = panel.DevicePath();
+    s.PanelPort.Device = panel->DevicePath();
     const auto t0 = Clock::now();
     if (!CheckConnection(s)) {
       std::fprintf(stderr, "the simulated panel was not identified\n");
@@ -165,22 +172,6 @@ void Report(const char* what, const TBudget& b, const TRun& r) {
   std::printf("  wall time                    %8.1f ms\n", r.wall * 1e3);
   std::printf("  ratio                        %8.3f (target <= 1.03)\n", r.wall / b.Total());
   std::printf("  CPU share                    %8.3f %% (target <= 2%%)\n", 100.0 * r.cpu / r.wall);
-}
-
-std::unique_ptr<sim::SimPanel> WirePanel(const std::string& model, int baud, const std::string& code, uint32_t seed) {
-  sim::PanelConfig cfg;
-  cfg.model = model;
-  cfg.baud = baud;
-  cfg.mainCode = code;
-  cfg.wireTime = true;
-  cfg.seed = seed;
-  auto p = std::make_unique<sim::SimPanel>(cfg);
-  std::string error;
-  if (!p->Start(&error)) {
-    std::fprintf(stderr, "cannot start the simulated panel: %s\n", error.c_str());
-    std::exit(1);
-  }
-  return p;
 }
 
 void Connect(TSession& s, const sim::SimPanel& p, uint8_t baudIndex) {

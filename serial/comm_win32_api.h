@@ -11,16 +11,7 @@
 #error "comm_win32_api.h is for Windows builds"
 #endif
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// The message-box macro would rename TUserInterface::MessageBox in every file
-// that includes this one.
-#undef MessageBox
+#include "serial/windows_api.h"
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

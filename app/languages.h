@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

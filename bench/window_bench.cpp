@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/window/code_edit.h"
-#include "app/window/main_window.h"
+#include "qt/code_edit.h"
+#include "qt/main_window.h"
 #include "sim/sim_panel.h"
 
 using namespace tarvex;

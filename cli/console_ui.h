@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/user_interface.h"
 
 namespace tarvex {
 

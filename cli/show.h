@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

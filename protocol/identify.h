@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

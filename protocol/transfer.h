@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/connection.h"
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 namespace tarvex {
 namespace {

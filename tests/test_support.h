@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 #include "sim/sim_panel.h"
 #include "tests/test_session.h"
 

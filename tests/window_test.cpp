@@ -35,12 +35,12 @@
 #include <vector>
 
 #include "app/keyfile.h"
-#include "app/window/code_edit.h"
-#include "app/window/demo_panels.h"
-#include "app/window/main_window.h"
-#include "app/window/message_presenter.h"
-#include "app/window/style.h"
-#include "app/window/supported_panels.h"
+#include "qt/code_edit.h"
+#include "demo/demo_panels.h"
+#include "qt/main_window.h"
+#include "qt/message_presenter.h"
+#include "qt/style.h"
+#include "qt/supported_panels.h"
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
 #include "sim/sim_panel.h"

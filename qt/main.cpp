@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/window/demo_panels.h"
-#include "app/window/icons.h"
-#include "app/window/main_window.h"
-#include "app/window/screenshots.h"
+#include "demo/demo_panels.h"
+#include "qt/icons.h"
+#include "qt/main_window.h"
+#include "qt/screenshots.h"
 
 using namespace tarvex;
 

@@ -1,4 +1,4 @@
-#include "app/window/code_edit.h"
+#include "qt/code_edit.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "protocol/link_state.h"
+#include "protocol/user_interface.h"
 
 class QWidget;
 

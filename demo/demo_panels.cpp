@@ -1,16 +1,12 @@
-#include "app/window/demo_panels.h"
+#include "demo/demo_panels.h"
 
-#if TARVEX_WITH_DEMO
 #include "sim/sim_panel.h"
-#endif
 
 namespace tarvex {
 
 struct TDemoPanels::TRunning {
   TDemoPanel made;
-#if TARVEX_WITH_DEMO
   std::unique_ptr<sim::SimPanel> panel;
-#endif
   std::string device;
 };
 
@@ -21,8 +17,6 @@ std::vector<TDemoPanels::TDemoPanel> TDemoPanels::DefaultPanels() {
 TDemoPanels::TDemoPanels() = default;
 
 TDemoPanels::~TDemoPanels() { Stop(); }
-
-#if TARVEX_WITH_DEMO
 
 bool TDemoPanels::Start(bool wireTime, std::string* error, const std::vector<TDemoPanel>& panels) {
   Stop();
@@ -54,16 +48,6 @@ void TDemoPanels::Stop() {
   running_.clear();
 }
 
-#else
-
-bool TDemoPanels::Start(bool, std::string* error, const std::vector<TDemoPanel>&) {
-  if (error) *error = "the simulated panels are not built on this platform";
-  return false;
-}
-
-void TDemoPanels::Stop() { running_.clear(); }
-
-#endif
 
 std::vector<TPortEntry> TDemoPanels::Entries() const {
   std::vector<TPortEntry> entries;

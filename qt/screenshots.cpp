@@ -1,4 +1,4 @@
-#include "app/window/screenshots.h"
+#include "qt/screenshots.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,10 +14,10 @@
 
 #include <cstdio>
 
-#include "app/window/code_edit.h"
-#include "app/window/demo_panels.h"
-#include "app/window/main_window.h"
-#include "app/window/supported_panels.h"
+#include "qt/code_edit.h"
+#include "demo/demo_panels.h"
+#include "qt/main_window.h"
+#include "qt/supported_panels.h"
 
 namespace tarvex {
 

@@ -20,10 +20,10 @@
 
 #include "app/backup.h"
 #include "app/connection.h"
-#include "app/window/message_presenter.h"
-#include "app/window/window_ui.h"
+#include "qt/message_presenter.h"
+#include "qt/window_ui.h"
 #include "app/workflows.h"
-#include "protocol/link_state.h"
+#include "protocol/session.h"
 
 class QComboBox;
 class QFileDialog;

@@ -13,7 +13,7 @@
 
 #include <atomic>
 
-#include "protocol/link_state.h"
+#include "protocol/user_interface.h"
 
 namespace tarvex {
 

@@ -1,9 +1,9 @@
-#include "app/window/window_ui.h"
+#include "qt/window_ui.h"
 
 #include <QThread>
 
-#include "app/window/main_window.h"
-#include "app/window/style.h"
+#include "qt/main_window.h"
+#include "qt/style.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "app/window/style.h"
+#include "qt/style.h"
 
 #include <QPalette>
 #include <QWidget>

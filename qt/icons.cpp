@@ -1,4 +1,4 @@
-#include "app/window/icons.h"
+#include "qt/icons.h"
 
 #include <QLinearGradient>
 #include <QPainter>

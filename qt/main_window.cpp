@@ -1,4 +1,4 @@
-#include "app/window/main_window.h"
+#include "qt/main_window.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -23,10 +23,10 @@
 #include "app/display_text.h"
 #include "app/keyfile.h"
 #include "app/languages.h"
-#include "app/window/code_edit.h"
-#include "app/window/icons.h"
-#include "app/window/style.h"
-#include "app/window/supported_panels.h"
+#include "qt/code_edit.h"
+#include "qt/icons.h"
+#include "qt/style.h"
+#include "qt/supported_panels.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "app/window/message_presenter.h"
+#include "qt/message_presenter.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "app/window/supported_panels.h"
+#include "qt/supported_panels.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/languages.h"
-#include "app/window/style.h"
+#include "qt/style.h"
 
 namespace tarvex {
 

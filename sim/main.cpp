@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "sim/sim_options.h"
 #include "sim/sim_panel.h"
 
@@ -45,6 +46,10 @@ void RemoveLink(const std::string& linkPath, const std::string& target) {
 
 int main(int argc, char** argv) {
   using namespace tarvex::sim;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "tarvex-panel-sim " << tarvex::kTarvexVersion << std::endl;
+    return 0;
+  }
   SimOptions opts;
   std::string error;
   if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), &opts, &error)) {
@@ -52,7 +57,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (opts.help) {
-    std::cout << SimUsage() << std::endl;
+    std::cout << SimHelp() << std::endl;
     return 0;
   }
 

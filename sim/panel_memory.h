@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_panel.h"
+#include "sim/panel_config.h"
 
 namespace tarvex::sim::detail {
 

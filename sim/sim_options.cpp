@@ -31,7 +31,7 @@ bool ParseFaultKind(const std::string& name, FaultKind* kind) {
       {"no-echo", FaultKind::NoEcho},       {"echo-case", FaultKind::EchoCase},
       {"bad-check", FaultKind::BadCheck},   {"missing-check-byte", FaultKind::MissingCheckByte},
       {"noise", FaultKind::NoiseBeforeEcho}, {"stall", FaultKind::Stall},
-      {"close-line", FaultKind::CloseLine},
+      {"close-line", FaultKind::CloseLine}, {"corrupt-data", FaultKind::CorruptData},
   };
   for (const auto& n : kNames) {
     if (name == n.name) {
@@ -45,8 +45,36 @@ bool ParseFaultKind(const std::string& name, FaultKind* kind) {
 std::string SimUsage() {
   return "usage: tarvex-panel-sim [--model NAME] [--firmware TEXT] [--real-version TEXT] [--k1] "
          "[--baud N] [--code DIGITS] [--wire-time] "
-         "[--fault no-echo|echo-case|bad-check|missing-check-byte|noise|stall|close-line] "
+         "[--fault no-echo|echo-case|bad-check|missing-check-byte|noise|stall|close-line|corrupt-data] "
          "[--fault-at N] [--seed N] [--link PATH]";
+}
+
+std::string SimHelp() {
+  return SimUsage() +
+         "\n\n"
+         "Serves one simulated panel on a pseudo-terminal and prints its device path.\n"
+         "\n"
+         "  --model NAME        VYR4 VYR8 VYR8G VYR32 VYR32G VYR8W VYR8WG VYR16D, or VYR320 (default VYR8)\n"
+         "  --firmware TEXT     the version the panel reports (default 2.10, the VYR 320 2.05)\n"
+         "  --real-version TEXT VYR 320 only: the version behind the placeholder 2.xx\n"
+         "  --k1                VYR 320 only: marks the panel K1\n"
+         "  --baud N            the panel's own line speed (default 9600, the VYR 320 38400)\n"
+         "  --code DIGITS       the main user's code, 0 to 6 digits (default 1234)\n"
+         "  --wire-time         every byte takes 11 bit times on the line, both ways\n"
+         "  --fault NAME        a fault to play, at every exchange or at --fault-at N only:\n"
+         "      no-echo             the header is ignored: no answer, nothing stored\n"
+         "      echo-case           the echo's letters come back in the other case\n"
+         "      bad-check           read: wrong sum or CRC; write: the check arrives altered,\n"
+         "                          the block is discarded after its echo\n"
+         "      missing-check-byte  read: the last check byte is not sent\n"
+         "      noise               a few random bytes before the echo\n"
+         "      stall               half a read's answer, or three bytes of a write's echo\n"
+         "      close-line          as stall, then the panel closes the line for good\n"
+         "      corrupt-data        one data byte altered on the line: a write is discarded\n"
+         "                          after its echo, a read fails the tool's check\n"
+         "  --fault-at N        the exchange (header taken off the line, from 1) the fault hits\n"
+         "  --seed N            seed of the generated users, codes, keys and noise\n"
+         "  --link PATH         also make PATH a symbolic link to the device";
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std::string* error) {

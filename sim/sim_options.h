@@ -19,10 +19,14 @@ struct SimOptions {
 // fault name, or a main code that is not 0 to 6 digits.
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std::string* error);
 
-// no-echo, echo-case, bad-check, missing-check-byte, noise, stall, close-line.
+// no-echo, echo-case, bad-check, missing-check-byte, noise, stall, close-line,
+// corrupt-data.
 bool ParseFaultKind(const std::string& name, FaultKind* kind);
 
 // One line naming every option.
 std::string SimUsage();
+// The usage line, then every option and every fault with what it does
+// (--help).
+std::string SimHelp();
 
 }  // namespace tarvex::sim

@@ -1,5 +1,5 @@
-// The simulated panel: pty ownership, the serving thread and the frame
-// handling of both panel families.
+// The simulated panel on a pseudo-terminal: pty ownership and the serving
+// thread around the panel's engine, on the steady clock.
 #include "sim/sim_panel.h"
 
 #include <fcntl.h>
@@ -13,14 +13,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
 
-#include "sim/panel_memory.h"
+#include "sim/panel_engine.h"
 #include "sim/pty_io.h"
-#include "sim/rng.h"
 
 namespace tarvex::sim {
 
@@ -30,54 +28,32 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
-constexpr std::array<uint8_t, 6> kBaudProbe{0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF};
-
-// Input that stops short of a frame is dropped once the line has been quiet
-// this long, so that stray bytes cannot keep the panel out of step.
-constexpr milliseconds kResyncIdle{50};
-// A write header whose data stops coming is given up after this much quiet.
-constexpr milliseconds kWriteDataIdle{250};
 // Largest quiet spell allowed while the tool's input queue is full.
 constexpr milliseconds kOutputStallLimit{2000};
+// Paced output goes out in groups of the bytes due within this span of the
+// group's first one, which keeps the number of wake-ups low.
+constexpr int64_t kPaceGroupNs = 4'000'000;
 
-uint8_t Sum8(const uint8_t* data, size_t n) {
-  unsigned sum = 0;
-  for (size_t i = 0; i < n; ++i) sum += data[i];
-  return static_cast<uint8_t>(sum);
+// The engine's clock: the steady clock in nanoseconds.
+int64_t NowNs() {
+  return std::chrono::duration_cast<nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-bool SameIgnoringLetterCase(uint8_t a, uint8_t b) {
-  auto upper = [](uint8_t c) { return (c >= 0x61 && c <= 0x7A) ? static_cast<uint8_t>(c - 0x20) : c; };
-  return upper(a) == upper(b);
-}
-
-uint8_t SwapLetterCase(uint8_t c) {
-  if (c >= 0x41 && c <= 0x5A) return static_cast<uint8_t>(c + 0x20);
-  if (c >= 0x61 && c <= 0x7A) return static_cast<uint8_t>(c - 0x20);
-  return c;
+Clock::time_point At(int64_t ns) {
+  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(nanoseconds(ns)));
 }
 
 }  // namespace
 
-struct SimPanel::State {
-  explicit State(PanelConfig c) : cfg(std::move(c)) {}
+// The pty transport of the engine: it owns the line descriptors and the
+// serving thread, hands the engine what the tool writes and writes the
+// engine's answers when they are due.
+struct SimPanel::State final : PanelTransport {
+  explicit State(PanelConfig c) : engine(std::move(c), *this) {}
 
-  PanelConfig cfg;
-  int model = 0;
-  bool large = false;
-  int panelSpeed = 0;
-  const SimBlockMap* map = nullptr;
+  PanelEngine engine;
   std::string devicePath;
   bool started = false;
-
-  mutable std::mutex memMutex;
-  std::vector<uint8_t> memory;
-
-  mutable std::mutex logMutex;
-  Fault fault;
-  int exchanges = 0;
-  std::vector<std::array<uint8_t, 6>> headers;
-  std::vector<uint8_t> received;
 
   // Guards the line descriptors against being closed while another thread
   // asks for the line speed.
@@ -95,22 +71,7 @@ struct SimPanel::State {
   std::atomic<bool> closed{false};
   std::thread thread;
 
-  // ---- serving thread only ----
-  enum class Mode { Header, WriteData, Discard };
-  Mode mode = Mode::Header;
-  std::deque<uint8_t> in;
-  std::deque<Clock::time_point> inDue;  // when each queued byte has fully arrived on the wire
-  Clock::time_point lastActivity{};     // latest arrival of any input byte
-  Clock::time_point lastDue{};          // wire arrival of the latest input byte
-  Clock::time_point lineFreeAt{};       // when the panel's own output has left the wire
-  std::array<uint8_t, 6> pendingHeader{};
-  FaultKind pendingFault = FaultKind::None;
-  uint32_t pendingAddr = 0;
-  size_t pendingCount = 0;
-  uint64_t noiseCounter = 0;
-  int heardSpeed = 0;  // tool speed when the latest input was heard
-
-  int ToolSpeed() const {
+  int ToolSpeed() override {
     std::lock_guard<std::mutex> lock(fdMutex);
     return detail::ReadLineSpeed(masterFd);
   }
@@ -152,13 +113,6 @@ struct SimPanel::State {
     return changed;
   }
 
-  uint32_t AddrMask() const { return large ? detail::kLargeMemorySize - 1 : detail::kSmallMemorySize - 1; }
-
-  nanoseconds ByteTime(int speed) const {
-    if (speed <= 0) speed = panelSpeed;
-    return nanoseconds(11LL * 1000000000LL / speed);
-  }
-
   // Waits until the deadline or a stop request. False when stopping.
   bool SleepUntil(Clock::time_point deadline) {
     for (;;) {
@@ -192,21 +146,16 @@ struct SimPanel::State {
     return true;
   }
 
-  // Sends bytes, paced to the line speed when wire time is emulated.
-  bool Send(const std::vector<uint8_t>& out) {
-    if (out.empty()) return true;
-    if (!cfg.wireTime) return WriteAll(out.data(), out.size());
-    const nanoseconds byteTime = ByteTime(ToolSpeed());
-    const auto start = std::max(Clock::now(), lineFreeAt);
-    // Groups of about 4 ms keep the number of wake-ups low.
-    const size_t group = std::max<size_t>(1, static_cast<size_t>(milliseconds(4) / byteTime));
-    for (size_t i = 0; i < out.size(); i += group) {
-      const size_t end = std::min(out.size(), i + group);
-      if (!SleepUntil(start + byteTime * static_cast<long long>(end))) return false;
-      if (!WriteAll(out.data() + i, end - i)) return false;
+  // Writes the engine's answer, no byte before it is due.
+  void Send(const std::vector<uint8_t>& out, const std::vector<int64_t>& due) override {
+    size_t i = 0;
+    while (i < out.size()) {
+      size_t end = i + 1;
+      while (end < out.size() && due[end] - due[i] < kPaceGroupNs) ++end;
+      if (!SleepUntil(At(due[end - 1]))) return;
+      if (!WriteAll(out.data() + i, end - i)) return;
+      i = end;
     }
-    lineFreeAt = start + byteTime * static_cast<long long>(out.size());
-    return true;
   }
 
   // Gives the tool a moment to take what was sent before the line goes, as
@@ -230,163 +179,17 @@ struct SimPanel::State {
     slaveFd = -1;
   }
 
+  void HangUp(int64_t atNs) override {
+    SleepUntil(At(atNs));
+    LetOutputDrain();
+    CloseTheLine();
+  }
+
   void CloseWatch() {
     std::lock_guard<std::mutex> lock(fdMutex);
     if (watchFd >= 0) ::close(watchFd);
     watchFd = -1;
   }
-
-  std::vector<uint8_t> Noise(size_t n, const std::array<uint8_t, 6>& header) {
-    detail::Rng rng((static_cast<uint64_t>(cfg.seed) << 20) ^ 0x0015E000ull ^ ++noiseCounter);
-    std::vector<uint8_t> out(n);
-    for (uint8_t& b : out) b = rng.Byte();
-    // Never let noise start like the echo would.
-    if (!out.empty() && SameIgnoringLetterCase(out[0], header[0])) out[0] ^= 0x80;
-    return out;
-  }
-
-  // The answer to a header (echo, data, check bytes) as changed by a fault.
-  // Returns false when the line was closed.
-  bool Answer(const std::array<uint8_t, 6>& header, const std::vector<uint8_t>& data,
-              std::vector<uint8_t> check, FaultKind fk) {
-    std::vector<uint8_t> echo(header.begin(), header.end());
-    std::vector<uint8_t> out;
-    const bool hasData = !data.empty();
-    switch (fk) {
-      case FaultKind::EchoCase:
-        for (uint8_t& b : echo) b = SwapLetterCase(b);
-        break;
-      case FaultKind::BadCheck:
-        if (!check.empty()) check[0] = static_cast<uint8_t>(check[0] + 1);
-        break;
-      case FaultKind::MissingCheckByte:
-        if (!check.empty()) check.pop_back();
-        break;
-      case FaultKind::NoiseBeforeEcho:
-        out = Noise(3, header);
-        break;
-      case FaultKind::Stall:
-      case FaultKind::CloseLine:
-        if (hasData) {
-          out = echo;
-          out.insert(out.end(), data.begin(), data.begin() + static_cast<long>(data.size() / 2));
-        } else {
-          out.assign(echo.begin(), echo.begin() + 3);
-        }
-        Send(out);
-        if (fk == FaultKind::CloseLine) {
-          LetOutputDrain();
-          CloseTheLine();
-          return false;
-        }
-        return true;
-      default:
-        break;
-    }
-    out.insert(out.end(), echo.begin(), echo.end());
-    out.insert(out.end(), data.begin(), data.end());
-    out.insert(out.end(), check.begin(), check.end());
-    Send(out);
-    return true;
-  }
-
-  std::vector<uint8_t> CheckBytes(const std::vector<uint8_t>& data) const {
-    if (!large) return {Sum8(data.data(), data.size())};
-    const uint16_t crc = Crc16Cms(data.data(), data.size());
-    return {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
-  }
-
-  std::vector<uint8_t> Fetch(uint32_t addr, size_t n) const {
-    std::lock_guard<std::mutex> lock(memMutex);
-    std::vector<uint8_t> out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = memory[(addr + i) & AddrMask()];
-    return out;
-  }
-
-  void Store(uint32_t addr, const uint8_t* data, size_t n) {
-    std::lock_guard<std::mutex> lock(memMutex);
-    for (size_t i = 0; i < n; ++i) memory[(addr + i) & AddrMask()] = data[i];
-  }
-
-  // A panel spoken to at a speed other than its own hears garbage: at some
-  // speeds it sends garbage back, at the others nothing.
-  void WrongSpeedAnswer(const std::array<uint8_t, 6>& header, int toolSpeed) {
-    detail::Rng pick((static_cast<uint64_t>(cfg.seed) << 32) ^ static_cast<uint32_t>(toolSpeed));
-    if (pick.Next() & 1) Send(Noise(6, header));
-  }
-
-  void HandleHeader(const std::array<uint8_t, 6>& h) {
-    Fault f;
-    int n = 0;
-    {
-      std::lock_guard<std::mutex> lock(logMutex);
-      n = ++exchanges;
-      headers.push_back(h);
-      f = fault;
-    }
-    const FaultKind fk = (f.atExchange == 0 || f.atExchange == n) ? f.kind : FaultKind::None;
-
-    const int toolSpeed = ToolSpeed();
-    if (toolSpeed != panelSpeed) {
-      WrongSpeedAnswer(h, toolSpeed);
-      mode = Mode::Discard;
-      return;
-    }
-    if (Sum8(h.data(), 5) != h[5]) {
-      mode = Mode::Discard;
-      return;
-    }
-
-    bool isRead = false;
-    bool isWrite = false;
-    uint32_t addr = 0;
-    size_t count = 0;
-    if (large) {
-      if (h == kBaudProbe) {
-        if (fk == FaultKind::NoEcho) {
-          mode = Mode::Discard;
-          return;
-        }
-        if (Answer(h, {}, {}, fk)) mode = Mode::Header;
-        return;
-      }
-      const uint8_t cmd = h[0] & 0xF8;
-      isRead = cmd == 0xF8;
-      isWrite = cmd == 0xA8;
-      addr = (static_cast<uint32_t>(h[2]) << 16) | (static_cast<uint32_t>(h[3]) << 8) | h[4];
-      count = ((static_cast<size_t>(h[0] & 0x07) << 8) | h[1]) + 1;
-    } else {
-      isRead = h[0] == 0xF0;
-      isWrite = h[0] == 0x0F;
-      addr = h[1] | (static_cast<uint32_t>(h[2]) << 8);
-      count = (h[3] | (static_cast<size_t>(h[4]) << 8)) + 1;
-    }
-    if ((!isRead && !isWrite) || fk == FaultKind::NoEcho) {
-      mode = Mode::Discard;
-      return;
-    }
-    if (isRead) {
-      const std::vector<uint8_t> data = Fetch(addr, count);
-      if (Answer(h, data, CheckBytes(data), fk)) mode = Mode::Header;
-      return;
-    }
-    pendingHeader = h;
-    pendingFault = fk;
-    pendingAddr = addr;
-    pendingCount = count;
-    mode = Mode::WriteData;
-  }
-
-  void HandleWriteData(const std::vector<uint8_t>& frame) {
-    mode = Mode::Header;
-    const std::vector<uint8_t> data(frame.begin(), frame.begin() + static_cast<long>(pendingCount));
-    const std::vector<uint8_t> check(frame.begin() + static_cast<long>(pendingCount), frame.end());
-    if (check != CheckBytes(data) || pendingFault == FaultKind::BadCheck) return;
-    Store(pendingAddr, data.data(), data.size());
-    Answer(pendingHeader, {}, {}, pendingFault);
-  }
-
-  size_t WriteFrameBytes() const { return pendingCount + (large ? 2 : 1); }
 
   void ReadInput() {
     uint8_t buf[4096];
@@ -401,87 +204,19 @@ struct SimPanel::State {
       break;
     }
     if (got.empty()) return;
-    const auto now = Clock::now();
-    const int speed = ToolSpeed();
-    // A fresh open of the device, or a new line speed, starts a new
-    // conversation: whatever was heard before cannot belong to it.
-    if (ReopenedSinceLastLook() || speed != heardSpeed) ResetInput();
-    heardSpeed = speed;
-    const nanoseconds byteTime = ByteTime(speed);
-    for (uint8_t b : got) {
-      lastDue = cfg.wireTime ? std::max(now, lastDue) + byteTime : now;
-      in.push_back(b);
-      inDue.push_back(lastDue);
-    }
-    lastActivity = std::max(now, lastDue);
-    std::lock_guard<std::mutex> lock(logMutex);
-    received.insert(received.end(), got.begin(), got.end());
-  }
-
-  void ResetInput() {
-    in.clear();
-    inDue.clear();
-    mode = Mode::Header;
-  }
-
-  void Drop(size_t n) {
-    in.erase(in.begin(), in.begin() + static_cast<long>(n));
-    inDue.erase(inDue.begin(), inDue.begin() + static_cast<long>(n));
-  }
-
-  // Acts on whatever complete frames the input holds. Returns the time at
-  // which it wants to look again, or nothing when it only waits for input.
-  std::optional<Clock::time_point> Process() {
-    for (;;) {
-      if (closed) return std::nullopt;
-      const auto now = Clock::now();
-      switch (mode) {
-        case Mode::Discard:
-          Drop(in.size());
-          if (now - lastActivity < kResyncIdle) return lastActivity + kResyncIdle;
-          mode = Mode::Header;
-          return std::nullopt;
-        case Mode::Header: {
-          if (in.size() < 6) {
-            if (in.empty()) return std::nullopt;
-            if (now - lastActivity < kResyncIdle) return lastActivity + kResyncIdle;
-            Drop(in.size());
-            return std::nullopt;
-          }
-          if (cfg.wireTime && now < inDue[5]) return inDue[5];
-          std::array<uint8_t, 6> h{};
-          std::copy(in.begin(), in.begin() + 6, h.begin());
-          Drop(6);
-          HandleHeader(h);
-          break;
-        }
-        case Mode::WriteData: {
-          const size_t need = WriteFrameBytes();
-          if (in.size() < need) {
-            if (now - lastActivity < kWriteDataIdle) return lastActivity + kWriteDataIdle;
-            Drop(in.size());
-            mode = Mode::Header;
-            return std::nullopt;
-          }
-          if (cfg.wireTime && now < inDue[need - 1]) return inDue[need - 1];
-          std::vector<uint8_t> frame(in.begin(), in.begin() + static_cast<long>(need));
-          Drop(need);
-          HandleWriteData(frame);
-          break;
-        }
-      }
-    }
+    const int64_t now = NowNs();
+    if (ReopenedSinceLastLook()) engine.NoteReopen();
+    engine.Receive(now, got.data(), got.size());
   }
 
   void Serve() {
-    std::optional<Clock::time_point> wakeAt;
+    std::optional<int64_t> wakeAt;
     while (!stopping) {
       pollfd p[2] = {{wakeFd, POLLIN, 0}, {closed ? -1 : masterFd, POLLIN, 0}};
       timespec ts{};
       timespec* timeout = nullptr;
       if (wakeAt && !closed) {
-        const auto left = std::max<long long>(
-            0, std::chrono::duration_cast<nanoseconds>(*wakeAt - Clock::now()).count());
+        const int64_t left = std::max<int64_t>(0, *wakeAt - NowNs());
         ts = {static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
         timeout = &ts;
       }
@@ -498,26 +233,12 @@ struct SimPanel::State {
         // The slave is held open, so this should not happen; do not spin.
         SleepUntil(Clock::now() + milliseconds(20));
       }
-      wakeAt = Process();
+      wakeAt = closed ? std::nullopt : engine.Process(NowNs());
     }
   }
 };
 
-SimPanel::SimPanel(PanelConfig cfg) : s_(std::make_unique<State>(std::move(cfg))) {
-  s_->model = ModelNumber(s_->cfg.model);
-  s_->large = s_->model == 6;
-  s_->map = BlockMapFor(s_->cfg.model);
-  s_->panelSpeed = s_->cfg.baud > 0 ? s_->cfg.baud : (s_->large ? 38400 : 9600);
-  // The memory exists from the start, so that tests can change it before the
-  // line opens.
-  if (s_->model != 0 && detail::IsValidCode(s_->cfg.mainCode)) {
-    if (s_->large)
-      detail::FillLargeMemory(s_->cfg, s_->memory);
-    else
-      detail::FillSmallMemory(s_->cfg, *s_->map, s_->memory);
-  }
-  s_->fault = s_->cfg.fault;
-}
+SimPanel::SimPanel(PanelConfig cfg) : s_(std::make_unique<State>(std::move(cfg))) {}
 
 SimPanel::~SimPanel() { Stop(); }
 
@@ -528,8 +249,8 @@ bool SimPanel::Start(std::string* error) {
     return false;
   };
   if (s.started || s.stopping) return fail("a panel is started once");
-  if (s.model == 0) return fail("unknown panel model: " + s.cfg.model);
-  if (!detail::IsValidCode(s.cfg.mainCode)) return fail("main code must be 0 to 6 decimal digits");
+  std::string invalid;
+  if (!s.engine.Valid(&invalid)) return fail(invalid);
 
   s.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (s.wakeFd < 0) return fail("eventfd failed");
@@ -571,45 +292,23 @@ void SimPanel::Stop() {
 }
 
 const std::string& SimPanel::DevicePath() const { return s_->devicePath; }
-int SimPanel::Model() const { return s_->model; }
-bool SimPanel::IsLarge() const { return s_->large; }
-int SimPanel::PanelSpeed() const { return s_->panelSpeed; }
+int SimPanel::Model() const { return s_->engine.Model(); }
+bool SimPanel::IsLarge() const { return s_->engine.IsLarge(); }
+int SimPanel::PanelSpeed() const { return s_->engine.PanelSpeed(); }
 
 std::vector<uint8_t> SimPanel::ReadMemory(uint32_t addr, size_t count) const {
-  std::lock_guard<std::mutex> lock(s_->memMutex);
-  std::vector<uint8_t> out(count);
-  const size_t size = s_->memory.size();
-  if (size == 0) return out;
-  for (size_t i = 0; i < count; ++i) out[i] = s_->memory[(addr + i) % size];
-  return out;
+  return s_->engine.ReadMemory(addr, count);
 }
 
-void SimPanel::WriteMemory(uint32_t addr, const std::vector<uint8_t>& bytes) {
-  std::lock_guard<std::mutex> lock(s_->memMutex);
-  const size_t size = s_->memory.size();
-  if (size == 0) return;
-  for (size_t i = 0; i < bytes.size(); ++i) s_->memory[(addr + i) % size] = bytes[i];
-}
+void SimPanel::WriteMemory(uint32_t addr, const std::vector<uint8_t>& bytes) { s_->engine.WriteMemory(addr, bytes); }
 
-void SimPanel::SetFault(Fault f) {
-  std::lock_guard<std::mutex> lock(s_->logMutex);
-  s_->fault = f;
-}
+void SimPanel::SetFault(Fault f) { s_->engine.SetFault(f); }
 
-int SimPanel::ExchangeCount() const {
-  std::lock_guard<std::mutex> lock(s_->logMutex);
-  return s_->exchanges;
-}
+int SimPanel::ExchangeCount() const { return s_->engine.ExchangeCount(); }
 
-std::vector<std::array<uint8_t, 6>> SimPanel::HeadersReceived() const {
-  std::lock_guard<std::mutex> lock(s_->logMutex);
-  return s_->headers;
-}
+std::vector<std::array<uint8_t, 6>> SimPanel::HeadersReceived() const { return s_->engine.HeadersReceived(); }
 
-std::vector<uint8_t> SimPanel::ReceivedBytes() const {
-  std::lock_guard<std::mutex> lock(s_->logMutex);
-  return s_->received;
-}
+std::vector<uint8_t> SimPanel::ReceivedBytes() const { return s_->engine.ReceivedBytes(); }
 
 int SimPanel::LineSpeed() const { return s_->HeldLineSpeed(); }
 

@@ -6,7 +6,9 @@
 // checksum for the small models, 24-bit addresses and CRC-16/CMS for the
 // large "VYR 320". A serving thread answers headers from the panel memory,
 // which tests can inspect and change at any time. Faults can be injected to
-// exercise the tool's failure paths.
+// exercise the tool's failure paths. The protocol side is the PanelEngine
+// (panel_engine.h); this class carries its bytes over the pty in real time.
+// TSimLine (sim_line.h) carries them in-process instead, on any platform.
 //
 // The panel answers only while the tool's side of the line is set to the
 // panel's own speed; at another speed it sends six garbage bytes or nothing,
@@ -22,66 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/panel_config.h"
+
 namespace tarvex::sim {
-
-enum class FaultKind {
-  None,
-  // The header is ignored: nothing is sent and nothing is stored.
-  NoEcho,
-  // The echo goes out with ASCII letters in the other case (0x41..0x5A sent as
-  // +0x20, 0x61..0x7A as -0x20). A header without letter bytes is echoed
-  // unchanged, so on such a header this fault is invisible.
-  EchoCase,
-  // Read: the sum or CRC after the data is wrong. Write: treated as a check
-  // failure (not stored, no echo).
-  BadCheck,
-  // Read: the last check byte (the sum, or the CRC high byte) is not sent.
-  // No effect on writes and on the baud probe, which carry no check byte back.
-  MissingCheckByte,
-  // A few random bytes go out before the echo (a write is still stored).
-  NoiseBeforeEcho,
-  // Read: the echo and about half of the data are sent, then nothing more for
-  // this exchange. Write and probe: stored (write), then only the first three
-  // echo bytes are sent.
-  Stall,
-  // As Stall, then the panel closes its side of the line: the device node
-  // disappears and the tool's open descriptor sees a hang-up. The panel stays
-  // dead until it is stopped.
-  CloseLine,
-};
-
-// atExchange counts the headers the panel has taken off the line since Start,
-// every one of them: reads, writes, baud probes, headers sent at a wrong line
-// speed and headers the panel ignores (bad checksum, unknown command). 0 means
-// every exchange. A fault only changes an answer the panel would otherwise
-// give; a header the panel does not answer stays unanswered.
-struct Fault {
-  FaultKind kind = FaultKind::None;
-  int atExchange = 0;
-};
-
-struct PanelConfig {
-  // VYR4 VYR8 VYR8G VYR32 VYR32G VYR8W VYR8WG VYR16D, or "VYR 320" (large).
-  std::string model = "VYR8";
-  // Small: 4 ASCII characters at address 8. Large: the version text at 5523
-  // ("2.05", or the placeholder "2.xx"). Empty: a version the program
-  // accepts, "2.10" for a small panel and "2.05" for the large one.
-  std::string firmware;
-  // Large only: the version text at 65544, read when firmware is "2.xx".
-  std::string largeRealVersion = "2.05";
-  // Large only: "K1" at 5523 + 15.
-  bool k1 = false;
-  // Line speed the panel talks at; 0 = default (small 9600, large 38400).
-  int baud = 0;
-  // 0 to 6 decimal digits: the code of user 0, the main user.
-  std::string mainCode = "1234";
-  // Each byte takes 11 bit times at the line speed, both directions.
-  bool wireTime = false;
-  Fault fault{};
-  // Seed of the generated users, codes, keys and large-panel blocks, and of
-  // the noise the panel sends.
-  uint32_t seed = 1;
-};
 
 class SimPanel {
  public:
@@ -128,26 +73,5 @@ class SimPanel {
   struct State;
   std::unique_ptr<State> s_;
 };
-
-// Block maps of the small models: where the panel keeps its data blocks.
-struct SimBlockMap {
-  uint16_t CodesAddr, CodesLen, UserAttrAddr, UserAttrLen, UserNamesAddr, UserNamesLen,
-      KeyTableAddr, KeyTableLen, KeyDataAddr, KeyDataLen, KeyNamesAddr, KeyNamesLen;
-};
-// nullptr for the large panel and for unknown names.
-const SimBlockMap* BlockMapFor(const std::string& model);
-
-// 6, 23..30, or 0 for an unknown name.
-int ModelNumber(const std::string& model);
-
-// CRC-16/CMS: polynomial 0x8005, initial 0xFFFF, MSB first, no reflection,
-// no final XOR. The large panel sends it low byte first after its data.
-uint16_t Crc16Cms(const uint8_t* data, size_t count);
-
-// Encodes a code of 0 to 6 decimal digits the way the given small model
-// stores it: VYR4/VYR8/VYR8G 6 bytes, one digit per byte, empty position FF;
-// the others 3 bytes, two digits per byte, high digit first, empty nibble F.
-// Empty for the large panel and unknown names.
-std::vector<uint8_t> EncodeCode(const std::string& model, const std::string& digits);
 
 }  // namespace tarvex::sim

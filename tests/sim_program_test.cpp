@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/sim_options.h"
+#include "tests/test_time.h"
 
 namespace {
 
@@ -149,7 +150,9 @@ TEST(SimProgram, PrintsTheDeviceServesAndStopsOnSigterm) {
   int err = -1;
   const pid_t pid = Spawn({"--model", "VYR32", "--code", "4321", "--link", link}, &out, &err);
   ASSERT_GT(pid, 0);
-  const std::string device = ReadLine(out, 3000);
+  // Waits for what must happen are generous (and stretched by
+  // TARVEX_TEST_TIME_SCALE): they end as soon as it happens.
+  const std::string device = ReadLine(out, static_cast<int>(tarvex::test::ScaledMs(10000)));
   ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
   char target[256] = {};
   ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
@@ -161,7 +164,8 @@ TEST(SimProgram, PrintsTheDeviceServesAndStopsOnSigterm) {
   const uint8_t h[6] = {0xF0, 0xB4, 0x01, 0x02, 0x00, static_cast<uint8_t>(0xF0 + 0xB4 + 0x01 + 0x02)};
   ASSERT_EQ(::write(fd, h, 6), 6);
   std::vector<uint8_t> got;
-  for (int i = 0; i < 100 && got.size() < 10; ++i) {
+  const auto t0 = std::chrono::steady_clock::now();
+  while (got.size() < 10 && tarvex::test::SteadyMsSince(t0) < tarvex::test::ScaledMs(5000)) {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 20) == 1) {
       uint8_t b[16];
@@ -173,7 +177,7 @@ TEST(SimProgram, PrintsTheDeviceServesAndStopsOnSigterm) {
   EXPECT_EQ(got, (std::vector<uint8_t>{h[0], h[1], h[2], h[3], h[4], h[5], 0x43, 0x21, 0xFF, 0x43 + 0x21 + 0xFF - 256}));
 
   ::kill(pid, SIGTERM);
-  EXPECT_EQ(WaitExit(pid, 3000), 0);
+  EXPECT_EQ(WaitExit(pid, static_cast<int>(tarvex::test::ScaledMs(10000))), 0);
   struct stat st {};
   EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link removed";
   ::close(out);
@@ -185,7 +189,7 @@ TEST(SimProgram, BadOptionExitsWithUsage) {
   int err = -1;
   const pid_t pid = Spawn({"--fault", "smoke"}, &out, &err);
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(WaitExit(pid, 3000), 2);
+  EXPECT_EQ(WaitExit(pid, static_cast<int>(tarvex::test::ScaledMs(10000))), 2);
   std::string text;
   char buf[512];
   ssize_t n = 0;

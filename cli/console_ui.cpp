@@ -7,7 +7,6 @@
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 
 namespace tarvex {
 
@@ -44,14 +43,11 @@ TConsoleUserInterface::TConsoleUserInterface(std::FILE* err) : err_(err), termin
 void TConsoleUserInterface::TransferProgress(int code, int32_t value, const std::string& statusText) {
   switch (code) {
     case ProgressShowStatus: status_ = statusText; break;
-    case ProgressSetRange: max_ = value; break;
-    case ProgressStep:
-      if (value == -1) pos_ = 0;
-      else pos_ = std::min<int64_t>(int64_t{pos_} + value, max_);
-      break;
+    case ProgressSetRange: bar_.SetRange(value); break;
+    case ProgressStep: bar_.Step(value); break;
     case ProgressClear:
       status_.clear();
-      pos_ = 0;
+      bar_.Clear();
       break;
     default: return;
   }
@@ -61,10 +57,9 @@ void TConsoleUserInterface::TransferProgress(int code, int32_t value, const std:
 void TConsoleUserInterface::Draw() {
   if (!terminal_) return;
   constexpr int kWidth = 30;
-  const int filled = max_ > 0 ? static_cast<int>(int64_t{pos_} * kWidth / max_) : 0;
-  std::string bar(static_cast<size_t>(filled), '#');
+  std::string bar(static_cast<size_t>(bar_.Filled(kWidth)), '#');
   bar.resize(kWidth, '.');
-  if (status_.empty() && pos_ == 0) {
+  if (status_.empty() && bar_.position == 0) {
     if (lineOpen_) std::fprintf(err_, "\r\033[K");
     lineOpen_ = false;
   } else {

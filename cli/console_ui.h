@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/progress.h"
 #include "protocol/user_interface.h"
 
 namespace tarvex {
@@ -19,16 +20,18 @@ class TConsoleUserInterface : public TUserInterface {
   void PumpEvents() override {}
   // Prints a status text the way the window's status line would show it.
   void Status(const std::string& text);
+  // Takes the progress line off the terminal, so that what is printed next
+  // starts on a line of its own; the program calls it before it prints a
+  // result and before it ends.
+  void EndLine();
 
  private:
   void Draw();
-  void EndLine();
   std::FILE* err_;
   bool terminal_;
   bool lineOpen_ = false;
   std::string status_;
-  int32_t max_ = 0;
-  int32_t pos_ = 0;
+  TProgressBar bar_{0, 0};
 };
 
 }  // namespace tarvex

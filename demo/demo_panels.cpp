@@ -1,13 +1,12 @@
 #include "demo/demo_panels.h"
 
-#include "sim/sim_panel.h"
+#include "sim/sim_line.h"
 
 namespace tarvex {
 
 struct TDemoPanels::TRunning {
   TDemoPanel made;
-  std::unique_ptr<sim::SimPanel> panel;
-  std::string device;
+  std::unique_ptr<sim::TSimLine> line;
 };
 
 std::vector<TDemoPanels::TDemoPanel> TDemoPanels::DefaultPanels() {
@@ -32,28 +31,31 @@ bool TDemoPanels::Start(bool wireTime, std::string* error, const std::vector<TDe
     cfg.seed = seed++;
     auto running = std::make_unique<TRunning>();
     running->made = p;
-    running->panel = std::make_unique<sim::SimPanel>(cfg);
-    if (!running->panel->Start(error)) {
+    running->line = std::make_unique<sim::TSimLine>(cfg, sim::SimClock::Real);
+    if (!running->line->Engine().Valid(error)) {
       Stop();
       return false;
     }
-    running->device = running->panel->DevicePath();
     running_.push_back(std::move(running));
   }
   return true;
 }
 
-void TDemoPanels::Stop() {
-  for (auto& r : running_) r->panel->Stop();
-  running_.clear();
-}
-
+void TDemoPanels::Stop() { running_.clear(); }
 
 std::vector<TPortEntry> TDemoPanels::Entries() const {
   std::vector<TPortEntry> entries;
-  for (const auto& r : running_)
-    entries.push_back({r->device, false, r->device + " (demo " + r->made.model + ", code " + r->made.mainCode + ")"});
+  for (size_t i = 0; i < running_.size(); ++i) {
+    const TRunning& r = *running_[i];
+    TPortEntry e;
+    e.Device = "DEMO" + std::to_string(i + 1);
+    e.Label = "Demo " + r.made.model + " (code " + r.made.mainCode + ")";
+    e.System = r.line.get();
+    entries.push_back(std::move(e));
+  }
   return entries;
 }
+
+sim::TSimLine& TDemoPanels::Line(size_t i) { return *running_.at(i)->line; }
 
 }  // namespace tarvex

@@ -1,10 +1,8 @@
-// Demo mode: two simulated panels in the program itself, so that a new user
-// can walk through check, read, save, check the other panel, load and send
-// without any hardware. They are listed first in the port list with their
-// model and main user code.
-//
-// The simulated panels live on POSIX pseudo-terminals; where the simulator
-// is not built, Start says so and there is no demo.
+// Demo mode: two simulated panels inside the program itself, served behind
+// the serial layer's system interface, so that a new user can walk through
+// check, read, save, check the other panel, load and send without any
+// hardware or serial port, on Linux and on Windows alike. They are listed
+// first in the port list with their model and main user code.
 #pragma once
 
 #include <memory>
@@ -14,6 +12,10 @@
 #include "app/connection.h"
 
 namespace tarvex {
+
+namespace sim {
+class TSimLine;
+}
 
 class TDemoPanels {
  public:
@@ -32,14 +34,18 @@ class TDemoPanels {
   TDemoPanels(const TDemoPanels&) = delete;
   TDemoPanels& operator=(const TDemoPanels&) = delete;
 
-  // Starts the panels on pseudo-terminals. With wireTime every byte takes
-  // its real time on the line, so the progress bar moves as it would with
-  // a real panel. False (with a reason) when a panel cannot start.
+  // Makes the panels. With wireTime every byte takes its real time on the
+  // line, so the progress bar moves as it would with a real panel; without,
+  // the panels answer at once. False (with a reason) for a panel that
+  // cannot be made.
   bool Start(bool wireTime, std::string* error, const std::vector<TDemoPanel>& panels = DefaultPanels());
   void Stop();
 
-  // Port list entries, e.g. "/dev/pts/7 (demo VYR8, code 1234)".
+  // Port list entries, e.g. "Demo VYR8 (code 1234)", served by the panels'
+  // lines.
   std::vector<TPortEntry> Entries() const;
+  // The line of the i-th panel, for tests that look into its memory.
+  sim::TSimLine& Line(size_t i);
 
  private:
   struct TRunning;

@@ -3,17 +3,25 @@
 //   tarvex                    the window on this machine's serial ports
 //   tarvex --demo             two simulated panels listed first in the ports
 //   tarvex --screenshots DIR  writes pictures of the windows and ends
+//   tarvex --trace FILE       a trace of the panel line into FILE, for
+//                             support (--trace-data: with the data bytes)
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QStyleFactory>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/version.h"
 
 #include "demo/demo_panels.h"
 #include "qt/icons.h"
 #include "qt/main_window.h"
 #include "qt/screenshots.h"
+#include "serial/trace.h"
 
 using namespace tarvex;
 
@@ -26,7 +34,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tarvex"));
-  QApplication::setApplicationVersion(QStringLiteral("2.04"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kTarvexVersion));
   QApplication::setWindowIcon(ProgramIcon());
   // One look everywhere: the colours of the window are chosen for it.
   if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
@@ -41,8 +49,17 @@ int main(int argc, char** argv) {
   const QCommandLineOption shotsOption(QStringLiteral("screenshots"),
                                        QStringLiteral("Write pictures of the windows into <dir> and end."),
                                        QStringLiteral("dir"));
+  const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                       QStringLiteral("Write a trace of the panel line into <file>, for support; "
+                                                      "it holds no user codes."),
+                                       QStringLiteral("file"));
+  const QCommandLineOption traceDataOption(QStringLiteral("trace-data"),
+                                           QStringLiteral("With --trace, write the data bytes of every block "
+                                                          "too: the trace then holds user codes."));
   parser.addOption(demoOption);
   parser.addOption(shotsOption);
+  parser.addOption(traceOption);
+  parser.addOption(traceDataOption);
   parser.process(app);
 
   if (parser.isSet(shotsOption)) {
@@ -56,8 +73,24 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  TDemoPanels demo;
   TWindowOptions options;
+  if (parser.isSet(traceDataOption) && !parser.isSet(traceOption)) {
+    std::fprintf(stderr, "tarvex: --trace-data needs --trace FILE\n");
+    return 2;
+  }
+  if (parser.isSet(traceOption)) {
+    TTraceFileOptions traceOptions;
+    traceOptions.withData = parser.isSet(traceDataOption);
+    traceOptions.program = std::string("tarvex ") + kTarvexVersion;
+    traceOptions.clock = &PlatformCommSystem();
+    std::string error;
+    options.trace = TTraceFile::Open(QFile::encodeName(parser.value(traceOption)).toStdString(), traceOptions, &error);
+    if (!options.trace) {
+      std::fprintf(stderr, "tarvex: cannot write the line trace: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  TDemoPanels demo;
   if (parser.isSet(demoOption)) {
     std::string error;
     if (!demo.Start(true, &error)) {

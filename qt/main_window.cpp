@@ -16,13 +16,12 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 
-#include "app/display_text.h"
-#include "app/keyfile.h"
-#include "app/languages.h"
+#include "app/window_layout.h"
 #include "qt/code_edit.h"
 #include "qt/icons.h"
 #include "qt/style.h"
@@ -79,7 +78,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry
 QPushButton* MakePictureButton(QWidget* parent, const char* name, const QRect& geometry, TButtonPicture picture) {
   QPushButton* b = MakeButton(parent, name, geometry);
   b->setIcon(QIcon(ButtonPicture(picture)));
-  b->setIconSize(QSize(32, 32));
+  b->setIconSize(QSize(layout::kButtonPicture, layout::kButtonPicture));
   return b;
 }
 
@@ -103,55 +102,12 @@ QLineEdit* MakeFileEdit(QWidget* parent, const char* name, const QRect& geometry
   return e;
 }
 
-// Geometry of the window, in client pixels.
-constexpr int kTopBand = 85;
-constexpr int kMiddleTop = kTopBand;
-constexpr int kMiddleBand = 184;
-constexpr int kColumn = 316;
-constexpr int kGap = 6;
-constexpr int kGeneralWidth = 308;
-constexpr int kStatusTop = kMiddleTop + kMiddleBand;
-constexpr int kStatusBand = 26;
-constexpr int kCodeGroupHeight = 70;
-constexpr int kFileGroupHeight = 94;
-// The groups of the middle band stand 6 px below the top band and 6 px
-// apart; what is left stays under them.
-constexpr int kFirstRow = kMiddleTop + kGap;
-constexpr int kLeftSecondRow = kFirstRow + kCodeGroupHeight + kGap;
-constexpr int kRightSecondRow = kFirstRow + kFileGroupHeight + kGap;
-constexpr int kBigButtonWidth = 93;
-constexpr int kBigButtonHeight = 41;
-constexpr int kFileButtonWidth = 113;
+using namespace layout;
 
 }  // namespace
 
-TfrmMain::TfrmMain(TWindowOptions options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), ui_(*this), session_(ui_) {
-  presenter_ = std::move(options_.presenter);
-  if (!presenter_) presenter_ = std::make_unique<TMessageBoxPresenter>();
-  setObjectName(QStringLiteral("frmMain"));
-  BuildControls();
-  FormCreate();
-}
-
-TfrmMain::~TfrmMain() {
-  destroying_ = true;
-  if (worker_) {
-    // The port is closed by the operation itself on every path; let it get
-    // there. Calls it makes from now on reach nothing, and one already
-    // queued is let through by the events processed here.
-    ui_.Detach();
-    disconnect(worker_, nullptr, this, nullptr);
-    while (!worker_->isFinished()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    worker_->wait();
-    delete worker_;
-    worker_ = nullptr;
-  }
-  SetBusyCursor(false);
-}
-
 void TfrmMain::BuildControls() {
-  setWindowTitle(QStringLiteral("Tarvex v.2.04"));
+  setWindowTitle(QString::fromStdString(WindowTitle()));
   setWindowIcon(ProgramIcon());
   // A fixed dialog frame: no minimise, no maximise, no resizing.
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -162,27 +118,27 @@ void TfrmMain::BuildControls() {
   // ---- Top band: language and port; the connection check ----
   gbGeneral = MakeGroup(this, "gbGeneral", QRect(0, 0, kGeneralWidth, kTopBand));
   lblLingua = MakeCaption(gbGeneral, "lblLingua");
-  lblLingua->setGeometry(10, 22, 145, 16);
+  lblLingua->setGeometry(10, 22, kLinguaWidth, 16);
   cbLingua = new QComboBox(gbGeneral);
   cbLingua->setObjectName(QStringLiteral("cbLingua"));
-  cbLingua->setGeometry(10, 40, 145, 24);
-  cbLingua->addItems({QStringLiteral("English"), QStringLiteral("Italiano"), QStringLiteral("Francais")});
+  cbLingua->setGeometry(10, 40, kLinguaWidth, 24);
+  for (const char* item : kLanguageItems) cbLingua->addItem(QString::fromLatin1(item));
   PaintAsField(cbLingua);
   lblSerial = MakeCaption(gbGeneral, "lblSerial");
-  lblSerial->setGeometry(165, 22, 133, 16);
+  lblSerial->setGeometry(165, 22, kSerialWidth, 16);
   cbSerial = new QComboBox(gbGeneral);
   cbSerial->setObjectName(QStringLiteral("cbSerial"));
-  cbSerial->setGeometry(165, 40, 133, 24);
+  cbSerial->setGeometry(165, 40, kSerialWidth, 24);
   // Device paths and the demo's descriptions are longer than the list.
   cbSerial->view()->setMinimumWidth(260);
   PaintAsField(cbSerial);
 
-  const int linkedWidth = kClientWidth - kGeneralWidth - kGap;
+  const int linkedWidth = kLinkedWidth;
   gbLinkedPanel = MakeGroup(this, "gbLinkedPanel", QRect(kGeneralWidth + kGap, 0, linkedWidth, kTopBand));
   btnCheckConnection = MakeButton(gbLinkedPanel, "btnCheckConnection", QRect(10, 28, kBigButtonWidth, kBigButtonHeight));
   lblLinkedPanel = new QLabel(gbLinkedPanel);
   lblLinkedPanel->setObjectName(QStringLiteral("lblLinkedPanel"));
-  lblLinkedPanel->setGeometry(110, 24, 197, 49);
+  lblLinkedPanel->setGeometry(110, 24, kLinkedLabelWidth, 49);
   lblLinkedPanel->setAlignment(Qt::AlignCenter);
   lblLinkedPanel->setWordWrap(true);
   QFont bold = InterfaceFont();
@@ -195,7 +151,6 @@ void TfrmMain::BuildControls() {
   TsSupportedPanels->setIconSize(QSize(16, 15));
   TsSupportedPanels->setAutoRaise(true);
   TsSupportedPanels->setGeometry(linkedWidth - 24, 0, 22, 20);
-  TsSupportedPanels->setToolTip(QStringLiteral("Info (F1)"));
 
   // ---- Left column: read from the panel, then save ----
   gbUserCode = MakeGroup(this, "gbUserCode", QRect(0, kFirstRow, kColumn, kCodeGroupHeight));
@@ -206,18 +161,18 @@ void TfrmMain::BuildControls() {
   lblUserCode->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   EUserCode = new TCodeEdit(gbUserCode);
   EUserCode->setObjectName(QStringLiteral("EUserCode"));
-  EUserCode->setGeometry(kColumn - 10 - 89, 38, 89, 23);
+  EUserCode->setGeometry(kColumn - 10 - kCodeEditWidth, 38, kCodeEditWidth, kEditHeight);
   PaintAsField(EUserCode);
 
   gbAction = MakeGroup(this, "gbAction", QRect(0, kLeftSecondRow, kColumn, kFileGroupHeight));
-  eSaveToFile = MakeFileEdit(gbAction, "eSaveToFile", QRect((kColumn - 285) / 2, 21, 285, 23), "actBrowseSave");
+  eSaveToFile = MakeFileEdit(gbAction, "eSaveToFile", QRect((kColumn - kFileEditWidth) / 2, 21, kFileEditWidth, kEditHeight), "actBrowseSave");
   btnSaveToFile = MakePictureButton(gbAction, "btnSaveToFile",
                                     QRect((kColumn - kFileButtonWidth) / 2, 48, kFileButtonWidth, kBigButtonHeight),
                                     TButtonPicture::SaveToFile);
 
   // ---- Right column: load a file, then send ----
   gbLoadFromFile = MakeGroup(this, "gbLoadFromFile", QRect(kColumn + kGap, kFirstRow, kColumn, kFileGroupHeight));
-  eLoadFromFile = MakeFileEdit(gbLoadFromFile, "eLoadFromFile", QRect((kColumn - 285) / 2, 21, 285, 23), "actBrowseLoad");
+  eLoadFromFile = MakeFileEdit(gbLoadFromFile, "eLoadFromFile", QRect((kColumn - kFileEditWidth) / 2, 21, kFileEditWidth, kEditHeight), "actBrowseLoad");
   btnLoadFromFile = MakePictureButton(
       gbLoadFromFile, "btnLoadFromFile",
       QRect((kColumn - kFileButtonWidth) / 2, 48, kFileButtonWidth, kBigButtonHeight), TButtonPicture::LoadFromFile);
@@ -230,22 +185,30 @@ void TfrmMain::BuildControls() {
   lblUserCodeSend->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   eUserCodeSend = new TCodeEdit(gbSendToPanel);
   eUserCodeSend->setObjectName(QStringLiteral("eUserCodeSend"));
-  eUserCodeSend->setGeometry(kColumn - 10 - 89, 38, 89, 23);
+  eUserCodeSend->setGeometry(kColumn - 10 - kCodeEditWidth, 38, kCodeEditWidth, kEditHeight);
   PaintAsField(eUserCodeSend);
 
   // ---- Status bar ----
   pbProgress = new QProgressBar(this);
   pbProgress->setObjectName(QStringLiteral("pbProgress"));
-  pbProgress->setGeometry(4, kStatusTop + 4, 325, kStatusBand - 8);
+  pbProgress->setGeometry(4, kStatusTop + 4, kProgressWidth, kStatusBand - 8);
   pbProgress->setTextVisible(false);
-  pbProgress->setRange(0, barMaximum_);
+  pbProgress->setRange(0, 100);
   lblProgress = new QLabel(this);
   lblProgress->setObjectName(QStringLiteral("lblProgress"));
-  lblProgress->setGeometry(4 + 325 + 8, kStatusTop, kClientWidth - (4 + 325 + 8) - 4, kStatusBand);
+  lblProgress->setGeometry(4 + kProgressWidth + 8, kStatusTop, kClientWidth - (4 + kProgressWidth + 8) - 4, kStatusBand);
   lblProgress->setFont(StatusFont());
   lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   PaintAsCaption(lblProgress);
 
+  connect(cbLingua, &QComboBox::currentIndexChanged, this, &TfrmMain::cbLinguaChange);
+  connect(cbSerial, &QComboBox::currentIndexChanged, this, &TfrmMain::cbSerialChange);
+  connect(EUserCode, &QLineEdit::textChanged, this,
+          [this](const QString& text) { model_.UserCodeEdited(text.toStdString()); });
+  connect(eUserCodeSend, &QLineEdit::textChanged, this,
+          [this](const QString& text) { model_.SendCodeEdited(text.toStdString()); });
+  connect(eLoadFromFile, &QLineEdit::textChanged, this,
+          [this](const QString& text) { model_.LoadNameEdited(text.toStdString()); });
   connect(btnCheckConnection, &QPushButton::clicked, this, &TfrmMain::btnCheckConnectionClick);
   connect(btnUserCode, &QPushButton::clicked, this, &TfrmMain::btnUserCodeClick);
   connect(eSaveToFile, &QLineEdit::textChanged, this, &TfrmMain::eSaveToFileChange);
@@ -265,152 +228,122 @@ void TfrmMain::BuildControls() {
   }
 }
 
-void TfrmMain::FormCreate() {
-  session_.Notify(ProgressClear);
-  session_.SystemFlags.SuccessPauseMs = 50;
-  session_.SystemFlags.Attempts = 1;
-  session_.SystemFlags.RetryPauseMs = 700;
-  TComm& port = session_.PanelPort;
-  port.Handle = -1;
-  port.BaudIndex = 11;  // 115200 baud
-  port.ParityIndex = 2;  // even
-  port.DataBitsIndex = 4;  // 8 bits
-  port.StopBitsIndex = 0;  // one stop bit
-  // Every run starts in Italian; the texts are in place before the port
-  // list is built, so busy ports carry the Italian suffix.
-  {
-    const QSignalBlocker quiet(cbLingua);
-    cbLingua->setCurrentIndex(1);
-  }
-  connect(cbLingua, &QComboBox::currentIndexChanged, this, &TfrmMain::cbLinguaChange);
-  cbLinguaChange(cbLingua->currentIndex());
-  BuildPortList();
-  connect(cbSerial, &QComboBox::currentIndexChanged, this, &TfrmMain::cbSerialChange);
-  cbSerialChange(cbSerial->currentIndex());
-  // The two images are part of the session, allocated and filled with FF.
-  ResetWindow();
+TfrmMain::TfrmMain(TWindowOptions options, QWidget* parent)
+    : QWidget(parent),
+      presenter_(std::move(options.presenter)),
+      view_(*this),
+      model_(view_, TWindowModelOptions{std::move(options.leadingPorts), std::move(options.deviceFolder),
+                                        std::move(options.backupFolder), std::move(options.trace)}) {
+  if (!presenter_) presenter_ = std::make_unique<TMessageBoxPresenter>();
+  setObjectName(QStringLiteral("frmMain"));
+  BuildControls();
+  model_.Start();
 }
 
-void TfrmMain::BuildPortList() {
-  const QSignalBlocker quiet(cbSerial);
-  cbSerial->clear();
-  std::vector<TPortEntry> entries = options_.leadingPorts;
-  if (!options_.deviceFolder.empty()) {
-    std::vector<TPortEntry> probed = ::tarvex::BuildPortList(session_.LangStrings, options_.deviceFolder);
-    entries.insert(entries.end(), probed.begin(), probed.end());
-  }
-  for (const TPortEntry& e : entries)
-    cbSerial->addItem(QString::fromStdString(e.Label), QString::fromStdString(e.Device));
-  cbSerial->setCurrentIndex(entries.empty() ? -1 : 0);
+TfrmMain::~TfrmMain() {
+  // The port is closed by the operation itself on every path; let it get
+  // there. Calls it makes from now on reach nothing, and one already queued
+  // is let through by the events processed here.
+  model_.Shutdown([this] {
+    if (!worker_) return;
+    disconnect(worker_, nullptr, this, nullptr);
+    while (!worker_->isFinished()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  });
 }
 
-void TfrmMain::cbLinguaChange(int) {
-  if (busy_) return;
-  ApplyLanguage();
-}
-
-void TfrmMain::ApplyLanguage() {
-  const TLanguage lang = LanguageFromIndex(cbLingua->currentIndex());
-  ApplyLanguageTexts(session_, lang);
-  const TCaptions c = Captions(lang);
+void TfrmMain::Paint(const TWindowState& state, unsigned parts) {
   auto q = [](const std::string& s) { return QString::fromStdString(s); };
-  lblLingua->setText(q(c.LinguaLabel));
-  lblSerial->setText(q(c.SerialLabel));
-  gbGeneral->setTitle(q(c.General));
-  gbLinkedPanel->setTitle(q(c.LinkedPanel));
-  btnCheckConnection->setText(q(c.CheckConnection));
-  lblLinkedPanel->setText(q(session_.LangStrings.NoPanelConnected));
-  gbUserCode->setTitle(q(c.UserCodeGroup));
-  btnUserCode->setText(q(c.UserCodeButton));
-  lblUserCode->setText(q(c.UserCodeLabel));
-  gbAction->setTitle(q(c.SaveGroup));
-  btnSaveToFile->setText(q(c.SaveButton));
-  gbLoadFromFile->setTitle(q(c.LoadGroup));
-  btnLoadFromFile->setText(q(c.LoadButton));
-  gbSendToPanel->setTitle(q(c.SendGroup));
-  btnSendCodes->setText(q(c.SendButton));
-  lblUserCodeSend->setText(lblUserCode->text());
-  // Where the target's data goes before every send.
-  const QString backups = q(session_.ExtraStrings.BackupFolder) + QString::fromStdString(options_.backupFolder);
-  gbSendToPanel->setToolTip(backups);
-  btnSendCodes->setToolTip(backups);
-  TsSupportedPanels->setToolTip(q(SupportedTexts(lang).WindowCaption) + QStringLiteral(" (F1)"));
-  session_.ShowStatus(session_.LangStrings.Ready);
-}
-
-void TfrmMain::cbSerialChange(int index) {
-  if (busy_) return;
-  // No entry (a machine without serial ports): no device, so that any
-  // later open ends with the ErrorOpeningPort warning.
-  session_.PanelPort.Device = index < 0 ? std::string() : cbSerial->itemData(index).toString().toStdString();
-  session_.PanelPort.Port = 0;
-}
-
-void TfrmMain::ResetWindow() {
-  lblLinkedPanel->setText(QString::fromStdString(session_.LangStrings.NoPanelConnected));
-  controls_.Reset();
-  ApplyControlStates();
-  EUserCode->clear();
-  eUserCodeSend->clear();
-}
-
-void TfrmMain::ApplyControlStates() {
-  const bool idle = !busy_;
-  // Controls inside a group go off before their group, and come on after it.
-  auto group = [](QGroupBox* g, std::initializer_list<QWidget*> inside, bool on) {
-    if (on) g->setEnabled(true);
-    for (QWidget* w : inside) w->setEnabled(on);
-    if (!on) g->setEnabled(false);
-  };
-  group(gbUserCode, {lblUserCode, EUserCode}, controls_.UserCode);
-  btnUserCode->setEnabled(controls_.UserCode && idle);
-  group(gbAction, {eSaveToFile}, controls_.SaveGroup);
-  btnSaveToFile->setEnabled(controls_.SaveButton && idle);
-  group(gbLoadFromFile, {eLoadFromFile}, controls_.LoadGroup);
-  btnLoadFromFile->setEnabled(controls_.LoadGroup && idle);
-  group(gbSendToPanel, {lblUserCodeSend, eUserCodeSend}, controls_.SendGroup);
-  btnSendCodes->setEnabled(controls_.SendGroup && idle);
-  // The worker reads the texts and the port of the session: neither may
-  // change under it.
-  cbLingua->setEnabled(idle);
-  cbSerial->setEnabled(idle);
-  btnCheckConnection->setEnabled(idle);
-}
-
-void TfrmMain::HandleTransferProgress(int code, int32_t value, const QString& statusText) {
-  switch (code) {
-    case ProgressShowStatus:
-      lblProgress->setText(statusText);
-      break;
-    case ProgressSetRange:
-      barMaximum_ = value;
-      barPosition_ = std::min(barPosition_, barMaximum_);
-      ShowBar();
-      break;
-    case ProgressStep:
-      barPosition_ = value == -1 ? 0 : std::clamp(barPosition_ + value, 0, std::max(barMaximum_, 0));
-      ShowBar();
-      break;
-    case ProgressClear:
-      lblProgress->clear();
-      barPosition_ = 0;
-      ShowBar();
-      break;
-    default:  // ProgressPump and unknown codes change nothing visible
-      break;
+  if (parts & PartCaptions) {
+    {
+      const QSignalBlocker quiet(cbLingua);
+      cbLingua->setCurrentIndex(state.languageIndex);
+    }
+    const TCaptions& c = state.captions;
+    lblLingua->setText(q(c.LinguaLabel));
+    lblSerial->setText(q(c.SerialLabel));
+    gbGeneral->setTitle(q(c.General));
+    gbLinkedPanel->setTitle(q(c.LinkedPanel));
+    btnCheckConnection->setText(q(c.CheckConnection));
+    gbUserCode->setTitle(q(c.UserCodeGroup));
+    btnUserCode->setText(q(c.UserCodeButton));
+    lblUserCode->setText(q(c.UserCodeLabel));
+    gbAction->setTitle(q(c.SaveGroup));
+    btnSaveToFile->setText(q(c.SaveButton));
+    gbLoadFromFile->setTitle(q(c.LoadGroup));
+    btnLoadFromFile->setText(q(c.LoadButton));
+    gbSendToPanel->setTitle(q(c.SendGroup));
+    btnSendCodes->setText(q(c.SendButton));
+    lblUserCodeSend->setText(q(c.UserCodeLabel));
+    gbSendToPanel->setToolTip(q(state.sendToolTip));
+    btnSendCodes->setToolTip(q(state.sendToolTip));
+    TsSupportedPanels->setToolTip(q(state.supportedPanelsToolTip));
   }
-  emit TransferProgressHandled(code, value);
+  if (parts & PartPorts) {
+    const QSignalBlocker quiet(cbSerial);
+    cbSerial->clear();
+    for (const TPortEntry& e : state.ports) cbSerial->addItem(q(e.Label), q(e.Device));
+    cbSerial->setCurrentIndex(state.selectedPort);
+  }
+  if (parts & PartLinkedPanel) lblLinkedPanel->setText(q(state.linkedPanel));
+  if (parts & PartStatus) lblProgress->setText(UiText(state.status));
+  if (parts & PartBar) PaintBar(state.bar);
+  if (parts & PartCodes) {
+    for (auto [edit, text] : {std::pair{static_cast<QLineEdit*>(EUserCode), &state.userCode},
+                              std::pair{static_cast<QLineEdit*>(eUserCodeSend), &state.sendCode}}) {
+      const QString shown = q(*text);
+      if (edit->text() != shown) edit->setText(shown);
+    }
+  }
+  if (parts & PartFileNames) {
+    if (eSaveToFile->text() != q(state.saveFileName)) eSaveToFile->setText(q(state.saveFileName));
+    if (eLoadFromFile->text() != q(state.loadFileName)) eLoadFromFile->setText(q(state.loadFileName));
+  }
+  if (parts & PartControls) PaintEnables(state.enables);
 }
 
-void TfrmMain::ShowBar() {
+void TfrmMain::PaintEnables(const TControlEnables& e) {
+  // Controls inside a group go off before their group, and come on after it.
+  auto group = [](QGroupBox* g, bool groupOn, std::initializer_list<std::pair<QWidget*, bool>> inside) {
+    if (groupOn) g->setEnabled(true);
+    for (auto [w, on] : inside) w->setEnabled(on);
+    if (!groupOn) g->setEnabled(false);
+  };
+  group(gbUserCode, e.gbUserCode, {{lblUserCode, e.EUserCode}, {EUserCode, e.EUserCode}, {btnUserCode, e.btnUserCode}});
+  group(gbAction, e.gbAction, {{eSaveToFile, e.eSaveToFile}, {btnSaveToFile, e.btnSaveToFile}});
+  group(gbLoadFromFile, e.gbLoadFromFile, {{eLoadFromFile, e.eLoadFromFile}, {btnLoadFromFile, e.btnLoadFromFile}});
+  group(gbSendToPanel, e.gbSendToPanel,
+        {{lblUserCodeSend, e.eUserCodeSend}, {eUserCodeSend, e.eUserCodeSend}, {btnSendCodes, e.btnSendCodes}});
+  cbLingua->setEnabled(e.cbLingua);
+  cbSerial->setEnabled(e.cbSerial);
+  btnCheckConnection->setEnabled(e.btnCheckConnection);
+}
+
+void TfrmMain::PaintBar(const TProgressBar& bar) {
   // A QProgressBar whose maximum equals its minimum turns into a "busy"
   // animation; a phase announced with no steps shows an empty bar instead.
-  pbProgress->setRange(0, std::max(barMaximum_, 1));
-  pbProgress->setValue(std::max(barPosition_, 0));
+  pbProgress->setRange(0, std::max(bar.maximum, 1));
+  pbProgress->setValue(std::max(bar.position, 0));
   pbProgress->repaint();
 }
 
+void TfrmMain::HandleTransferProgress(int code, int32_t value, const QString& statusText) {
+  model_.HandleTransferProgress(code, value, statusText.toStdString());
+}
+
 void TfrmMain::ShowMessage(TBoxKind kind, const QString& text) { presenter_->Show(this, kind, text); }
+
+void TfrmMain::TView::ShowMessageBox(TBoxKind kind, const std::string& text) { w_.ShowMessage(kind, UiText(text)); }
+
+void TfrmMain::TView::RunOnWindowThread(const std::function<void()>& f) {
+  if (QThread::currentThread() == w_.thread()) {
+    f();
+    return;
+  }
+  QMetaObject::invokeMethod(&w_, [&f] { f(); }, Qt::BlockingQueuedConnection);
+}
 
 void TfrmMain::SetBusyCursor(bool busy) {
   if (busy == busyCursor_) return;
@@ -419,118 +352,43 @@ void TfrmMain::SetBusyCursor(bool busy) {
   else QApplication::restoreOverrideCursor();
 }
 
-void TfrmMain::RunPanelOperation(std::function<void()> work, std::function<void()> done) {
-  busy_ = true;
-  ApplyControlStates();
+void TfrmMain::StartWorker(std::function<void()> work, std::function<void()> done) {
   done_ = std::move(done);
   worker_ = QThread::create(std::move(work));
   worker_->setObjectName(QStringLiteral("panel operation"));
-  connect(worker_, &QThread::finished, this, &TfrmMain::OperationEnded);
-  emit OperationStarted();
+  connect(worker_, &QThread::finished, this, &TfrmMain::WorkerEnded);
   worker_->start();
 }
 
-void TfrmMain::OperationEnded() {
-  if (destroying_ || !worker_) return;
+void TfrmMain::WorkerEnded() {
+  if (!worker_) return;
   worker_->wait();
   delete worker_;
   worker_ = nullptr;
   std::function<void()> done = std::move(done_);
   done_ = nullptr;
   if (done) done();
-  busy_ = false;
-  ApplyControlStates();
-  emit OperationFinished();
-  if (closePending_) {
-    closePending_ = false;
-    close();
-  }
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-  if (busy_) {
-    // The port belongs to the worker until the operation ends, and a box of
-    // the operation may be waiting for the user: close once it is over.
-    closePending_ = true;
-    e->ignore();
-    return;
-  }
-  e->accept();
+  if (model_.CloseRequested()) e->accept();
+  else e->ignore();
 }
 
-void TfrmMain::btnCheckConnectionClick() {
-  if (busy_) return;
-  ResetWindow();
-  auto identified = std::make_shared<bool>(false);
-  RunPanelOperation([this, identified] { *identified = CheckConnection(session_); },
-                    [this, identified] {
-                      if (*identified) {
-                        lblLinkedPanel->setText(
-                            QString::fromStdString(Cp1252ToUtf8(session_.SystemFlags.PanelDescription)));
-                        controls_.PanelIdentified();
-                      } else {
-                        lblLinkedPanel->setText(QString::fromStdString(session_.LangStrings.NoPanelConnected));
-                      }
-                      ApplyControlStates();
-                    });
-}
+void TfrmMain::cbLinguaChange(int index) { model_.LanguageChosen(index); }
+void TfrmMain::cbSerialChange(int index) { model_.PortChosen(index); }
+void TfrmMain::btnCheckConnectionClick() { model_.CheckConnection(); }
+void TfrmMain::btnUserCodeClick() { model_.ReadFromPanel(); }
+void TfrmMain::eSaveToFileChange(const QString& text) { model_.SaveNameEdited(text.toStdString()); }
+void TfrmMain::btnSaveToFileClick() { model_.SaveToFile(); }
+void TfrmMain::btnLoadFromFileClick() { model_.LoadFromFile(); }
+void TfrmMain::btnSendCodesClick() { model_.SendToPanel(); }
+void TfrmMain::sSkinProvider1TitleButtons0MouseDown() { model_.SupportedPanelsRequested(); }
 
-void TfrmMain::btnUserCodeClick() {
-  if (busy_ || !controls_.UserCode) return;
-  const std::string code = EUserCode->text().toStdString();
-  auto outcome = std::make_shared<TReadOutcome>();
-  RunPanelOperation([this, code, outcome] { *outcome = ReadFromPanel(session_, code); },
-                    [this, outcome] {
-                      if (outcome->status) lblProgress->setText(QString::fromStdString(*outcome->status));
-                      if (outcome->ok) {
-                        controls_.DataRead();
-                        ApplyControlStates();
-                      }
-                    });
-}
-
-void TfrmMain::eSaveToFileChange(const QString&) {
-  controls_.SaveNameChanged();
-  ApplyControlStates();
-}
-
-void TfrmMain::btnSaveToFileClick() {
-  if (busy_ || !controls_.SaveButton) return;
-  const std::string name = eSaveToFile->text().toStdString();
-  const bool saved = session_.IsLargePanel() ? SaveLargeFile(session_, name) : SaveSmallFile(session_, name);
-  if (saved) ResetWindow();
-}
-
-void TfrmMain::btnLoadFromFileClick() {
-  if (busy_ || !controls_.LoadGroup) return;
-  const std::string name = eLoadFromFile->text().toStdString();
-  const TLoadResult r = session_.IsLargePanel() ? LoadLargeFile(session_, name) : LoadSmallFile(session_, name);
-  if (r == TLoadResult::Loaded) {
-    controls_.FileLoaded();
-    ApplyControlStates();
-  } else if (r == TLoadResult::Mismatch) {
-    ResetWindow();
-  }
-}
-
-void TfrmMain::btnSendCodesClick() {
-  if (busy_ || !controls_.SendGroup) return;
-  const std::string code = eUserCodeSend->text().toStdString();
-  auto outcome = std::make_shared<TSendOutcome>();
-  TSendOptions send;
-  send.backupFolder = options_.backupFolder;
-  RunPanelOperation([this, code, outcome, send] { *outcome = SendToPanel(session_, code, send); },
-                    [this, outcome] {
-                      if (outcome->status) lblProgress->setText(QString::fromStdString(*outcome->status));
-                      ResetWindow();
-                    });
-}
-
-void TfrmMain::sSkinProvider1TitleButtons0MouseDown() {
-  if (frmSupportedPanels_) return;
+void TfrmMain::OpenSupportedPanels(int languageIndex) {
   QPointer<TfrmSupportedPanels> w = new TfrmSupportedPanels(this);
   frmSupportedPanels_ = w;
-  w->LanguageIndex = cbLingua->currentIndex();
+  w->LanguageIndex = languageIndex;
   w->exec();
   delete w.data();
 }
@@ -542,7 +400,8 @@ std::unique_ptr<QFileDialog> TfrmMain::MakeSaveDialog() {
   d->setObjectName(QStringLiteral("dlgSaveToFile"));
   d->setAcceptMode(QFileDialog::AcceptSave);
   d->setFileMode(QFileDialog::AnyFile);
-  d->setNameFilter(QStringLiteral("Key-Codes (.tvx) (*.tvx)"));
+  d->setNameFilter(QString::fromLatin1(kSaveFilterName) + QStringLiteral(" (") + QString::fromLatin1(kSaveFilterPattern) +
+                   QLatin1Char(')'));
   // The filter's own name already says what it lists.
   d->setOption(QFileDialog::HideNameFilterDetails, true);
   // The save replaces an existing file of that name without a question.

@@ -1,12 +1,12 @@
-// The main window, frmMain: language and port choice, the connection check,
-// reading a panel into the image, saving and loading key-code files, and
-// sending the image into a panel.
+// The main window, frmMain, in Qt: a face of the window model
+// (app/window_model.h). It lays out the controls, paints what the model's
+// state says and forwards the user's events to the model, which decides
+// everything else: the start-up sequence, the captions, the enabled states,
+// the progress bar, the operations and a close during one.
 //
-// Panel operations (check, read, send) run on a worker thread that has the
-// session's port to itself until the operation ends; the window stays live
-// meanwhile, with every control that could start another operation or
-// change what the worker reads (the language, the port, the file buttons)
-// switched off. File operations are quick and run on the window's thread.
+// Panel operations (check, read, send) run on a worker thread (a QThread);
+// the model's calls from it reach the window's thread through blocking
+// queued calls. File operations run on the window's thread.
 #pragma once
 
 #include <QPointer>
@@ -18,12 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/backup.h"
-#include "app/connection.h"
+#include "app/window_layout.h"
+#include "app/window_model.h"
 #include "qt/message_presenter.h"
-#include "qt/window_ui.h"
-#include "app/workflows.h"
-#include "protocol/session.h"
 
 class QComboBox;
 class QFileDialog;
@@ -50,23 +47,26 @@ struct TWindowOptions {
   std::unique_ptr<TMessagePresenter> presenter;
   // Where the target panel's data is saved before every send.
   std::string backupFolder = DefaultBackupFolder();
+  // The line trace of --trace; null for none (TWindowModelOptions::trace).
+  std::shared_ptr<TLineTrace> trace;
 };
 
 class TfrmMain : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kClientWidth = 638;
-  static constexpr int kClientHeight = 295;
+  static constexpr int kClientWidth = layout::kClientWidth;
+  static constexpr int kClientHeight = layout::kClientHeight;
 
   explicit TfrmMain(TWindowOptions options = {}, QWidget* parent = nullptr);
   ~TfrmMain() override;
 
-  TSession& Session() { return session_; }
-  const TSession& Session() const { return session_; }
+  TWindowModel& Model() { return model_; }
+  TSession& Session() { return model_.Session(); }
+  const TSession& Session() const { return model_.Session(); }
   // The enabled states the window is in (while an operation runs, its
   // buttons are off on top of these).
-  const TControlStates& ControlStates() const { return controls_; }
-  bool OperationRunning() const { return busy_; }
+  const TControlStates& ControlStates() const { return model_.State().controls; }
+  bool OperationRunning() const { return model_.OperationRunning(); }
   // The supported-panels window while it is open, else null.
   TfrmSupportedPanels* SupportedPanelsWindow() const;
 
@@ -78,8 +78,6 @@ class TfrmMain : public QWidget {
   void HandleTransferProgress(int code, int32_t value, const QString& statusText);
   // A modal box through the presenter; returns when it has been closed.
   void ShowMessage(TBoxKind kind, const QString& text);
-  // The busy pointer for the whole program.
-  void SetBusyCursor(bool busy);
 
   // The controls, under the names the handlers and the tests use.
   QGroupBox* gbGeneral = nullptr;
@@ -109,8 +107,6 @@ class TfrmMain : public QWidget {
   QLabel* lblProgress = nullptr;
 
  public slots:
-  void ApplyLanguage();
-  void ResetWindow();
   void cbLinguaChange(int index);
   void cbSerialChange(int index);
   void btnCheckConnectionClick();
@@ -134,26 +130,40 @@ class TfrmMain : public QWidget {
   void closeEvent(QCloseEvent* e) override;
 
  private:
-  void FormCreate();
-  void BuildControls();
-  void BuildPortList();
-  void ApplyControlStates();
-  // Runs work on a worker thread, then done on the window's thread.
-  void RunPanelOperation(std::function<void()> work, std::function<void()> done);
-  void OperationEnded();
-  void ShowBar();
+  // The window as the model sees it.
+  class TView : public TWindowView {
+   public:
+    explicit TView(TfrmMain& w) : w_(w) {}
+    void Show(const TWindowState& state, unsigned parts) override { w_.Paint(state, parts); }
+    void ShowMessageBox(TBoxKind kind, const std::string& text) override;
+    void ShowBusyCursor(bool busy) override { w_.SetBusyCursor(busy); }
+    void ShowSupportedPanels(int languageIndex) override { w_.OpenSupportedPanels(languageIndex); }
+    void RunOffThread(std::function<void()> work, std::function<void()> done) override {
+      w_.StartWorker(std::move(work), std::move(done));
+    }
+    void RunOnWindowThread(const std::function<void()>& f) override;
+    void CloseWindow() override { w_.close(); }
+    void ProgressHandled(int code, int32_t value) override { emit w_.TransferProgressHandled(code, value); }
+    void OperationStarted() override { emit w_.OperationStarted(); }
+    void OperationFinished() override { emit w_.OperationFinished(); }
 
-  TWindowOptions options_;
+   private:
+    TfrmMain& w_;
+  };
+
+  void BuildControls();
+  void Paint(const TWindowState& state, unsigned parts);
+  void PaintEnables(const TControlEnables& e);
+  void PaintBar(const TProgressBar& bar);
+  void SetBusyCursor(bool busy);
+  void OpenSupportedPanels(int languageIndex);
+  void StartWorker(std::function<void()> work, std::function<void()> done);
+  void WorkerEnded();
+
   std::unique_ptr<TMessagePresenter> presenter_;
-  TWindowUserInterface ui_;
-  TSession session_;
-  TControlStates controls_;
-  int32_t barMaximum_ = 100;
-  int32_t barPosition_ = 0;
-  bool busy_ = false;
-  bool closePending_ = false;
+  TView view_;
+  TWindowModel model_;
   bool busyCursor_ = false;
-  bool destroying_ = false;
   QThread* worker_ = nullptr;
   std::function<void()> done_;
   QPointer<TfrmSupportedPanels> frmSupportedPanels_;

@@ -8,14 +8,16 @@
 
 #include <string>
 
+#include "app/window_layout.h"
+
 class QWidget;
 
 namespace tarvex {
 
 // Edits and lists.
-inline const QColor kFieldBackground{0xEA, 0xF2, 0xFB};
+inline const QColor kFieldBackground{layout::kFieldColour.r, layout::kFieldColour.g, layout::kFieldColour.b};
 // Captions above fields, the connected-panel label and the status line.
-inline const QColor kCaptionColour{0x3B, 0x5A, 0x82};
+inline const QColor kCaptionColour{layout::kCaptionColour.r, layout::kCaptionColour.g, layout::kCaptionColour.b};
 
 // Arial 13 px; fontconfig substitutes a metric-compatible face (Liberation
 // Sans) or its default sans-serif where Arial is not installed.

@@ -5,13 +5,13 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "app/languages.h"
+#include "app/window_model.h"
 #include "qt/style.h"
 
 namespace tarvex {
 
 namespace {
-constexpr int kOverviewHeight = 129;
+constexpr int kOverviewHeight = layout::kInfoOverviewHeight;
 }  // namespace
 
 TfrmSupportedPanels::TfrmSupportedPanels(QWidget* parent) : QDialog(parent) {
@@ -49,7 +49,7 @@ TfrmSupportedPanels::TfrmSupportedPanels(QWidget* parent) : QDialog(parent) {
 
   sPanel1 = new QWidget(this);
   sPanel1->setObjectName(QStringLiteral("sPanel1"));
-  sPanel1->setFixedHeight(6);
+  sPanel1->setFixedHeight(layout::kInfoSpacer);
   layout->addWidget(sPanel1);
 
   sMemo1 = new QPlainTextEdit(this);
@@ -57,7 +57,7 @@ TfrmSupportedPanels::TfrmSupportedPanels(QWidget* parent) : QDialog(parent) {
   sMemo1->setReadOnly(true);
   sMemo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   QPalette p = sMemo1->palette();
-  p.setColor(QPalette::Base, QColor(234, 242, 251));
+  p.setColor(QPalette::Base, kFieldBackground);
   p.setColor(QPalette::Text, Qt::black);
   sMemo1->setPalette(p);
   layout->addWidget(sMemo1, 1);
@@ -69,10 +69,10 @@ void TfrmSupportedPanels::showEvent(QShowEvent* e) {
 }
 
 void TfrmSupportedPanels::FormShow() {
-  const TSupportedTexts t = SupportedTexts(LanguageFromIndex(LanguageIndex));
-  setWindowTitle(QString::fromStdString(t.WindowCaption));
-  gbOverview->setTitle(QString::fromStdString(t.OverviewCaption));
-  lblInfo->setText(UiText(t.Info));
+  const TSupportedPanelsContent c = SupportedPanelsContent(LanguageIndex);
+  setWindowTitle(QString::fromStdString(c.caption));
+  gbOverview->setTitle(QString::fromStdString(c.overview));
+  lblInfo->setText(UiText(c.info));
   // Where Arial is missing the substitute face can run wider; the memo
   // then gives up the space the text needs rather than the text being cut.
   gbOverview->setFixedHeight(kOverviewHeight);
@@ -81,9 +81,8 @@ void TfrmSupportedPanels::FormShow() {
   if (missing > 0) gbOverview->setFixedHeight(kOverviewHeight + missing);
   // Emptied first, so the list never accumulates.
   sMemo1->clear();
-  QStringList lines{QString::fromStdString(t.Heading), QString()};
-  for (const char* line : kSupportedModelLines) lines << QString::fromLatin1(line);
-  lines << QString() << QString::fromLatin1(kSupportedLargeLine);
+  QStringList lines;
+  for (const std::string& line : c.lines) lines << QString::fromStdString(line);
   sMemo1->setPlainText(lines.join(QLatin1Char('\n')));
 }
 

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include "app/window_layout.h"
+
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -15,8 +17,8 @@ namespace tarvex {
 class TfrmSupportedPanels : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kClientWidth = 451;
-  static constexpr int kClientHeight = 301;
+  static constexpr int kClientWidth = layout::kInfoClientWidth;
+  static constexpr int kClientHeight = layout::kInfoClientHeight;
 
   explicit TfrmSupportedPanels(QWidget* parent = nullptr);
 

@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,7 @@
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
 #include "sim/sim_panel.h"
+#include "tests/test_time.h"
 
 using namespace tarvex;
 
@@ -55,6 +57,16 @@ const QString kNessuna = QStringLiteral("Nessuna centrale connessa");
 const QString kErroreApertura = QStringLiteral("Errore apertura porta seriale!");
 const QString kErroreLettura = QStringLiteral("Errore in lettura su porta seriale!");
 const QString kCodiceNonValido = QStringLiteral("Codice non valido!");
+
+// A port that this test holds: the warning's second line names the holder,
+// this process, as other programs see it.
+QString HeldHere(const char* usingThePort) {
+  QFile comm(QStringLiteral("/proc/self/comm"));
+  const QString self = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readLine()).trimmed() : QString();
+  return self + QStringLiteral(" (pid %1) ").arg(QCoreApplication::applicationPid()) + QString::fromUtf8(usingThePort);
+}
+const QString kApertaQui = HeldHere("sta usando la porta: chiuderlo o fermare quel servizio.");
+const QString kOpenHere = HeldHere("is using the port; close it or stop that service.");
 
 // Records every box as "Title: text" and returns at once, as if the user
 // had pressed OK; a test can also act while a box is "open".
@@ -76,7 +88,16 @@ struct TWindow {
   QStringList Boxes() const { return presenter->boxes; }
 };
 
-TPortEntry EntryFor(const sim::SimPanel& panel) { return {panel.DevicePath(), false, panel.DevicePath()}; }
+// A list entry of a device and its label; every other field as a fresh
+// entry has it.
+TPortEntry Entry(const std::string& device, const std::string& label) {
+  TPortEntry e;
+  e.Device = device;
+  e.Label = label;
+  return e;
+}
+
+TPortEntry EntryFor(const sim::SimPanel& panel) { return Entry(panel.DevicePath(), panel.DevicePath()); }
 
 // A window on the given ports only (no probing of this machine's devices),
 // with recorded boxes.
@@ -108,12 +129,13 @@ std::unique_ptr<sim::SimPanel> StartPanel(const std::string& model, const std::s
   return panel;
 }
 
-// Runs the event loop until the running operation has ended.
+// Runs the event loop until the running operation has ended; the limit is
+// stretched by TARVEX_TEST_TIME_SCALE on a slow machine.
 bool WaitForOperation(TfrmMain& w, int limitMs = 30000) {
   if (!w.OperationRunning()) return true;
   QEventLoop loop;
   QObject::connect(&w, &TfrmMain::OperationFinished, &loop, &QEventLoop::quit);
-  QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+  QTimer::singleShot(static_cast<int>(tarvex::test::ScaledMs(limitMs)), &loop, &QEventLoop::quit);
   loop.exec();
   return !w.OperationRunning();
 }
@@ -226,11 +248,31 @@ std::vector<uint8_t> NamesOf(const sim::SimPanel& panel, const std::string& mode
 
 }  // namespace
 
+// Counts the ticks of a 20 ms timer while it lives: proof that the event
+// loop ran, without timing it.
+class TTicker {
+ public:
+  TTicker() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      ++ticks;
+      if (onTick) onTick();
+    });
+    timer_.start();
+  }
+  int ticks = 0;
+  std::function<void()> onTick;
+
+ private:
+  QTimer timer_;
+};
+
 class TWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
   void initTestCase();
+  void cleanupTestCase();
   void startUpInItalianWithEverythingOff();
   void layoutOutline();
   void noSerialPortAtAll();
@@ -256,13 +298,23 @@ class TWindowTest : public QObject {
 
  private:
   QTemporaryDir dir_;
+  bool hadDataHome_ = false;
+  QByteArray dataHome_;
 };
 
 void TWindowTest::initTestCase() {
   QVERIFY(dir_.isValid());
-  // Backups before every send go to the test's own folder.
+  // Backups before every send go to the test's own folder (removed with
+  // it); the variable is put back at the end.
+  hadDataHome_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+  dataHome_ = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", dir_.path().toLocal8Bit());
   QCOMPARE(QGuiApplication::platformName(), QStringLiteral("offscreen"));
+}
+
+void TWindowTest::cleanupTestCase() {
+  if (hadDataHome_) qputenv("XDG_DATA_HOME", dataHome_);
+  else qunsetenv("XDG_DATA_HOME");
 }
 
 void TWindowTest::startUpInItalianWithEverythingOff() {
@@ -439,7 +491,7 @@ void TWindowTest::portListFromTheDeviceFolder() {
   THeldPort holder(busy->DevicePath());
   QVERIFY(holder.ok);
 
-  TWindow t = MakeWindow({{first->DevicePath(), false, "first (demo)"}}, devices.path().toStdString());
+  TWindow t = MakeWindow({Entry(first->DevicePath(), "first (demo)")}, devices.path().toStdString());
   TfrmMain& w = *t;
   const QString ttyS1 = devices.filePath(QStringLiteral("ttyS1"));
   const QString ttyS10 = devices.filePath(QStringLiteral("ttyS10"));
@@ -460,7 +512,7 @@ void TWindowTest::portListFromTheDeviceFolder() {
   QCOMPARE(w.cbSerial->itemText(2), ttyS10 + QStringLiteral(" - In uso"));
   w.btnCheckConnection->click();
   QVERIFY(WaitForOperation(w));
-  QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: Error opening Com port!")});
+  QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: Error opening Com port!\n") + kOpenHere});
   CHECK_STATES(w, NoPanel());
 
   // The free device through its link identifies the panel behind it.
@@ -566,7 +618,7 @@ void TWindowTest::connectionCheck() {
   QVERIFY(WaitForOperation(w));
   CHECK_STATES(w, NoPanel());
   QCOMPARE(w.lblLinkedPanel->text(), kNessuna);
-  QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreApertura});
+  QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreApertura + QStringLiteral("\n") + kApertaQui});
   QCOMPARE(w.lblProgress->text(), kPronto);
 }
 
@@ -674,11 +726,13 @@ void TWindowTest::readFailuresLeaveTheStates() {
   QVERIFY(WaitForOperation(w));
   CHECK_STATES(w, PanelIdentified());
 
-  // A code stored nowhere.
+  // A code stored nowhere: every read worked, so the code is refused, not
+  // the line blamed.
   QTest::keyClicks(w.EUserCode, QStringLiteral("9999"));
   w.btnUserCode->click();
   QVERIFY(WaitForOperation(w));
-  QCOMPARE(w.lblProgress->text(), kErroreLettura);
+  QCOMPARE(w.lblProgress->text(), kCodiceNonValido);
+  QVERIFY(t.Boxes().isEmpty());
   CHECK_STATES(w, PanelIdentified());
   QCOMPARE(w.lblLinkedPanel->text(), QStringLiteral("VYR8 v.2.10"));
 
@@ -691,14 +745,17 @@ void TWindowTest::readFailuresLeaveTheStates() {
   CHECK_STATES(w, PanelIdentified());
   QVERIFY(t.Boxes().isEmpty());
 
-  // The port held by another program: the warning twice, states kept.
+  // The port held by another program: the warning twice, states kept. Two
+  // boxes are the window's rule: the open shows its warning, and the read
+  // whose open failed shows the window's own after it (a connection check
+  // shows only the first, connectionCheck above).
   {
     THeldPort holder(panel->DevicePath());
     QVERIFY(holder.ok);
     w.btnUserCode->click();
     QVERIFY(WaitForOperation(w));
   }
-  const QString warning = QStringLiteral("Warning: ") + kErroreApertura;
+  const QString warning = QStringLiteral("Warning: ") + kErroreApertura + QStringLiteral("\n") + kApertaQui;
   QCOMPARE(t.Boxes(), (QStringList{warning, warning}));
   CHECK_STATES(w, PanelIdentified());
   QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
@@ -721,15 +778,16 @@ void TWindowTest::sendFailuresEndInNoPanel() {
     return w.ControlStates().SendGroup && w.eUserCodeSend->text() == code;
   };
 
-  // A code stored nowhere in the target: the warning box alone.
+  // A code stored nowhere in the target: the status line, no box, as for
+  // a code that is not the main user's.
   QVERIFY(readyToSend(QStringLiteral("1111")));
   w.btnSendCodes->click();
   QVERIFY(WaitForOperation(w));
-  QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreLettura});
+  QVERIFY(t.Boxes().isEmpty());
+  QCOMPARE(w.lblProgress->text(), kCodiceNonValido);
   CHECK_STATES(w, NoPanel());
 
   // A stored code that is not the main user's: the status line, no box.
-  t.presenter->boxes.clear();
   QVERIFY(readyToSend(QStringLiteral("2468")));
   w.btnSendCodes->click();
   QVERIFY(WaitForOperation(w));
@@ -737,7 +795,8 @@ void TWindowTest::sendFailuresEndInNoPanel() {
   QCOMPARE(w.lblProgress->text(), kCodiceNonValido);
   CHECK_STATES(w, NoPanel());
 
-  // The port held by another program.
+  // The port held by another program: as for a read, the open's warning
+  // and then the window's own.
   QVERIFY(readyToSend(QStringLiteral("5678")));
   {
     THeldPort holder(panel->DevicePath());
@@ -745,7 +804,7 @@ void TWindowTest::sendFailuresEndInNoPanel() {
     w.btnSendCodes->click();
     QVERIFY(WaitForOperation(w));
   }
-  const QString warning = QStringLiteral("Warning: ") + kErroreApertura;
+  const QString warning = QStringLiteral("Warning: ") + kErroreApertura + QStringLiteral("\n") + kApertaQui;
   QCOMPARE(t.Boxes(), (QStringList{warning, warning}));
   CHECK_STATES(w, NoPanel());
   QCOMPARE(w.lblLinkedPanel->text(), kNessuna);
@@ -1114,9 +1173,11 @@ void TWindowTest::workerBoxBlocksTheOperation() {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box);
     QCOMPARE(box->windowTitle(), QStringLiteral("Warning"));
-    QCOMPARE(box->text(), kErroreApertura);
-    // Held open for a while: the worker does not go on meanwhile.
-    QTest::qWait(300);
+    QCOMPARE(box->text(), kErroreApertura + QStringLiteral("\n") + kApertaQui);
+    // Held open while the event loop runs on (a timer ticks five times):
+    // the worker, waiting for the box, does not go on meanwhile.
+    TTicker ticker;
+    QTRY_VERIFY_WITH_TIMEOUT(ticker.ticks >= 5, static_cast<int>(test::ScaledMs(5000)));
     QVERIFY(w.OperationRunning());
     QCOMPARE(w.lblProgress->text(), QStringLiteral("Apertura seriale"));
     checked = true;
@@ -1145,31 +1206,38 @@ void TWindowTest::eventLoopRunsWhileTheEchoNeverComes() {
   bool closedDuringBox = true;
   bool runningDuringBox = false;
   int noticesDuringBox = -1;
+  bool boxShown = false;
   QSignalSpy notices(&w, &TfrmMain::TransferProgressHandled);
   t.presenter->whileOpen = [&] {
+    boxShown = true;
     closedDuringBox = w.close();
     runningDuringBox = w.OperationRunning();
     const int before = notices.count();
-    QTest::qWait(200);
+    // The event loop runs on while the box is open (five ticks of a
+    // timer); no notice of the worker comes meanwhile.
+    TTicker ticker;
+    QTRY_VERIFY_WITH_TIMEOUT(ticker.ticks >= 5, static_cast<int>(test::ScaledMs(5000)));
     noticesDuringBox = notices.count() - before;
   };
-  int ticks = 0;
-  QTimer timer;
-  timer.setInterval(20);
-  connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  // The worker waits for the echo from the moment the panel has heard the
+  // read's first header until the failure's box: the timer must tick
+  // during that wait. A loop held up by the wait would tick once at most
+  // (missed ticks are not made up), however long the wait.
+  const int heardBefore = panel->ExchangeCount();
+  int ticksWhileWaiting = 0;
+  TTicker ticker;
+  ticker.onTick = [&] {
+    if (!boxShown && panel->ExchangeCount() > heardBefore) ++ticksWhileWaiting;
+  };
   QElapsedTimer clock;
   clock.start();
-  timer.start();
   w.btnUserCode->click();
   QVERIFY(WaitForOperation(w, 20000));
-  timer.stop();
   const qint64 ms = clock.elapsed();
 
-  // The echo wait runs out after whole seconds; the timer kept ticking.
+  // The echo wait runs out after whole seconds (at the least).
   QVERIFY2(ms >= 2000, qPrintable(QString::number(ms)));
-  // A loop held up by the wait would tick once or not at all; a quarter
-  // leaves room for a busy machine.
-  QVERIFY2(ticks >= ms / 20 / 4, qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(ms)));
+  QVERIFY2(ticksWhileWaiting >= 3, qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticksWhileWaiting).arg(ms)));
   QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreLettura});
   QVERIFY(!closedDuringBox);
   QVERIFY(runningDuringBox);
@@ -1191,9 +1259,13 @@ void TWindowTest::destroyedDuringAnOperation() {
     t->btnCheckConnection->click();
     QVERIFY(WaitForOperation(*t));
     panel->SetFault({sim::FaultKind::NoEcho, 0});
+    const int heardBefore = panel->ExchangeCount();
     t->btnUserCode->click();
     QVERIFY(t->OperationRunning());
-    QTest::qWait(100);
+    // Once the panel has heard the read's header, the worker waits for an
+    // echo that never comes.
+    QTRY_VERIFY_WITH_TIMEOUT(panel->ExchangeCount() > heardBefore, static_cast<int>(test::ScaledMs(10000)));
+    QVERIFY(t->OperationRunning());
   }  // the window goes away while its worker waits for the echo
   QVERIFY(!QApplication::overrideCursor());
   THeldPort after(panel->DevicePath());
@@ -1206,16 +1278,17 @@ void TWindowTest::demoPanels() {
   QVERIFY2(demo.Start(false, &error), error.c_str());
   const std::vector<TPortEntry> entries = demo.Entries();
   QCOMPARE(entries.size(), size_t{2});
-  QCOMPARE(QString::fromStdString(entries[0].Label),
-           QString::fromStdString(entries[0].Device) + QStringLiteral(" (demo VYR8, code 1234)"));
-  QCOMPARE(QString::fromStdString(entries[1].Label),
-           QString::fromStdString(entries[1].Device) + QStringLiteral(" (demo VYR32, code 5678)"));
+  // Served in-process: no serial port or pseudo-terminal stands behind them.
+  QCOMPARE(QString::fromStdString(entries[0].Label), QStringLiteral("Demo VYR8 (code 1234)"));
+  QCOMPARE(QString::fromStdString(entries[1].Label), QStringLiteral("Demo VYR32 (code 5678)"));
+  QVERIFY(entries[0].System && entries[1].System && entries[0].System != entries[1].System);
   TWindow t = MakeWindow(entries);
   TfrmMain& w = *t;
   QCOMPARE(w.cbSerial->itemText(0), QString::fromStdString(entries[0].Label));
   QCOMPARE(w.Session().PanelPort.Device, entries[0].Device);
   w.cbSerial->setCurrentIndex(1);
   QCOMPARE(w.Session().PanelPort.Device, entries[1].Device);
+  QCOMPARE(w.Session().PanelPort.System, entries[1].System);
   w.btnCheckConnection->click();
   QVERIFY(WaitForOperation(w));
   QCOMPARE(w.lblLinkedPanel->text(), QStringLiteral("VYR32 v.2.10"));

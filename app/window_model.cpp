@@ -1,0 +1,350 @@
+#include "app/window_model.h"
+
+#include <memory>
+#include <utility>
+
+#include "app/display_text.h"
+#include "app/keyfile.h"
+#include "app/version.h"
+
+namespace tarvex {
+
+std::string WindowTitle() { return std::string("Tarvex v.") + kTarvexVersion; }
+
+TControlEnables EnablesFor(const TControlStates& c, bool busy) {
+  const bool idle = !busy;
+  TControlEnables e;
+  e.cbLingua = e.cbSerial = e.btnCheckConnection = idle;
+  e.gbUserCode = e.EUserCode = c.UserCode;
+  e.btnUserCode = c.UserCode && idle;
+  e.gbAction = e.eSaveToFile = c.SaveGroup;
+  e.btnSaveToFile = c.SaveGroup && c.SaveButton && idle;
+  e.gbLoadFromFile = e.eLoadFromFile = c.LoadGroup;
+  e.btnLoadFromFile = c.LoadGroup && idle;
+  e.gbSendToPanel = e.eUserCodeSend = c.SendGroup;
+  e.btnSendCodes = c.SendGroup && idle;
+  return e;
+}
+
+TSupportedPanelsContent SupportedPanelsContent(int languageIndex) {
+  const TSupportedTexts t = SupportedTexts(LanguageFromIndex(languageIndex));
+  TSupportedPanelsContent c;
+  c.caption = t.WindowCaption;
+  c.overview = t.OverviewCaption;
+  c.info = t.Info;
+  // Emptied and filled anew at every opening: the heading, then the models.
+  c.lines = {t.Heading, ""};
+  for (const char* line : kSupportedModelLines) c.lines.emplace_back(line);
+  c.lines.emplace_back("");
+  c.lines.emplace_back(kSupportedLargeLine);
+  return c;
+}
+
+namespace {
+
+// The "i" button's tooltip: the supported-panels window's caption and its
+// key. The French caption ends in a space, which is not doubled here.
+std::string SupportedPanelsToolTip(TLanguage lang) {
+  std::string caption = SupportedTexts(lang).WindowCaption;
+  while (!caption.empty() && caption.back() == ' ') caption.pop_back();
+  return caption + " (F1)";
+}
+
+}  // namespace
+
+TWindowModel::TWindowModel(TWindowView& view, TWindowModelOptions options)
+    : view_(view), options_(std::move(options)), session_(*this) {
+  state_.title = WindowTitle();
+  session_.PanelPort.Trace = options_.trace.get();
+}
+
+TWindowModel::~TWindowModel() {
+  WipeString(state_.userCode);
+  WipeString(state_.sendCode);
+}
+
+void TWindowModel::Start() {
+  HandleTransferProgress(ProgressClear, 0, std::string());
+  session_.SystemFlags.SuccessPauseMs = 50;
+  session_.SystemFlags.Attempts = 1;
+  session_.SystemFlags.RetryPauseMs = 700;
+  TComm& port = session_.PanelPort;
+  port.Handle = -1;
+  port.BaudIndex = 11;     // 115200 baud
+  port.ParityIndex = 2;    // even
+  port.DataBitsIndex = 4;  // 8 bits
+  port.StopBitsIndex = 0;  // one stop bit
+  // Every run starts in Italian; the texts are in place before the port
+  // list is built, so busy ports carry the Italian suffix.
+  state_.languageIndex = 1;
+  ApplyLanguage();
+  BuildPortList();
+  PortChosen(state_.selectedPort);
+  // The two images are part of the session, allocated and filled with FF.
+  ResetWindow();
+  Show(PartAll);
+}
+
+void TWindowModel::Show(unsigned parts) {
+  if (parts & PartControls) state_.enables = EnablesFor(state_.controls, state_.busy);
+  view_.Show(state_, parts);
+}
+
+void TWindowModel::ApplyLanguage() {
+  const TLanguage lang = LanguageFromIndex(state_.languageIndex);
+  ApplyLanguageTexts(session_, lang);
+  state_.captions = Captions(lang);
+  state_.linkedPanel = session_.LangStrings.NoPanelConnected;
+  state_.supportedPanelsToolTip = SupportedPanelsToolTip(lang);
+  // Never an empty path: without a folder the tooltip says why there is none.
+  state_.sendToolTip = options_.backupFolder.empty() ? session_.ExtraStrings.NoBackupFolder
+                                                     : session_.ExtraStrings.BackupFolder + options_.backupFolder;
+  Show(PartCaptions | PartLinkedPanel);
+  session_.ShowStatus(session_.LangStrings.Ready);
+}
+
+void TWindowModel::BuildPortList() {
+  std::vector<TPortEntry> entries = options_.leadingPorts;
+  if (!options_.deviceFolder.empty()) {
+    std::vector<TPortEntry> probed = ::tarvex::BuildPortList(session_.LangStrings, session_.ExtraStrings, {options_.deviceFolder});
+    entries.insert(entries.end(), probed.begin(), probed.end());
+  }
+  state_.ports = std::move(entries);
+  state_.selectedPort = state_.ports.empty() ? -1 : 0;
+  Show(PartPorts);
+}
+
+void TWindowModel::LanguageChosen(int index) {
+  if (state_.busy) {
+    // The worker reads the texts: the list shows the language in force.
+    Show(PartCaptions);
+    return;
+  }
+  state_.languageIndex = index;
+  ApplyLanguage();
+}
+
+void TWindowModel::PortChosen(int index) {
+  if (state_.busy) {
+    Show(PartPorts);
+    return;
+  }
+  TComm& port = session_.PanelPort;
+  const bool valid = index >= 0 && static_cast<size_t>(index) < state_.ports.size();
+  state_.selectedPort = valid ? index : -1;
+  // No entry (a machine without serial ports): no device, so that any
+  // later open ends with the ErrorOpeningPort warning.
+  port.Device = valid ? state_.ports[static_cast<size_t>(index)].Device : std::string();
+  port.System = valid ? state_.ports[static_cast<size_t>(index)].System : nullptr;
+  port.Port = 0;
+}
+
+void TWindowModel::ResetWindow() {
+  state_.linkedPanel = session_.LangStrings.NoPanelConnected;
+  state_.controls.Reset();
+  WipeString(state_.userCode);
+  WipeString(state_.sendCode);
+  Show(PartLinkedPanel | PartControls | PartCodes);
+}
+
+void TWindowModel::SetControls(const TControlStates& states) {
+  state_.controls = states;
+  Show(PartControls);
+}
+
+void TWindowModel::RunOperation(std::function<void()> work, std::function<void()> result) {
+  state_.busy = true;
+  Show(PartControls);
+  view_.OperationStarted();
+  view_.RunOffThread(std::move(work), [this, result = std::move(result)] { OperationEnded(result); });
+}
+
+void TWindowModel::OperationEnded(const std::function<void()>& result) {
+  if (detached_) return;
+  result();
+  state_.busy = false;
+  Show(PartControls);
+  view_.OperationFinished();
+  if (closePending_) {
+    closePending_ = false;
+    view_.CloseWindow();
+  }
+}
+
+void TWindowModel::CheckConnection() {
+  if (state_.busy) return;
+  ResetWindow();
+  auto identified = std::make_shared<bool>(false);
+  RunOperation([this, identified] { *identified = ::tarvex::CheckConnection(session_); },
+               [this, identified] {
+                 if (*identified) {
+                   state_.linkedPanel = Cp1252ToUtf8(session_.SystemFlags.PanelDescription);
+                   state_.controls.PanelIdentified();
+                 } else {
+                   state_.linkedPanel = session_.LangStrings.NoPanelConnected;
+                 }
+                 Show(PartLinkedPanel | PartControls);
+               });
+}
+
+void TWindowModel::UserCodeEdited(const std::string& text) {
+  if (text == state_.userCode) return;
+  WipeString(state_.userCode);
+  state_.userCode = text;
+}
+
+void TWindowModel::SendCodeEdited(const std::string& text) {
+  if (text == state_.sendCode) return;
+  WipeString(state_.sendCode);
+  state_.sendCode = text;
+}
+
+void TWindowModel::ReadFromPanel() {
+  if (state_.busy || !state_.controls.UserCode) return;
+  auto code = std::make_shared<std::string>(state_.userCode);
+  auto outcome = std::make_shared<TReadOutcome>();
+  RunOperation(
+      [this, code, outcome] {
+        *outcome = ::tarvex::ReadFromPanel(session_, *code);
+        WipeString(*code);
+      },
+      [this, outcome] {
+        if (outcome->status) {
+          state_.status = *outcome->status;
+          Show(PartStatus);
+        }
+        if (outcome->ok) {
+          state_.controls.DataRead();
+          Show(PartControls);
+        }
+      });
+}
+
+void TWindowModel::SaveNameEdited(const std::string& text) {
+  state_.saveFileName = text;
+  // Only in Data read does a new name make the save ready.
+  TControlStates c = state_.controls;
+  c.SaveNameChanged();
+  if (!(c == state_.controls)) SetControls(c);
+}
+
+void TWindowModel::SaveToFile() {
+  if (state_.busy || !state_.controls.SaveGroup || !state_.controls.SaveButton) return;
+  const std::string& name = state_.saveFileName;
+  const bool saved = session_.IsLargePanel() ? SaveLargeFile(session_, name) : SaveSmallFile(session_, name);
+  if (saved) ResetWindow();
+}
+
+void TWindowModel::LoadNameEdited(const std::string& text) { state_.loadFileName = text; }
+
+void TWindowModel::LoadFromFile() {
+  if (state_.busy || !state_.controls.LoadGroup) return;
+  const std::string& name = state_.loadFileName;
+  const TLoadResult r = session_.IsLargePanel() ? LoadLargeFile(session_, name) : LoadSmallFile(session_, name);
+  if (r == TLoadResult::Loaded) {
+    TControlStates c = state_.controls;
+    c.FileLoaded();
+    SetControls(c);
+  } else if (r == TLoadResult::Mismatch) {
+    ResetWindow();
+  }
+}
+
+void TWindowModel::SendToPanel() {
+  if (state_.busy || !state_.controls.SendGroup) return;
+  auto code = std::make_shared<std::string>(state_.sendCode);
+  auto outcome = std::make_shared<TSendOutcome>();
+  // The window always backs up and always verifies.
+  TSendOptions send;
+  send.backupFolder = options_.backupFolder;
+  RunOperation(
+      [this, code, outcome, send] {
+        *outcome = ::tarvex::SendToPanel(session_, *code, send);
+        WipeString(*code);
+      },
+      [this, outcome] {
+        if (outcome->status) {
+          state_.status = *outcome->status;
+          Show(PartStatus);
+        }
+        // Whatever the outcome, No panel.
+        ResetWindow();
+      });
+}
+
+void TWindowModel::SupportedPanelsRequested() {
+  if (supportedPanelsOpen_) return;
+  supportedPanelsOpen_ = true;
+  view_.ShowSupportedPanels(state_.languageIndex);
+  supportedPanelsOpen_ = false;
+}
+
+bool TWindowModel::CloseRequested() {
+  if (!state_.busy) return true;
+  // The port belongs to the worker until the operation ends, and a box of
+  // the operation may be waiting for the user: close once it is over.
+  closePending_ = true;
+  return false;
+}
+
+void TWindowModel::HandleTransferProgress(int code, int32_t value, const std::string& statusText) {
+  unsigned parts = 0;
+  switch (code) {
+    case ProgressShowStatus:
+      state_.status = statusText;
+      parts = PartStatus;
+      break;
+    case ProgressSetRange:
+      state_.bar.SetRange(value);
+      parts = PartBar;
+      break;
+    case ProgressStep:
+      state_.bar.Step(value);
+      parts = PartBar;
+      break;
+    case ProgressClear:
+      state_.status.clear();
+      state_.bar.Clear();
+      parts = PartStatus | PartBar;
+      break;
+    default:  // ProgressPump and unknown codes change nothing visible
+      break;
+  }
+  if (parts) Show(parts);
+  view_.ProgressHandled(code, value);
+}
+
+void TWindowModel::Shutdown(const std::function<void()>& waitForWorker) {
+  detached_ = true;
+  if (waitForWorker) waitForWorker();
+  if (state_.busyCursor) {
+    state_.busyCursor = false;
+    view_.ShowBusyCursor(false);
+  }
+}
+
+void TWindowModel::TransferProgress(int code, int32_t value, const std::string& statusText) {
+  if (detached_) return;
+  view_.RunOnWindowThread([&] {
+    // Checked again: the window may have started to go away meanwhile.
+    if (!detached_) HandleTransferProgress(code, value, statusText);
+  });
+}
+
+void TWindowModel::MessageBox(TBoxKind kind, const std::string& text) {
+  if (detached_) return;
+  view_.RunOnWindowThread([&] {
+    if (!detached_) view_.ShowMessageBox(kind, text);
+  });
+}
+
+void TWindowModel::SetBusyCursor(bool busy) {
+  if (detached_) return;
+  view_.RunOnWindowThread([&] {
+    if (detached_ || state_.busyCursor == busy) return;
+    state_.busyCursor = busy;
+    view_.ShowBusyCursor(busy);
+  });
+}
+
+}  // namespace tarvex

@@ -1,0 +1,225 @@
+// The main window's model: everything the window shows and decides, with no
+// window toolkit in it. The Qt window and the native Win32 window are faces
+// of this model: they lay out the controls, paint what the state says and
+// forward the user's events as commands. Every rule of the window lives
+// here once: the start-up sequence, captions and tooltips, which controls
+// are enabled in each state and during an operation, the progress bar, the
+// operation's lifecycle and a close asked for while one runs, each button's
+// guard and what its result does to the states.
+//
+// Threads. Commands come on the window's thread. Panel operations (check,
+// read, send) run off it, through the view's RunOffThread, and have the
+// session's port to themselves until they end; the panel code was written
+// for a synchronous window, so its progress notices, boxes and pointer
+// changes are carried to the window's thread and waited for
+// (RunOnWindowThread). File operations are quick and run on the window's
+// thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/backup.h"
+#include "app/connection.h"
+#include "app/languages.h"
+#include "app/progress.h"
+#include "app/workflows.h"
+#include "protocol/session.h"
+#include "serial/trace.h"
+
+namespace tarvex {
+
+// The window's title, with the program's version.
+std::string WindowTitle();
+
+// Items of the language list, in order: index 0 English, 1 Italian, 2 French.
+inline constexpr const char* kLanguageItems[3] = {"English", "Italiano", "Francais"};
+
+// The save dialog offers key-code files only; the open dialog any file, as
+// the load checks the content, not the name.
+inline constexpr const char* kSaveFilterName = "Key-Codes (.tvx)";
+inline constexpr const char* kSaveFilterPattern = "*.tvx";
+
+// The parts of the window that a Show call changed.
+enum TWindowPart : unsigned {
+  PartCaptions = 1u << 0,     // captions, tooltips, the language selected
+  PartPorts = 1u << 1,        // the port list and its selection
+  PartControls = 1u << 2,     // enabled states
+  PartLinkedPanel = 1u << 3,  // the connected-panel label
+  PartStatus = 1u << 4,       // the status line
+  PartBar = 1u << 5,          // the progress bar
+  PartCodes = 1u << 6,        // the texts of the two code edits
+  PartFileNames = 1u << 7,    // the texts of the two file-name edits
+  PartAll = 0xFFu,
+};
+
+// Whether each control of the main window takes input. A caption label
+// follows the control it names.
+struct TControlEnables {
+  bool cbLingua = true;
+  bool cbSerial = true;
+  bool btnCheckConnection = true;
+  bool gbUserCode = false, btnUserCode = false, EUserCode = false;
+  bool gbAction = false, eSaveToFile = false, btnSaveToFile = false;
+  bool gbLoadFromFile = false, eLoadFromFile = false, btnLoadFromFile = false;
+  bool gbSendToPanel = false, btnSendCodes = false, eUserCodeSend = false;
+  bool operator==(const TControlEnables&) const = default;
+};
+
+// The enabled states of a workflow state: a group and the controls inside
+// it together; while an operation runs, every control that could start
+// another one or change what it reads (language, port, the buttons) is off.
+TControlEnables EnablesFor(const TControlStates& states, bool busy);
+
+// What the window shows. Texts are UTF-8 with \r\n between lines.
+struct TWindowState {
+  std::string title;
+  int languageIndex = -1;  // item of the language list; -1 none
+  TCaptions captions;
+  std::string supportedPanelsToolTip;  // the "i" button's: "Info (F1)"
+  std::string sendToolTip;             // where the target's backup goes
+  std::vector<TPortEntry> ports;
+  int selectedPort = -1;
+  std::string linkedPanel;
+  std::string status;
+  TProgressBar bar;
+  TControlStates controls;
+  bool busy = false;        // a panel operation runs
+  bool busyCursor = false;  // the hourglass for the whole program
+  TControlEnables enables;
+  std::string userCode;  // EUserCode
+  std::string sendCode;  // eUserCodeSend
+  std::string saveFileName;
+  std::string loadFileName;
+};
+
+// The texts of the supported-panels window in one language.
+struct TSupportedPanelsContent {
+  std::string caption;
+  std::string overview;
+  std::string info;                // lines separated by \r\n
+  std::vector<std::string> lines;  // the list, seven lines
+};
+TSupportedPanelsContent SupportedPanelsContent(int languageIndex);
+
+// What the model needs of a face.
+class TWindowView {
+ public:
+  virtual ~TWindowView() = default;
+  // Paints the parts of the state that changed (a TWindowPart mask).
+  virtual void Show(const TWindowState& state, unsigned parts) = 0;
+  // A modal box with one OK button, the kind's icon and untranslated
+  // title; returns once the user has closed it. On the window's thread.
+  virtual void ShowMessageBox(TBoxKind kind, const std::string& text) = 0;
+  // The busy (hourglass) or normal pointer for the whole program.
+  virtual void ShowBusyCursor(bool busy) = 0;
+  // The supported-panels window, modal, in the language of the list item;
+  // returns once it has closed.
+  virtual void ShowSupportedPanels(int languageIndex) = 0;
+  // Starts work on a thread of its own and returns at once; once the work
+  // has ended, runs done on the window's thread.
+  virtual void RunOffThread(std::function<void()> work, std::function<void()> done) = 0;
+  // Runs f on the window's thread and returns after it ran; runs it at once
+  // when called on the window's thread.
+  virtual void RunOnWindowThread(const std::function<void()>& f) = 0;
+  // Closes the window: a close asked for during an operation, now over.
+  virtual void CloseWindow() = 0;
+  // For observers (tests, benchmarks): after every progress notice, and at
+  // the start and end of every panel operation.
+  virtual void ProgressHandled(int /*code*/, int32_t /*value*/) {}
+  virtual void OperationStarted() {}
+  virtual void OperationFinished() {}
+};
+
+struct TWindowModelOptions {
+  // Listed first in the port list, ahead of the probed ports (the demo
+  // panels, the tests' panels).
+  std::vector<TPortEntry> leadingPorts;
+  // Where serial devices are probed at start-up (Windows probes COM1 to
+  // COM256 whatever it says); empty probes nothing.
+  std::string deviceFolder = "/dev";
+  // Where the target panel's data is saved before every send.
+  std::string backupFolder = DefaultBackupFolder();
+  // The line trace (serial/trace.h) that every operation on the panel port
+  // feeds, whichever port is chosen; null for none. Shared, so it stays
+  // open while the model may still use the port.
+  std::shared_ptr<TLineTrace> trace;
+};
+
+class TWindowModel : private TUserInterface {
+ public:
+  TWindowModel(TWindowView& view, TWindowModelOptions options = {});
+  ~TWindowModel() override;
+  TWindowModel(const TWindowModel&) = delete;
+  TWindowModel& operator=(const TWindowModel&) = delete;
+
+  // The start-up sequence: status cleared, tuning values, the panel port's
+  // settings, Italian, the port list with its first entry selected, the
+  // no-panel state; then everything is shown.
+  void Start();
+
+  const TWindowState& State() const { return state_; }
+  TSession& Session() { return session_; }
+  const TSession& Session() const { return session_; }
+  bool OperationRunning() const { return state_.busy; }
+
+  // ---- Commands, on the window's thread ----
+  void LanguageChosen(int index);
+  void PortChosen(int index);
+  void CheckConnection();
+  // The code edits' texts as typed; the faces keep them to 0 to 6 digits.
+  void UserCodeEdited(const std::string& text);
+  void SendCodeEdited(const std::string& text);
+  void ReadFromPanel();
+  void SaveNameEdited(const std::string& text);
+  void SaveToFile();
+  void LoadNameEdited(const std::string& text);
+  void LoadFromFile();
+  void SendToPanel();
+  // The "i" button or F1: opens the supported-panels window unless it is
+  // open already.
+  void SupportedPanelsRequested();
+  bool SupportedPanelsOpen() const { return supportedPanelsOpen_; }
+  // True when the window may close now; during an operation false, and the
+  // window is closed (CloseWindow) once the operation has ended.
+  bool CloseRequested();
+
+  // The progress notice (WM_TRANSFER_PROGRESS), on the window's thread.
+  void HandleTransferProgress(int code, int32_t value, const std::string& statusText);
+
+  // The window is going away while an operation may still run: from now on
+  // the operation's notices reach nothing, its boxes count as closed and its
+  // end is not reported. waitForWorker (the face's) returns once the worker
+  // has ended; the pointer is then put back.
+  void Shutdown(const std::function<void()>& waitForWorker);
+
+ private:
+  // TUserInterface, for the panel code; called from the worker thread
+  // during an operation, from the window's thread otherwise.
+  void TransferProgress(int code, int32_t value, const std::string& statusText) override;
+  void MessageBox(TBoxKind kind, const std::string& text) override;
+  void SetBusyCursor(bool busy) override;
+  void PumpEvents() override {}
+
+  void ApplyLanguage();
+  void BuildPortList();
+  void ResetWindow();
+  void SetControls(const TControlStates& states);
+  void Show(unsigned parts);
+  void RunOperation(std::function<void()> work, std::function<void()> result);
+  void OperationEnded(const std::function<void()>& result);
+
+  TWindowView& view_;
+  TWindowModelOptions options_;
+  TSession session_;
+  TWindowState state_;
+  bool closePending_ = false;
+  bool supportedPanelsOpen_ = false;
+  std::atomic<bool> detached_{false};
+};
+
+}  // namespace tarvex

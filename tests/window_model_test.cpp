@@ -1,0 +1,603 @@
+// The window's model, without any window: a recording view stands for the
+// face, and the panel operations it is asked to run off the window's thread
+// are run by the test when it chooses, so that the states during an
+// operation can be looked at and commands tried meanwhile. The panels are
+// simulated in-process on a virtual clock: the protocol's waits cost no
+// real time.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/keyfile.h"
+#include "app/window_model.h"
+#include "protocol/panel_image.h"
+#include "sim/sim_line.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TRecordingView : public TWindowView {
+ public:
+  void Show(const TWindowState& state, unsigned parts) override {
+    shown = state;
+    shows.push_back(parts);
+  }
+  void ShowMessageBox(TBoxKind kind, const std::string& text) override {
+    boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
+    if (whileBoxOpen) whileBoxOpen();
+  }
+  void ShowBusyCursor(bool busy) override { cursor.push_back(busy); }
+  void ShowSupportedPanels(int languageIndex) override {
+    supportedPanels.push_back(languageIndex);
+    if (whileSupportedOpen) whileSupportedOpen();
+  }
+  void RunOffThread(std::function<void()> work, std::function<void()> done) override {
+    ASSERT_FALSE(pendingWork) << "a second operation started while one runs";
+    pendingWork = std::move(work);
+    pendingDone = std::move(done);
+    ++operations;
+  }
+  void RunOnWindowThread(const std::function<void()>& f) override { f(); }
+  void CloseWindow() override { ++closes; }
+  void ProgressHandled(int code, int32_t) override { progressCodes.push_back(code); }
+  void OperationStarted() override { ++started; }
+  void OperationFinished() override { ++finished; }
+
+  // Runs the pending operation's work, then its end on the window's thread.
+  void Finish() {
+    ASSERT_TRUE(pendingWork);
+    auto work = std::move(pendingWork);
+    auto done = std::move(pendingDone);
+    pendingWork = nullptr;
+    pendingDone = nullptr;
+    work();
+    done();
+  }
+
+  TWindowState shown;
+  std::vector<unsigned> shows;
+  std::vector<std::string> boxes;
+  std::vector<bool> cursor;
+  std::vector<int> supportedPanels;
+  std::vector<int> progressCodes;
+  std::function<void()> whileBoxOpen;
+  std::function<void()> whileSupportedOpen;
+  std::function<void()> pendingWork;
+  std::function<void()> pendingDone;
+  int operations = 0;
+  int closes = 0;
+  int started = 0;
+  int finished = 0;
+};
+
+sim::PanelConfig Panel(const std::string& model, const std::string& code, uint32_t seed) {
+  sim::PanelConfig cfg;
+  cfg.model = model;
+  cfg.mainCode = code;
+  cfg.seed = seed;
+  return cfg;
+}
+
+// The control states by name, as a table row reads.
+TControlStates States(bool userCode, bool saveGroup, bool saveButton, bool loadGroup, bool sendGroup) {
+  return {userCode, saveGroup, saveButton, loadGroup, sendGroup};
+}
+const TControlStates kNoPanel = States(false, false, false, false, false);
+const TControlStates kPanelIdentified = States(true, false, false, true, false);
+
+class WindowModel : public ::testing::Test {
+ protected:
+  WindowModel()
+      : vyr8_(Panel("VYR8", "1234", 1)),
+        vyr32_(Panel("VYR32", "5678", 2)),
+        large_([] {
+          sim::PanelConfig c = Panel("VYR 320", "", 3);
+          c.baud = 9600;  // found at once by the baud search's last rate
+          return c;
+        }()),
+        folder_(fs::temp_directory_path() / ("tarvex-model-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    fs::create_directories(folder_);
+  }
+  ~WindowModel() override {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+
+  // A model on the three in-process panels, started.
+  TWindowModel& Start(std::string backupFolder = "") {
+    TWindowModelOptions o;
+    o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_},
+                      {"demo2", false, "VYR32 (demo)", &vyr32_},
+                      {"demo3", false, "VYR 320 (demo)", &large_}};
+    o.deviceFolder.clear();
+    o.backupFolder = backupFolder.empty() ? (folder_ / "backups").string() : backupFolder;
+    model_ = std::make_unique<TWindowModel>(view_, o);
+    model_->Start();
+    return *model_;
+  }
+
+  void Check(int port) {
+    model_->PortChosen(port);
+    model_->CheckConnection();
+    view_.Finish();
+  }
+
+  const TWindowState& Shown() const { return view_.shown; }
+  std::string File(const std::string& name) const { return (folder_ / name).string(); }
+
+  sim::TSimLine vyr8_;
+  sim::TSimLine vyr32_;
+  sim::TSimLine large_;
+  fs::path folder_;
+  TRecordingView view_;
+  std::unique_ptr<TWindowModel> model_;
+};
+
+TEST_F(WindowModel, StartsInItalianWithThePortListAndEverythingOff) {
+  TWindowModel& m = Start();
+  const TWindowState& s = Shown();
+  EXPECT_EQ(s.title, "Tarvex v.2.04");
+  EXPECT_EQ(s.languageIndex, 1);
+  EXPECT_EQ(s.captions.General, "Opzioni generali");
+  EXPECT_EQ(s.captions.UserCodeLabel, "Codice utente principale");
+  EXPECT_EQ(s.linkedPanel, "Nessuna centrale connessa");
+  EXPECT_EQ(s.status, "Pronto");
+  EXPECT_EQ(s.supportedPanelsToolTip, "Informazioni (F1)");
+  EXPECT_EQ(s.sendToolTip, "Copie dei dati delle centrali: " + (folder_ / "backups").string());
+  EXPECT_EQ(s.bar.position, 0);
+  ASSERT_EQ(s.ports.size(), 3u);
+  EXPECT_EQ(s.ports[1].Label, "VYR32 (demo)");
+  EXPECT_EQ(s.selectedPort, 0);
+  EXPECT_EQ(s.controls, kNoPanel);
+  TControlEnables idleNoPanel;  // only the top band takes input
+  EXPECT_EQ(s.enables, idleNoPanel);
+  EXPECT_FALSE(s.busy);
+  // Everything was painted once the start-up was over.
+  ASSERT_FALSE(view_.shows.empty());
+  EXPECT_EQ(view_.shows.back(), unsigned{PartAll});
+
+  const TComm& port = m.Session().PanelPort;
+  EXPECT_EQ(port.Handle, -1);
+  EXPECT_EQ(port.BaudIndex, 11);
+  EXPECT_EQ(port.ParityIndex, 2);
+  EXPECT_EQ(port.DataBitsIndex, 4);
+  EXPECT_EQ(port.StopBitsIndex, 0);
+  EXPECT_EQ(port.System, &vyr8_);
+  EXPECT_EQ(m.Session().SystemFlags.SuccessPauseMs, 50);
+  EXPECT_EQ(m.Session().SystemFlags.Attempts, 1);
+  EXPECT_EQ(m.Session().SystemFlags.RetryPauseMs, 700);
+  EXPECT_TRUE(view_.boxes.empty());
+}
+
+TEST_F(WindowModel, NoPortAtAllStillStartsAndACheckCannotOpen) {
+  TWindowModelOptions o;
+  o.deviceFolder.clear();
+  TWindowModel m(view_, o);
+  m.Start();
+  EXPECT_TRUE(Shown().ports.empty());
+  EXPECT_EQ(Shown().selectedPort, -1);
+  EXPECT_TRUE(m.Session().PanelPort.Device.empty());
+  m.CheckConnection();
+  view_.Finish();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Errore apertura porta seriale!"});
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().status, "Pronto");
+}
+
+// Every row of the window's state table, walked in the order an installer
+// takes them: check, read, name, save; check the other panel, load, send.
+TEST_F(WindowModel, StateTableAcrossReadSaveLoadAndSend) {
+  TWindowModel& m = Start();
+  Check(0);
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+  EXPECT_EQ(Shown().linkedPanel, "VYR8 v.2.10");
+  EXPECT_EQ(Shown().status, "Pronto");
+  TControlEnables identified;
+  identified.gbUserCode = identified.btnUserCode = identified.EUserCode = true;
+  identified.gbLoadFromFile = identified.eLoadFromFile = identified.btnLoadFromFile = true;
+  EXPECT_EQ(Shown().enables, identified);
+
+  // A name typed before any read does not make the save ready.
+  m.SaveNameEdited(File("early"));
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_EQ(Shown().controls, States(true, true, false, true, false));  // Data read
+  EXPECT_EQ(Shown().status, "Pronto");
+  EXPECT_FALSE(Shown().enables.btnSaveToFile);
+  EXPECT_EQ(Shown().userCode, "1234");  // a read keeps the code typed
+
+  m.SaveNameEdited(File("site1"));
+  EXPECT_EQ(Shown().controls, States(true, true, true, true, false));  // Save ready
+  EXPECT_TRUE(Shown().enables.btnSaveToFile);
+  m.SaveToFile();
+  EXPECT_TRUE(fs::exists(File("site1.tvx")));
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().linkedPanel, "Nessuna centrale connessa");
+  EXPECT_EQ(Shown().userCode, "");
+  EXPECT_EQ(Shown().saveFileName, File("site1"));  // names are left alone
+
+  Check(1);
+  EXPECT_EQ(Shown().linkedPanel, "VYR32 v.2.10");
+  m.LoadNameEdited(File("site1.tvx"));
+  m.LoadFromFile();
+  EXPECT_EQ(Shown().controls, States(true, false, false, true, true));  // File loaded
+  EXPECT_TRUE(Shown().enables.btnSendCodes && Shown().enables.eUserCodeSend);
+
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Information: Dati trasferiti con successo!\r\n", 0), 0u) << view_.boxes[0];
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().sendCode, "");
+
+  // The VYR32 now answers to the VYR8's main user code.
+  Check(1);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_EQ(Shown().controls, States(true, true, false, true, false));
+}
+
+TEST_F(WindowModel, ReadFailuresKeepTheStatesAndSayWhyInTheStatusLine) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("12");  // stored nowhere: refused, though every read worked
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_EQ(Shown().status, "Codice non valido!");
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+  EXPECT_TRUE(view_.boxes.empty());
+
+  // The panel stops answering: the sequence's box, the status line, states kept.
+  vyr8_.Engine().SetFault({sim::FaultKind::NoEcho, 0});
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Errore in lettura su porta seriale!"});
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+}
+
+TEST_F(WindowModel, FileLoadOutcomes) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.LoadNameEdited(File("missing.tvx"));
+  m.LoadFromFile();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Error: File non trovato!"});
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+
+  // A file of the large panel's class while a small panel is connected.
+  std::vector<uint8_t> image(kSmallImageSize, 0xFF);
+  SetImageModel(image, kLargeModel);
+  const std::vector<uint8_t> file = EncodeImage(image, 99);
+  std::ofstream(File("large.tvx"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  m.LoadNameEdited(File("large.tvx"));
+  m.LoadFromFile();
+  ASSERT_EQ(view_.boxes.size(), 2u);
+  EXPECT_EQ(view_.boxes[1].rfind("Error: La centrale connessa non corrisponde\r\n", 0), 0u);
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().linkedPanel, "Nessuna centrale connessa");
+}
+
+TEST_F(WindowModel, SendOfTheLargePanelWithAShortCodeEndsInNoPanel) {
+  TWindowModel& m = Start();
+  Check(2);
+  EXPECT_EQ(Shown().linkedPanel, "VYR 320 v.2.05");
+  std::vector<uint8_t> image(kLargeImageSize, 0xFF);
+  SetImageModel(image, kLargeModel);
+  const std::vector<uint8_t> file = EncodeImage(image, 7);
+  std::ofstream(File("l.tvx"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  m.LoadNameEdited(File("l.tvx"));
+  m.LoadFromFile();
+  ASSERT_TRUE(Shown().controls.SendGroup);
+  m.SendCodeEdited("123");
+  m.SendToPanel();
+  view_.Finish();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Information: Codice non valido!"});
+  EXPECT_EQ(Shown().controls, kNoPanel);
+}
+
+TEST_F(WindowModel, WithoutAFolderForBackupsTheSendIsRefusedAndTheTooltipSaysWhy) {
+  TWindowModelOptions o;
+  o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_}};
+  o.deviceFolder.clear();
+  o.backupFolder.clear();  // neither HOME nor XDG_DATA_HOME (LOCALAPPDATA) known
+  TWindowModel m(view_, o);
+  m.Start();
+  EXPECT_EQ(Shown().sendToolTip.find("Copie dei dati delle centrali: "), std::string::npos);
+  EXPECT_EQ(Shown().sendToolTip.rfind("Nessuna cartella per le copie dei dati", 0), 0u) << Shown().sendToolTip;
+  m.CheckConnection();
+  view_.Finish();
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("x"));
+  m.SaveToFile();
+  m.CheckConnection();
+  view_.Finish();
+  m.LoadNameEdited(File("x.tvx"));
+  m.LoadFromFile();
+  ASSERT_TRUE(Shown().controls.SendGroup);
+  const int exchanges = vyr8_.Engine().ExchangeCount();
+  m.SendCodeEdited("1234");
+  m.SendToPanel();
+  view_.Finish();
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Error: Impossibile salvare la copia dei dati della centrale", 0), 0u)
+      << view_.boxes[0];
+  EXPECT_NE(view_.boxes[0].find("\r\nNessuna cartella per le copie dei dati"), std::string::npos);
+  EXPECT_EQ(vyr8_.Engine().ExchangeCount(), exchanges) << "the panel was not touched";
+  EXPECT_EQ(Shown().controls, kNoPanel);
+}
+
+// While an operation runs, nothing that could start another one or change
+// what it reads takes input, and commands that slip through are refused.
+TEST_F(WindowModel, BusyRules) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  ASSERT_TRUE(m.OperationRunning());
+  EXPECT_EQ(view_.started, 2);
+  const TControlEnables e = Shown().enables;
+  EXPECT_FALSE(e.cbLingua || e.cbSerial || e.btnCheckConnection);
+  EXPECT_FALSE(e.btnUserCode || e.btnSaveToFile || e.btnLoadFromFile || e.btnSendCodes);
+  // The groups keep their states: the window does not flicker.
+  EXPECT_TRUE(e.gbUserCode && e.EUserCode && e.gbLoadFromFile && e.eLoadFromFile);
+
+  const int operations = view_.operations;
+  m.CheckConnection();
+  m.ReadFromPanel();
+  m.LanguageChosen(0);
+  m.PortChosen(1);
+  m.LoadNameEdited(File("missing.tvx"));
+  m.LoadFromFile();
+  EXPECT_EQ(view_.operations, operations);
+  EXPECT_EQ(Shown().languageIndex, 1);
+  EXPECT_EQ(Shown().selectedPort, 0);
+  EXPECT_EQ(m.Session().PanelPort.System, &vyr8_);
+  EXPECT_TRUE(view_.boxes.empty());  // the load did not run
+
+  view_.Finish();
+  EXPECT_FALSE(m.OperationRunning());
+  EXPECT_EQ(view_.finished, 2);
+  EXPECT_TRUE(Shown().enables.cbLingua && Shown().enables.btnCheckConnection && Shown().enables.btnUserCode);
+}
+
+TEST_F(WindowModel, TheCheckStartsFromNoPanelAndShowsTheBusyPointerMeanwhile) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("12");
+  m.CheckConnection();
+  // No panel at once, code edits emptied, while the check waits to run.
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().userCode, "");
+  EXPECT_EQ(Shown().linkedPanel, "Nessuna centrale connessa");
+  view_.cursor.clear();
+  view_.Finish();
+  EXPECT_EQ(view_.cursor, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(Shown().busyCursor);
+  EXPECT_EQ(Shown().controls, kPanelIdentified);
+}
+
+TEST_F(WindowModel, CloseDuringAnOperationWaitsForItsEnd) {
+  TWindowModel& m = Start();
+  EXPECT_TRUE(m.CloseRequested());
+  EXPECT_EQ(view_.closes, 0);
+
+  Check(0);
+  // The panel stops answering: the read's box is open when the user closes.
+  vyr8_.Engine().SetFault({sim::FaultKind::NoEcho, 0});
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  bool closedDuringBox = true;
+  view_.whileBoxOpen = [&] { closedDuringBox = m.CloseRequested(); };
+  view_.Finish();
+  EXPECT_FALSE(closedDuringBox);
+  EXPECT_EQ(view_.closes, 1);  // once the operation was over
+  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+  EXPECT_EQ(Shown().status, "Errore in lettura su porta seriale!");
+}
+
+TEST_F(WindowModel, ShutdownDuringAnOperationReachesNothingAndPutsThePointerBack) {
+  TWindowModel& m = Start();
+  m.CheckConnection();
+  view_.progressCodes.clear();
+  view_.cursor.clear();
+  // The window goes away while the check is running: the face's wait runs
+  // the worker to its end.
+  m.Shutdown([&] { view_.pendingWork(); });
+  EXPECT_TRUE(view_.progressCodes.empty());
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_TRUE(view_.cursor.empty());  // the pointer never became busy
+  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+  // Its end, if the face still delivered it, changes nothing.
+  const int finished = view_.finished;
+  view_.pendingDone();
+  EXPECT_EQ(view_.finished, finished);
+  EXPECT_TRUE(m.OperationRunning());
+}
+
+TEST_F(WindowModel, ShutdownWhileTheBusyPointerShowsPutsItBack) {
+  TWindowModel& m = Start();
+  m.CheckConnection();
+  // The check has begun: its first notices arrived, the pointer is busy.
+  m.Session().UI->SetBusyCursor(true);
+  ASSERT_EQ(view_.cursor, std::vector<bool>{true});
+  view_.cursor.clear();
+  m.Shutdown(nullptr);
+  EXPECT_EQ(view_.cursor, std::vector<bool>{false});
+}
+
+TEST_F(WindowModel, LanguageSwitchMidStateKeepsTheStates) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  const TControlStates dataRead = Shown().controls;
+  const TControlEnables enables = Shown().enables;
+
+  m.HandleTransferProgress(ProgressShowStatus, 0, "Lettura codici");
+  m.LanguageChosen(0);
+  EXPECT_EQ(Shown().captions.General, "General options");
+  EXPECT_EQ(Shown().captions.UserCodeLabel, "Main user code");
+  EXPECT_EQ(Shown().linkedPanel, "No panel connected");
+  EXPECT_EQ(Shown().status, "Ready");
+  EXPECT_EQ(Shown().supportedPanelsToolTip, "Info (F1)");
+  EXPECT_EQ(Shown().controls, dataRead);
+  EXPECT_EQ(Shown().enables, enables);
+
+  m.LanguageChosen(2);
+  EXPECT_EQ(Shown().captions.LoadGroup, "Charger des données à partir d'un fichier");
+  EXPECT_EQ(Shown().status, "Prêt");
+  // The French window caption ends in a space; the tooltip has one space.
+  EXPECT_EQ(Shown().supportedPanelsToolTip, "vue (F1)");
+  m.LanguageChosen(-1);
+  EXPECT_EQ(Shown().captions.General, "General options");
+  EXPECT_EQ(Shown().languageIndex, -1);
+  EXPECT_EQ(Shown().controls, dataRead);
+  EXPECT_TRUE(view_.boxes.empty());
+}
+
+TEST_F(WindowModel, ProgressNoticesDriveTheStatusLineAndTheBar) {
+  TWindowModel& m = Start();
+  view_.progressCodes.clear();
+  m.HandleTransferProgress(ProgressShowStatus, 0, "Lettura codici");
+  EXPECT_EQ(Shown().status, "Lettura codici");
+  m.HandleTransferProgress(ProgressSetRange, 100, "");
+  m.HandleTransferProgress(ProgressStep, 30, "");
+  m.HandleTransferProgress(ProgressStep, 30, "");
+  EXPECT_EQ(Shown().bar, (TProgressBar{100, 60}));
+  m.HandleTransferProgress(ProgressStep, 64, "");
+  EXPECT_EQ(Shown().bar.position, 100);  // held at the maximum
+  const size_t shows = view_.shows.size();
+  m.HandleTransferProgress(ProgressPump, 7, "ignored");
+  m.HandleTransferProgress(99, 7, "ignored");
+  EXPECT_EQ(view_.shows.size(), shows);  // nothing visible changed
+  EXPECT_EQ(Shown().status, "Lettura codici");
+  m.HandleTransferProgress(ProgressStep, -1, "");
+  EXPECT_EQ(Shown().bar.position, 0);
+  m.HandleTransferProgress(ProgressStep, 10, "");
+  m.HandleTransferProgress(ProgressSetRange, 4, "");
+  EXPECT_EQ(Shown().bar, (TProgressBar{4, 4}));
+  m.HandleTransferProgress(ProgressClear, 0, "ignored");
+  EXPECT_EQ(Shown().status, "");
+  EXPECT_EQ(Shown().bar.position, 0);
+  // Every notice reaches the observers, the silent ones too.
+  EXPECT_EQ(view_.progressCodes, (std::vector<int>{1, 2, 3, 3, 3, 4, 99, 3, 3, 2, 255}));
+}
+
+TEST(ProgressBar, HeldBetweenZeroAndTheMaximum) {
+  TProgressBar b;
+  EXPECT_EQ(b, (TProgressBar{100, 0}));
+  b.SetRange(622);
+  b.Step(64);
+  b.Step(64);
+  EXPECT_EQ(b.position, 128);
+  EXPECT_EQ(b.Filled(30), 6);  // 128 * 30 / 622
+  b.Step(2147483647);          // no wrap-round near the 32-bit limit
+  EXPECT_EQ(b.position, 622);
+  EXPECT_EQ(b.Filled(30), 30);
+  b.Step(-5);
+  EXPECT_EQ(b.position, 617);
+  b.Step(-2147483647 - 1);
+  EXPECT_EQ(b.position, 0);
+  b.SetRange(0);  // a phase of no steps: an empty bar
+  b.Step(5);
+  EXPECT_EQ(b.position, 0);
+  EXPECT_EQ(b.Filled(30), 0);
+  b.SetRange(-3);
+  EXPECT_EQ(b.position, 0);
+  EXPECT_EQ(b.Filled(30), 0);
+}
+
+TEST_F(WindowModel, SupportedPanelsOpenInTheLanguageOfTheListAndOnlyOnce) {
+  TWindowModel& m = Start();
+  int nested = 0;
+  view_.whileSupportedOpen = [&] {
+    ++nested;
+    m.SupportedPanelsRequested();  // F1 pressed again while it is open
+  };
+  m.LanguageChosen(2);
+  m.SupportedPanelsRequested();
+  EXPECT_EQ(view_.supportedPanels, std::vector<int>{2});
+  EXPECT_EQ(nested, 1);
+  EXPECT_FALSE(m.SupportedPanelsOpen());
+  m.SupportedPanelsRequested();
+  EXPECT_EQ(view_.supportedPanels, (std::vector<int>{2, 2}));
+}
+
+TEST(SupportedPanels, ContentOfEachLanguage) {
+  const TSupportedPanelsContent fr = SupportedPanelsContent(2);
+  EXPECT_EQ(fr.caption, "vue ");
+  EXPECT_EQ(fr.overview, "Aperçu général");
+  const std::vector<std::string> lines{"Centrales actuellement supporté",
+                                       "",
+                                       "VYR4 VYR8 VYR8G v. 2.xx",
+                                       "VYR8W VYR8GW VYR32 VYR32G v. 2.xx",
+                                       "VYR16D v. 1.xx",
+                                       "",
+                                       "VYR320 v. 2.xx"};
+  EXPECT_EQ(fr.lines, lines);
+  EXPECT_EQ(SupportedPanelsContent(1).caption, "Informazioni");
+  for (int none : {-1, 0, 7}) {
+    const TSupportedPanelsContent en = SupportedPanelsContent(none);
+    EXPECT_EQ(en.caption, "Info");
+    EXPECT_EQ(en.lines.front(), "Currently supported panels");
+    EXPECT_EQ(en.info.rfind("Using this software", 0), 0u);
+  }
+}
+
+TEST(WindowEnables, EachWorkflowStateIdleAndBusy) {
+  struct TRow {
+    TControlStates states;
+    bool userCode, saveGroup, saveButton, loadGroup, sendGroup;
+  };
+  // A save button left on from an earlier Save ready stays off while the
+  // save group is off.
+  const TRow rows[] = {
+      {States(false, false, false, false, false), false, false, false, false, false},
+      {States(true, false, false, true, false), true, false, false, true, false},
+      {States(true, true, false, true, false), true, true, false, true, false},
+      {States(true, true, true, true, false), true, true, true, true, false},
+      {States(true, false, false, true, true), true, false, false, true, true},
+      {States(true, false, true, true, true), true, false, false, true, true},
+  };
+  for (const TRow& r : rows) {
+    for (bool busy : {false, true}) {
+      const TControlEnables e = EnablesFor(r.states, busy);
+      EXPECT_EQ(e.cbLingua, !busy);
+      EXPECT_EQ(e.cbSerial, !busy);
+      EXPECT_EQ(e.btnCheckConnection, !busy);
+      EXPECT_EQ(e.gbUserCode, r.userCode);
+      EXPECT_EQ(e.EUserCode, r.userCode);
+      EXPECT_EQ(e.btnUserCode, r.userCode && !busy);
+      EXPECT_EQ(e.gbAction, r.saveGroup);
+      EXPECT_EQ(e.eSaveToFile, r.saveGroup);
+      EXPECT_EQ(e.btnSaveToFile, r.saveButton && !busy);
+      EXPECT_EQ(e.gbLoadFromFile, r.loadGroup);
+      EXPECT_EQ(e.btnLoadFromFile, r.loadGroup && !busy);
+      EXPECT_EQ(e.gbSendToPanel, r.sendGroup);
+      EXPECT_EQ(e.eUserCodeSend, r.sendGroup);
+      EXPECT_EQ(e.btnSendCodes, r.sendGroup && !busy);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

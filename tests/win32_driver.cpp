@@ -1,0 +1,957 @@
+// tarvex_win32_driver: drives the Win32 window (tarvex.exe) from outside,
+// as a user would, through the window messages a user's actions send, and
+// checks what the window shows. A Windows console program; under Wine the
+// tests run it through CTest (tests/WindowsTests.cmake).
+//
+//   tarvex_win32_driver walk TARVEX_EXE
+//       the demo panels answering at once (--demo-fast): captions in the
+//       three languages, the supported-panels window, the code edits'
+//       filter, check, read, save, load, send into the other panel, and
+//       proof that the other panel now holds the first one's users and codes
+//   tarvex_win32_driver wire-time TARVEX_EXE
+//       the demo panels at their real line speed (--demo): the controls
+//       during a read, the progress bar part-way, a close asked for during
+//       the read that waits for its end
+//   tarvex_win32_driver serial TARVEX_EXE PORT_LABEL CODE DESCRIPTION
+//       a real serial port (a simulated panel behind COM3): the port is
+//       listed as PORT_LABEL, the check shows DESCRIPTION, a read with CODE
+//       succeeds
+//   tarvex_win32_driver screenshots TARVEX_EXE DIR
+//       pictures of the windows as 24-bit BMP files (scripts/win32-screenshots)
+//
+// Every run has a throw-away LOCALAPPDATA (the send's backups go there) and
+// removes it at the end. Ends with "win32: N passed, N failed".
+#include "serial/windows_api.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/keyfile.h"
+#include "app/languages.h"
+#include "app/version.h"
+#include "app/window_model.h"
+#include "protocol/panel_image.h"
+#include "win32/control_ids.h"
+
+using namespace tarvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Results ----
+
+int passed = 0;
+int failed = 0;
+
+std::string Narrow(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+  return out;
+}
+
+// Console output as UTF-8 bytes (the captions have accents).
+void Print(const std::string& s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+  std::fflush(stdout);
+}
+
+bool Check(bool ok, const std::string& what) {
+  (ok ? passed : failed)++;
+  Print(std::string(ok ? "ok - " : "FAIL - ") + what + "\n");
+  return ok;
+}
+
+// A text as the check's message shows it: quoted, line ends visible.
+std::string Quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out + "\"";
+}
+
+bool CheckText(const std::string& got, const std::string& want, const std::string& what) {
+  return Check(got == want, what + ": " + Quoted(got) + (got == want ? "" : " (want " + Quoted(want) + ")"));
+}
+
+// ---- Waiting ----
+
+// Polls until the condition holds; the limit is only a safety net for a
+// window that never gets there.
+bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = 120000) {
+  const ULONGLONG start = ::GetTickCount64();
+  while (!condition()) {
+    if (::GetTickCount64() - start > limitMs) return false;
+    ::Sleep(15);
+  }
+  return true;
+}
+
+// ---- Paths ----
+
+// A Unix path given by CTest under Wine, as a Windows path.
+std::wstring WindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return Wide(path);
+  using TDosName = wchar_t*(CDECL*)(const char*);
+  const auto dosName = reinterpret_cast<TDosName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (!dosName) return Wide(path);
+  wchar_t* dos = dosName(path.c_str());
+  if (!dos) return Wide(path);
+  std::wstring out = dos;
+  ::HeapFree(::GetProcessHeap(), 0, dos);
+  return out;
+}
+
+fs::path MakeScratchFolder(const char* what) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  fs::path folder = fs::path(temp) / (std::string("tarvex-win32-") + what + "-" + std::to_string(::GetCurrentProcessId()));
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder / "LocalAppData");
+  return folder;
+}
+
+// ---- The program under test ----
+
+struct TFoundWindow {
+  DWORD pid;
+  const wchar_t* cls;
+  HWND owner;  // null: any
+  HWND found;
+};
+
+BOOL CALLBACK FindWindowOf(HWND hwnd, LPARAM lp) {
+  auto& f = *reinterpret_cast<TFoundWindow*>(lp);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != f.pid || !::IsWindowVisible(hwnd)) return TRUE;
+  wchar_t cls[64] = {};
+  ::GetClassNameW(hwnd, cls, 64);
+  if (std::wcscmp(cls, f.cls) != 0) return TRUE;
+  if (f.owner && ::GetWindow(hwnd, GW_OWNER) != f.owner) return TRUE;
+  f.found = hwnd;
+  return FALSE;
+}
+
+HWND FindWindowOf(DWORD pid, const wchar_t* cls, HWND owner) {
+  TFoundWindow f{pid, cls, owner, nullptr};
+  ::EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+class TTarvex {
+ public:
+  ~TTarvex() { Kill(); }
+
+  // Starts tarvex.exe with the given options and LOCALAPPDATA; true once
+  // its main window is there.
+  bool Start(const std::wstring& exe, const std::wstring& options, const fs::path& localAppData) {
+    if (!Launch(exe, options, localAppData)) return false;
+    WaitFor([this] {
+      main_ = FindWindowOf(pi_.dwProcessId, TARVEX_MAIN_WINDOW_CLASS, nullptr);
+      return main_ != nullptr || Exited();
+    });
+    return main_ != nullptr;
+  }
+
+  // Starts tarvex.exe and returns at once.
+  bool Launch(const std::wstring& exe, const std::wstring& options, const fs::path& localAppData) {
+    // The environment of this program with LOCALAPPDATA replaced.
+    std::vector<std::wstring> vars;
+    if (wchar_t* env = ::GetEnvironmentStringsW()) {
+      for (const wchar_t* p = env; *p; p += std::wcslen(p) + 1) {
+        if (_wcsnicmp(p, L"LOCALAPPDATA=", 13) != 0) vars.emplace_back(p);
+      }
+      ::FreeEnvironmentStringsW(env);
+    }
+    vars.push_back(L"LOCALAPPDATA=" + localAppData.wstring());
+    std::sort(vars.begin(), vars.end(), [](const std::wstring& a, const std::wstring& b) {
+      return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    });
+    std::vector<wchar_t> block;
+    for (const std::wstring& v : vars) {
+      block.insert(block.end(), v.begin(), v.end());
+      block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+
+    std::wstring command = L"\"" + exe + L"\" " + options;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                          block.data(), nullptr, &si, &pi_)) {
+      Print("cannot start " + Narrow(exe) + ": error " + std::to_string(::GetLastError()) + "\n");
+      return false;
+    }
+    return true;
+  }
+
+  HWND Main() const { return main_; }
+  DWORD Pid() const { return pi_.dwProcessId; }
+  HWND Item(int id) const { return ::GetDlgItem(main_, id); }
+
+  bool Exited() const { return pi_.hProcess && ::WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
+  bool WaitExit(DWORD* code) {
+    if (!WaitFor([this] { return Exited(); })) return false;
+    ::GetExitCodeProcess(pi_.hProcess, code);
+    return true;
+  }
+  void Kill() {
+    if (pi_.hProcess) {
+      if (!Exited()) {
+        ::TerminateProcess(pi_.hProcess, 99);
+        ::WaitForSingleObject(pi_.hProcess, 10000);
+      }
+      ::CloseHandle(pi_.hProcess);
+      ::CloseHandle(pi_.hThread);
+      pi_ = PROCESS_INFORMATION{};
+    }
+  }
+
+  // ---- Reading the window ----
+  std::string Text(HWND h) const {
+    const LRESULT n = ::SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(std::max<LRESULT>(n, 0)) + 1, L'\0');
+    const LRESULT got = ::SendMessageW(h, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
+    return Narrow(text);
+  }
+  std::string Text(int id) const { return Text(Item(id)); }
+  bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
+  // A control's place in the main window's client area.
+  RECT Place(int id) const {
+    RECT r{};
+    ::GetWindowRect(Item(id), &r);
+    ::MapWindowPoints(nullptr, main_, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  std::vector<std::string> ComboItems(int id) const {
+    std::vector<std::string> items;
+    HWND combo = Item(id);
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      const LRESULT n = ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+      std::wstring text(static_cast<size_t>(std::max<LRESULT>(n, 0)) + 1, L'\0');
+      ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+      text.resize(std::wcslen(text.c_str()));
+      items.push_back(Narrow(text));
+    }
+    return items;
+  }
+  int ComboSelection(int id) const { return static_cast<int>(::SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
+
+  // ---- Acting as the user ----
+  void SetText(int id, const std::string& text) {
+    const std::wstring w = Wide(text);
+    ::SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(w.c_str()));
+  }
+  void Type(int id, const std::string& keys) {
+    for (char c : keys) ::SendMessageW(Item(id), WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 1);
+  }
+  // The user's choice in a list: the selection, then the list's notice to
+  // its parent.
+  void Choose(int id, int index) {
+    HWND combo = Item(id);
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::SendMessageW(main_, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+  }
+  // Clicks a button and returns once the click has been handled, or once
+  // it is plainly waiting in a modal window of its own (a box, the
+  // supported-panels window).
+  void Click(int id) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 1000, &result);
+  }
+
+  // No operation runs (the check button is on again) or a box is open.
+  bool Idle() const { return Enabled(IDC_btnCheckConnection); }
+  HWND Box() const { return FindWindowOf(pi_.dwProcessId, L"#32770", main_); }
+  bool WaitIdleOrBox() {
+    return WaitFor([this] { return Exited() || Idle() || Box() != nullptr; });
+  }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+  HWND main_ = nullptr;
+};
+
+// ---- Message boxes ----
+
+struct TBox {
+  std::string title;
+  std::string text;
+};
+
+// Waits for a box owned by the main window, reads it and presses OK.
+bool TakeBox(TTarvex& app, TBox* box) {
+  HWND h = nullptr;
+  if (!WaitFor([&] { return (h = app.Box()) != nullptr || app.Exited(); }) || !h) return false;
+  box->title = app.Text(h);
+  box->text = app.Text(::GetDlgItem(h, 0xFFFF));
+  ::PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(h, IDOK)));
+  return WaitFor([&] { return !::IsWindow(h); });
+}
+
+// Waits for the file dialog of a browse button, checks the file type it
+// offers (when it offers one), types the name and presses OK.
+bool ChooseInFileDialog(TTarvex& app, const std::string& name, const std::string& fileType, const std::string& what) {
+  HWND d = nullptr;
+  if (!Check(WaitFor([&] { return (d = app.Box()) != nullptr; }), what + ": the file dialog opens, owned by the window"))
+    return false;
+  constexpr int kFileTypeList = 0x470;  // cmb1
+  constexpr int kNameList = 0x47C;      // cmb13: the file name
+  constexpr int kNameEdit = 0x480;      // edt1: the file name in older dialogs
+  if (!fileType.empty()) CheckText(app.Text(::GetDlgItem(d, kFileTypeList)), fileType, what + ": file type");
+  HWND nameBox = ::GetDlgItem(d, kNameList);
+  if (!nameBox) nameBox = ::GetDlgItem(d, kNameEdit);
+  const std::wstring w = Wide(name);
+  ::SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(w.c_str()));
+  ::PostMessageW(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(d, IDOK)));
+  return Check(WaitFor([&] { return !::IsWindow(d); }), what + ": the file dialog closes");
+}
+
+// ---- Checks shared by the walks ----
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) out += (i ? "\r\n" : "") + lines[i];
+  return out;
+}
+
+void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
+  const TCaptions c = Captions(lang);
+  const TLanguageStrings s = LanguageStrings(lang);
+  const std::pair<int, const std::string*> texts[] = {
+      {IDC_lblLingua, &c.LinguaLabel},         {IDC_lblSerial, &c.SerialLabel},
+      {IDC_gbGeneral, &c.General},             {IDC_gbLinkedPanel, &c.LinkedPanel},
+      {IDC_btnCheckConnection, &c.CheckConnection}, {IDC_gbUserCode, &c.UserCodeGroup},
+      {IDC_btnUserCode, &c.UserCodeButton},    {IDC_lblUserCode, &c.UserCodeLabel},
+      {IDC_gbAction, &c.SaveGroup},            {IDC_btnSaveToFile, &c.SaveButton},
+      {IDC_gbLoadFromFile, &c.LoadGroup},      {IDC_btnLoadFromFile, &c.LoadButton},
+      {IDC_gbSendToPanel, &c.SendGroup},       {IDC_btnSendCodes, &c.SendButton},
+      {IDC_lblUserCodeSend, &c.UserCodeLabel}, {IDC_lblLinkedPanel, &s.NoPanelConnected},
+  };
+  int wrong = 0;
+  std::string first;
+  for (const auto& [id, text] : texts) {
+    if (app.Text(id) != *text) {
+      if (!wrong++) first = " (first: control " + std::to_string(id) + " shows " + Quoted(app.Text(id)) + ")";
+    }
+  }
+  Check(wrong == 0, name + ": every caption in the language" + first);
+  CheckText(app.Text(IDC_cbLingua), kLanguageItems[static_cast<int>(lang)], name + ": the language list shows");
+  CheckText(app.Text(IDC_lblProgress), s.Ready, name + ": status line");
+}
+
+struct TEnableRow {
+  int id;
+  const char* name;
+};
+constexpr TEnableRow kTopBand[] = {{IDC_lblLingua, "lblLingua"},
+                                   {IDC_cbLingua, "cbLingua"},
+                                   {IDC_lblSerial, "lblSerial"},
+                                   {IDC_cbSerial, "cbSerial"},
+                                   {IDC_btnCheckConnection, "btnCheckConnection"},
+                                   {IDC_TsSupportedPanels, "TsSupportedPanels"}};
+constexpr TEnableRow kUserCodeGroup[] = {
+    {IDC_gbUserCode, "gbUserCode"}, {IDC_btnUserCode, "btnUserCode"}, {IDC_lblUserCode, "lblUserCode"}, {IDC_EUserCode, "EUserCode"}};
+constexpr TEnableRow kSaveGroup[] = {{IDC_gbAction, "gbAction"},
+                                     {IDC_eSaveToFile, "eSaveToFile"},
+                                     {IDC_actBrowseSave, "actBrowseSave"}};
+constexpr TEnableRow kLoadGroup[] = {{IDC_gbLoadFromFile, "gbLoadFromFile"},
+                                     {IDC_eLoadFromFile, "eLoadFromFile"},
+                                     {IDC_actBrowseLoad, "actBrowseLoad"},
+                                     {IDC_btnLoadFromFile, "btnLoadFromFile"}};
+constexpr TEnableRow kSendGroup[] = {{IDC_gbSendToPanel, "gbSendToPanel"},
+                                     {IDC_btnSendCodes, "btnSendCodes"},
+                                     {IDC_lblUserCodeSend, "lblUserCodeSend"},
+                                     {IDC_eUserCodeSend, "eUserCodeSend"}};
+
+template <size_t N>
+std::string Mismatches(const TTarvex& app, const TEnableRow (&rows)[N], bool on) {
+  std::string wrong;
+  for (const TEnableRow& r : rows)
+    if (app.Enabled(r.id) != on) wrong += std::string(wrong.empty() ? "" : ", ") + r.name;
+  return wrong;
+}
+
+// The enabled states of the groups: which are on, the rest off.
+void CheckGroups(const TTarvex& app, const std::string& when, bool user, bool save, bool saveButton, bool load, bool send) {
+  std::string wrong;
+  auto add = [&](const std::string& w) {
+    if (!w.empty()) wrong += (wrong.empty() ? "" : ", ") + w;
+  };
+  add(Mismatches(app, kTopBand, true));
+  add(Mismatches(app, kUserCodeGroup, user));
+  add(Mismatches(app, kSaveGroup, save));
+  if (app.Enabled(IDC_btnSaveToFile) != saveButton) add("btnSaveToFile");
+  add(Mismatches(app, kLoadGroup, load));
+  add(Mismatches(app, kSendGroup, send));
+  Check(wrong.empty(), when + ": enabled states" + (wrong.empty() ? "" : " (wrong: " + wrong + ")"));
+}
+
+// Every control's enabled state against what the model's rule says for a
+// state (the caption labels and the browse buttons follow their controls).
+void CheckEnables(const TTarvex& app, const TControlEnables& e, const std::string& when) {
+  const struct {
+    int id;
+    bool on;
+    const char* name;
+  } rows[] = {
+      {IDC_lblLingua, e.cbLingua, "lblLingua"},
+      {IDC_cbLingua, e.cbLingua, "cbLingua"},
+      {IDC_lblSerial, e.cbSerial, "lblSerial"},
+      {IDC_cbSerial, e.cbSerial, "cbSerial"},
+      {IDC_btnCheckConnection, e.btnCheckConnection, "btnCheckConnection"},
+      {IDC_TsSupportedPanels, true, "TsSupportedPanels"},
+      {IDC_gbUserCode, e.gbUserCode, "gbUserCode"},
+      {IDC_btnUserCode, e.btnUserCode, "btnUserCode"},
+      {IDC_lblUserCode, e.EUserCode, "lblUserCode"},
+      {IDC_EUserCode, e.EUserCode, "EUserCode"},
+      {IDC_gbAction, e.gbAction, "gbAction"},
+      {IDC_eSaveToFile, e.eSaveToFile, "eSaveToFile"},
+      {IDC_actBrowseSave, e.eSaveToFile, "actBrowseSave"},
+      {IDC_btnSaveToFile, e.btnSaveToFile, "btnSaveToFile"},
+      {IDC_gbLoadFromFile, e.gbLoadFromFile, "gbLoadFromFile"},
+      {IDC_eLoadFromFile, e.eLoadFromFile, "eLoadFromFile"},
+      {IDC_actBrowseLoad, e.eLoadFromFile, "actBrowseLoad"},
+      {IDC_btnLoadFromFile, e.btnLoadFromFile, "btnLoadFromFile"},
+      {IDC_gbSendToPanel, e.gbSendToPanel, "gbSendToPanel"},
+      {IDC_btnSendCodes, e.btnSendCodes, "btnSendCodes"},
+      {IDC_lblUserCodeSend, e.eUserCodeSend, "lblUserCodeSend"},
+      {IDC_eUserCodeSend, e.eUserCodeSend, "eUserCodeSend"},
+  };
+  std::string wrong;
+  for (const auto& r : rows)
+    if (app.Enabled(r.id) != r.on) wrong += std::string(wrong.empty() ? "" : ", ") + r.name;
+  Check(wrong.empty(), when + ": enabled states" + (wrong.empty() ? "" : " (wrong: " + wrong + ")"));
+}
+
+// Opens the supported-panels window with open(), checks it in the language
+// of the list item and closes it with close(window).
+void CheckSupportedPanels(TTarvex& app, int languageIndex, const std::string& how,
+                          const std::function<void()>& open, const std::function<void(HWND)>& close) {
+  const TSupportedPanelsContent c = SupportedPanelsContent(languageIndex);
+  const std::string name = std::string("supported panels (") + kLanguageItems[languageIndex] + ", " + how + ")";
+  open();
+  HWND w = nullptr;
+  if (!Check(WaitFor([&] { return (w = FindWindowOf(app.Pid(), TARVEX_SUPPORTED_PANELS_CLASS, app.Main())) != nullptr; }),
+             name + ": opens, owned by the main window"))
+    return;
+  CheckText(app.Text(w), c.caption, name + ": caption");
+  CheckText(app.Text(::GetDlgItem(w, IDC_gbOverview)), c.overview, name + ": overview");
+  CheckText(app.Text(::GetDlgItem(w, IDC_lblInfo)), c.info, name + ": info");
+  CheckText(app.Text(::GetDlgItem(w, IDC_sMemo1)), Join(c.lines), name + ": the list");
+  RECT client{};
+  ::GetClientRect(w, &client);
+  Check(client.right == 451 && client.bottom == 301,
+        name + ": client area " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
+  Check(!::IsWindowEnabled(app.Main()), name + ": the main window waits (disabled) while it is open");
+  close(w);
+  Check(WaitFor([&] { return !::IsWindow(w); }), name + ": closes");
+  Check(WaitFor([&] { return ::IsWindowEnabled(app.Main()) != FALSE; }), name + ": the main window is enabled again");
+}
+
+// Checks the connection of the selected port.
+bool CheckConnection(TTarvex& app, const std::string& expected, const std::string& name) {
+  app.Click(IDC_btnCheckConnection);
+  if (!Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), name + ": the check ends without a box")) {
+    TBox box;
+    if (TakeBox(app, &box)) Print("  box: " + box.title + ": " + box.text + "\n");
+    return false;
+  }
+  return CheckText(app.Text(IDC_lblLinkedPanel), expected, name + ": lblLinkedPanel");
+}
+
+// The users of a key-code file: name, main-user mark and code of each.
+bool FileUsers(const fs::path& file, std::vector<std::string>* users, int32_t* model) {
+  // Decoded from a copy under a plain name: this program's narrow file
+  // calls use the system's code page, which need not hold the name.
+  const fs::path copy = file.parent_path() / "decode.tmp";
+  std::error_code ec;
+  fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec);
+  std::vector<uint8_t> image;
+  std::string error;
+  const bool decoded = !ec && DecodeKeyCodeFile(copy.string(), &image, &error) && image.size() == kSmallImageSize;
+  fs::remove(copy, ec);
+  if (!decoded) {
+    Print("  cannot decode " + Narrow(file.wstring()) + ": " + error + "\n");
+    return false;
+  }
+  SmallPanelImage img;
+  std::copy(image.begin(), image.end(), img.Bytes().begin());
+  *model = ImageModel(std::span<uint8_t>(image));
+  users->clear();
+  for (size_t u = 0; u < kUserCount; ++u) {
+    const UserEntry e = img.User(u);
+    users->push_back(e.Name() + "|" + (e.IsMainUser() ? "main" : "") + "|" + e.Code());
+  }
+  return true;
+}
+
+uintmax_t FileSize(const fs::path& p) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(p, ec);
+  return ec ? 0 : size;
+}
+
+bool SetClipboardText(const std::wstring& text) {
+  if (!::OpenClipboard(nullptr)) return false;
+  ::EmptyClipboard();
+  HGLOBAL data = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  std::memcpy(::GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  ::GlobalUnlock(data);
+  const bool ok = ::SetClipboardData(CF_UNICODETEXT, data) != nullptr;
+  ::CloseClipboard();
+  return ok;
+}
+
+// Closes the window and checks that the program ends well.
+void CloseAndCheck(TTarvex& app, const std::string& name) {
+  ::PostMessageW(app.Main(), WM_CLOSE, 0, 0);
+  DWORD code = 1;
+  Check(app.WaitExit(&code) && code == 0, name + ": the window closes and the program ends with 0");
+}
+
+// ---- The walks ----
+
+void CheckStartUp(TTarvex& app, const std::string& version) {
+  CheckText(app.Text(app.Main()), "Tarvex v." + version, "title");
+  RECT client{};
+  ::GetClientRect(app.Main(), &client);
+  Check(client.right == 638 && client.bottom == 295,
+        "client area " + std::to_string(client.right) + " x " + std::to_string(client.bottom) + " (638 x 295)");
+  const LONG style = ::GetWindowLongW(app.Main(), GWL_STYLE);
+  Check((style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0 && (style & WS_SYSMENU),
+        "a fixed frame with a close box and no minimise or maximise box");
+  // The layout in client pixels, as the Qt window's.
+  const struct {
+    int id;
+    RECT want;
+    const char* name;
+  } places[] = {
+      {IDC_gbGeneral, {0, 0, 308, 85}, "gbGeneral"},
+      {IDC_cbLingua, {10, 40, 155, 64}, "cbLingua"},
+      {IDC_btnCheckConnection, {324, 28, 417, 69}, "btnCheckConnection"},
+      {IDC_lblLinkedPanel, {424, 24, 621, 73}, "lblLinkedPanel"},
+      {IDC_btnUserCode, {10, 111, 103, 152}, "btnUserCode"},
+      {IDC_EUserCode, {217, 129, 306, 152}, "EUserCode"},
+      {IDC_eSaveToFile, {15, 188, 300, 211}, "eSaveToFile"},
+      {IDC_btnSaveToFile, {101, 215, 214, 256}, "btnSaveToFile"},
+      {IDC_gbLoadFromFile, {322, 91, 638, 185}, "gbLoadFromFile"},
+      {IDC_gbSendToPanel, {322, 191, 638, 261}, "gbSendToPanel"},
+      {IDC_eUserCodeSend, {539, 229, 628, 252}, "eUserCodeSend"},
+      {IDC_pbProgress, {4, 273, 329, 291}, "pbProgress"},
+      {IDC_lblProgress, {337, 269, 634, 295}, "lblProgress"},
+  };
+  std::string wrong;
+  for (const auto& p : places) {
+    const RECT r = app.Place(p.id);
+    if (r.left != p.want.left || r.top != p.want.top || r.right != p.want.right || r.bottom != p.want.bottom)
+      wrong += std::string(wrong.empty() ? "" : ", ") + p.name + " at " + std::to_string(r.left) + "," +
+               std::to_string(r.top) + "-" + std::to_string(r.right) + "," + std::to_string(r.bottom);
+  }
+  Check(wrong.empty(), "layout in client pixels" + (wrong.empty() ? std::string() : " (" + wrong + ")"));
+  const std::vector<std::string> ports = app.ComboItems(IDC_cbSerial);
+  Check(ports.size() >= 2 && ports[0] == "Demo VYR8 (code 1234)" && ports[1] == "Demo VYR32 (code 5678)",
+        "the demo panels lead the port list: " + (ports.empty() ? std::string("(empty)") : Quoted(ports[0])));
+  Check(app.ComboSelection(IDC_cbSerial) == 0, "the first port is selected");
+  const std::vector<std::string> languages = app.ComboItems(IDC_cbLingua);
+  Check(languages == std::vector<std::string>{"English", "Italiano", "Francais"}, "the language list's items");
+}
+
+void CodeEditChecks(TTarvex& app) {
+  // Typing: digits are taken, anything else refused.
+  app.SetText(IDC_EUserCode, "");
+  app.Type(IDC_EUserCode, "12x3a4");
+  CheckText(app.Text(IDC_EUserCode), "1234", "code edit: letters typed are refused");
+  app.Type(IDC_EUserCode, "567");
+  CheckText(app.Text(IDC_EUserCode), "123456", "code edit: at most six digits");
+  // Pastes are refused whole unless the result is a code.
+  app.SetText(IDC_EUserCode, "");
+  if (Check(SetClipboardText(L"1234567"), "clipboard set")) {
+    ::SendMessageW(app.Item(IDC_EUserCode), WM_PASTE, 0, 0);
+    CheckText(app.Text(IDC_EUserCode), "", "code edit: a paste of seven digits is refused whole (not cut to six)");
+  }
+  if (SetClipboardText(L"12\r\n34")) {
+    ::SendMessageW(app.Item(IDC_EUserCode), WM_PASTE, 0, 0);
+    CheckText(app.Text(IDC_EUserCode), "", "code edit: a paste of two lines is refused whole");
+  }
+  if (SetClipboardText(L"98")) {
+    app.Type(IDC_EUserCode, "12");
+    ::SendMessageW(app.Item(IDC_EUserCode), WM_PASTE, 0, 0);
+    CheckText(app.Text(IDC_EUserCode), "1298", "code edit: a paste of digits that leaves a code is taken");
+    ::SendMessageW(app.Item(IDC_EUserCode), EM_SETSEL, 4, 4);
+    ::SendMessageW(app.Item(IDC_EUserCode), WM_PASTE, 0, 0);
+    ::SendMessageW(app.Item(IDC_EUserCode), WM_PASTE, 0, 0);
+    CheckText(app.Text(IDC_EUserCode), "129898", "code edit: a paste that would make seven digits is refused");
+  }
+  const std::wstring letters = L"12a";
+  const LRESULT set = ::SendMessageW(app.Item(IDC_EUserCode), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(letters.c_str()));
+  Check(set == FALSE && app.Text(IDC_EUserCode) == "129898", "code edit: a text that is no code is refused");
+  app.SetText(IDC_EUserCode, "");
+}
+
+// tarvex.exe --version: a box with the window's title, and no window.
+void CheckVersion(const std::wstring& exe, const fs::path& scratch) {
+  TTarvex app;
+  if (!app.Launch(exe, L"--version", scratch / "LocalAppData")) return;
+  HWND box = nullptr;
+  if (!Check(WaitFor([&] { return (box = FindWindowOf(app.Pid(), L"#32770", nullptr)) != nullptr || app.Exited(); }) && box,
+             "--version shows a box"))
+    return;
+  CheckText(app.Text(::GetDlgItem(box, 0xFFFF)), std::string("Tarvex v.") + kTarvexVersion, "--version: the box's text");
+  CheckText(app.Text(box), "Information", "--version: the box's title");
+  ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+  DWORD code = 1;
+  Check(app.WaitExit(&code) && code == 0 && !FindWindowOf(app.Pid(), TARVEX_MAIN_WINDOW_CLASS, nullptr),
+        "--version: the program ends with 0 without a window");
+}
+
+int Walk(const std::wstring& exe) {
+  const fs::path scratch = MakeScratchFolder("walk");
+  const fs::path backups = scratch / "LocalAppData" / "tarvex" / "backups";
+  CheckVersion(exe, scratch);
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo-fast", scratch / "LocalAppData"), "tarvex.exe --demo-fast shows its window")) {
+    return 1;
+  }
+
+  // ---- Start-up: Italian, only the top band enabled ----
+  CheckStartUp(app, kTarvexVersion);
+  CheckCaptions(app, TLanguage::Italian, "Italian at start");
+  CheckText(app.Text(IDC_btnCheckConnection), "Verifica connessione", "Italian: btnCheckConnection");
+  CheckText(app.Text(IDC_gbSendToPanel), "Invia dati alla centrale", "Italian: gbSendToPanel");
+  CheckText(app.Text(IDC_lblLinkedPanel), "Nessuna centrale connessa", "Italian: lblLinkedPanel");
+  CheckGroups(app, "start-up", false, false, false, false, false);
+  CheckSupportedPanels(
+      app, 1, "the i button", [&] { app.Click(IDC_TsSupportedPanels); },
+      [](HWND w) { ::PostMessageW(::GetDlgItem(w, IDC_sMemo1), WM_KEYDOWN, VK_ESCAPE, 0); });
+
+  // ---- English, French ----
+  app.Choose(IDC_cbLingua, 0);
+  CheckCaptions(app, TLanguage::English, "English");
+  CheckText(app.Text(IDC_btnCheckConnection), "Check panel connection", "English: btnCheckConnection");
+  CheckText(app.Text(IDC_btnUserCode), "Load data", "English: btnUserCode");
+  CheckSupportedPanels(
+      app, 0, "F1", [&] { ::PostMessageW(app.Main(), WM_KEYDOWN, VK_F1, 0); },
+      [](HWND w) { ::PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); });
+  app.Choose(IDC_cbLingua, 2);
+  CheckCaptions(app, TLanguage::French, "French");
+  CheckText(app.Text(IDC_btnCheckConnection), "Vérifier la connection", "French: btnCheckConnection");
+  CheckText(app.Text(IDC_gbGeneral), "Options générales", "French: gbGeneral");
+  CheckSupportedPanels(
+      app, 2, "the i button", [&] { app.Click(IDC_TsSupportedPanels); },
+      [](HWND w) { ::PostMessageW(w, WM_CLOSE, 0, 0); });
+  CheckSupportedPanels(
+      app, 2, "F1", [&] { ::PostMessageW(app.Item(IDC_cbSerial), WM_KEYDOWN, VK_F1, 0); },
+      [](HWND w) { ::PostMessageW(w, WM_KEYDOWN, VK_ESCAPE, 0); });
+  app.Choose(IDC_cbLingua, 0);
+  CheckCaptions(app, TLanguage::English, "back to English");
+  const TLanguageStrings en = LanguageStrings(TLanguage::English);
+
+  // ---- The VYR8: check, read, save ----
+  if (!CheckConnection(app, "VYR8 v.2.10", "VYR8")) return 1;
+  CheckGroups(app, "VYR8 identified", true, false, false, true, false);
+  CodeEditChecks(app);
+  // A wrong code: the panel refuses it.
+  app.Type(IDC_EUserCode, "5678");
+  app.Click(IDC_btnUserCode);
+  TBox box;
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "a read with a wrong code ends without a box");
+  CheckText(app.Text(IDC_lblProgress), en.InvalidCode, "wrong code: status line");
+  CheckGroups(app, "after a refused code", true, false, false, true, false);
+  app.SetText(IDC_EUserCode, "");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  if (!Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "read of the VYR8 with 1234 ends without a box")) {
+    if (TakeBox(app, &box)) Print("  box: " + box.title + ": " + box.text + "\n");
+    return 1;
+  }
+  CheckText(app.Text(IDC_lblProgress), "Ready", "after the read: status");
+  CheckGroups(app, "VYR8 read", true, true, false, true, false);
+  const fs::path first = scratch / "vyr8";
+  app.Click(IDC_actBrowseSave);
+  if (ChooseInFileDialog(app, first.string(), kSaveFilterName, "save dialog"))
+    CheckText(app.Text(IDC_eSaveToFile), first.string(), "the save dialog's name goes into eSaveToFile");
+  Check(app.Enabled(IDC_btnSaveToFile), "a file name makes the save button ready");
+  app.Click(IDC_btnSaveToFile);
+  const fs::path firstFile = scratch / "vyr8.tvx";
+  Check(!app.Box(), "the save shows no box");
+  Check(FileSize(firstFile) == kSmallFileSize,
+        "saved " + firstFile.filename().string() + ": " + std::to_string(FileSize(firstFile)) + " bytes (8416)");
+  CheckGroups(app, "after the save (no panel)", false, false, false, false, false);
+  CheckText(app.Text(IDC_lblLinkedPanel), en.NoPanelConnected, "after the save: lblLinkedPanel");
+
+  // ---- Load it back into the VYR8's window state ----
+  if (!CheckConnection(app, "VYR8 v.2.10", "VYR8 again")) return 1;
+  app.SetText(IDC_eLoadFromFile, (scratch / "missing.tvx").string());
+  app.Click(IDC_btnLoadFromFile);
+  if (Check(TakeBox(app, &box), "loading a missing file shows a box")) {
+    CheckText(box.text, en.FileNotFound, "missing file: box text");
+    CheckText(box.title, "Error", "missing file: box title");
+  }
+  app.Click(IDC_actBrowseLoad);
+  if (ChooseInFileDialog(app, firstFile.string(), "", "open dialog"))
+    CheckText(app.Text(IDC_eLoadFromFile), firstFile.string(), "the open dialog's name goes into eLoadFromFile");
+  app.Click(IDC_btnLoadFromFile);
+  Check(!app.Box(), "the load shows no box");
+  CheckGroups(app, "VYR8 file loaded", true, false, false, true, true);
+
+  // ---- The VYR32: check, load, send with its code ----
+  app.Choose(IDC_cbSerial, 1);
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32")) return 1;
+  CheckGroups(app, "VYR32 identified", true, false, false, true, false);
+  app.Click(IDC_btnLoadFromFile);
+  Check(!app.Box(), "the load into the VYR32's session shows no box");
+  CheckGroups(app, "file loaded for the VYR32", true, false, false, true, true);
+  app.Type(IDC_eUserCodeSend, "5678");
+  app.Click(IDC_btnSendCodes);
+  if (Check(TakeBox(app, &box), "the send ends with a box")) {
+    Check(box.text.rfind(en.TransferOk, 0) == 0, "send: the box starts with " + Quoted(en.TransferOk) + ": " + Quoted(box.text));
+    CheckText(box.title, "Information", "send: box title");
+  }
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the send ends");
+  CheckGroups(app, "after the send (no panel)", false, false, false, false, false);
+  std::vector<fs::path> backupFiles;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(backups, ec)) backupFiles.push_back(e.path());
+  Check(backupFiles.size() == 1 && backupFiles[0].filename().string().rfind("VYR32-", 0) == 0 &&
+            FileSize(backupFiles[0]) == kSmallFileSize,
+        "the target's backup is in LOCALAPPDATA\\tarvex\\backups: " +
+            (backupFiles.empty() ? std::string("none") : backupFiles[0].filename().string()));
+
+  // ---- The VYR32 now answers to the VYR8's main code, with its users ----
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32 after the send")) return 1;
+  app.Type(IDC_EUserCode, "5678");
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "VYR32: a read with its old code 5678 ends");
+  CheckText(app.Text(IDC_lblProgress), en.InvalidCode, "VYR32: its old code is refused");
+  CheckGroups(app, "VYR32 after its old code", true, false, false, true, false);
+  app.SetText(IDC_EUserCode, "");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "VYR32: read with the VYR8's code 1234");
+  CheckText(app.Text(IDC_lblProgress), "Ready", "VYR32 read: status");
+  // A name outside the ANSI code pages: the window hands it on as UTF-8,
+  // which the program's manifest makes the code page of its file calls.
+  const fs::path second = scratch / fs::path(L"vyr32-\u00e9\u0141\u4e2d.tvx");
+  app.SetText(IDC_eSaveToFile, Narrow(second.wstring()));
+  app.Click(IDC_btnSaveToFile);
+  Check(!app.Box() && FileSize(second) == kSmallFileSize,
+        "saved " + Narrow(second.filename().wstring()) + " (a name beyond Latin-1): " + std::to_string(FileSize(second)) +
+            " bytes");
+  std::vector<std::string> usersA, usersB;
+  int32_t modelA = 0, modelB = 0;
+  if (FileUsers(firstFile, &usersA, &modelA) && FileUsers(second, &usersB, &modelB)) {
+    Check(modelA != modelB, "the two files come from two models (" + std::to_string(modelA) + ", " +
+                                std::to_string(modelB) + ")");
+    Check(usersA == usersB, "the VYR32 holds the VYR8's 24 users: names, main user and codes");
+    Check(std::count_if(usersA.begin(), usersA.end(), [](const std::string& u) { return u.find("|main|1234") != std::string::npos; }) >= 1,
+          "the main user's code is 1234");
+  } else {
+    Check(false, "both files decode");
+  }
+
+  CloseAndCheck(app, "walk");
+  std::error_code cleanup;
+  fs::remove_all(scratch, cleanup);
+  return 0;
+}
+
+int WireTime(const std::wstring& exe) {
+  const fs::path scratch = MakeScratchFolder("wire");
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo", scratch / "LocalAppData"), "tarvex.exe --demo shows its window")) return 1;
+  app.Choose(IDC_cbLingua, 0);
+  app.Click(IDC_btnCheckConnection);
+  // The click has been handled: the operation runs until the panel has
+  // answered, some 0.6 s on the line.
+  const bool busySeen = !app.Enabled(IDC_btnCheckConnection) && !app.Enabled(IDC_cbLingua) && !app.Enabled(IDC_cbSerial);
+  Check(busySeen, "during the check: language, port and check are off");
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the check ends");
+  CheckText(app.Text(IDC_lblLinkedPanel), "VYR8 v.2.10", "check with wire time: lblLinkedPanel");
+
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  HWND bar = app.Item(IDC_pbProgress);
+  LRESULT pos = 0, max = 0;
+  std::string status;
+  const bool partWay = WaitFor([&] {
+    pos = ::SendMessageW(bar, PBM_GETPOS, 0, 0);
+    max = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+    status = app.Text(IDC_lblProgress);
+    return app.Idle() || (pos > 0 && pos < max && max > 1);
+  });
+  Check(partWay && !app.Idle(), "during the read the bar stands part-way: " + std::to_string(pos) + " of " + std::to_string(max));
+  Check(!status.empty() && status != "Ready", "during the read the status line says what runs: " + Quoted(status));
+  TControlStates identified;
+  identified.PanelIdentified();
+  CheckEnables(app, EnablesFor(identified, true), "during the read (the model's rule for a busy panel)");
+  Check(!app.Enabled(IDC_btnCheckConnection) && !app.Enabled(IDC_btnUserCode) && !app.Enabled(IDC_btnLoadFromFile) &&
+            !app.Enabled(IDC_cbLingua) && !app.Enabled(IDC_cbSerial) && app.Enabled(IDC_EUserCode),
+        "during the read: language, port and the buttons that start an operation are off");
+  // A close during the read waits for its end: once the close box's
+  // message has been handled, the window is still there.
+  DWORD_PTR r = 0;
+  const bool handled = ::SendMessageTimeoutW(app.Main(), WM_CLOSE, 0, 0, SMTO_NORMAL, 60000, &r) != 0;
+  const bool stillBusy = !app.Idle();
+  Check(handled && stillBusy && ::IsWindow(app.Main()), "a close during the read leaves the window until the read ends");
+  DWORD code = 1;
+  Check(app.WaitExit(&code) && code == 0, "once the read has ended the window closes and the program ends with 0");
+  std::error_code cleanup;
+  fs::remove_all(scratch, cleanup);
+  return 0;
+}
+
+int Serial(const std::wstring& exe, const std::string& label, const std::string& code, const std::string& description) {
+  const fs::path scratch = MakeScratchFolder("serial");
+  TTarvex app;
+  if (!Check(app.Start(exe, L"", scratch / "LocalAppData"), "tarvex.exe shows its window")) return 1;
+  const std::vector<std::string> ports = app.ComboItems(IDC_cbSerial);
+  const auto at = std::find(ports.begin(), ports.end(), label);
+  std::string listed;
+  for (const std::string& p : ports) listed += (listed.empty() ? "" : ", ") + Quoted(p);
+  if (!Check(at != ports.end(), "the port list holds " + Quoted(label) + ": " + listed)) return 1;
+  app.Choose(IDC_cbSerial, static_cast<int>(at - ports.begin()));
+  if (!CheckConnection(app, description, label)) return 1;
+  app.Type(IDC_EUserCode, code);
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "read over " + label + " ends without a box");
+  CheckText(app.Text(IDC_lblProgress), LanguageStrings(TLanguage::Italian).Ready, "read over the port: status");
+  CheckGroups(app, "read over the port", true, true, false, true, false);
+  CloseAndCheck(app, "serial");
+  std::error_code cleanup;
+  fs::remove_all(scratch, cleanup);
+  return 0;
+}
+
+// ---- Screenshots ----
+
+// The window's area of the screen as a 24-bit BMP.
+bool Capture(HWND hwnd, const fs::path& file) {
+  ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  DWORD_PTR r = 0;
+  ::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &r);
+  ::Sleep(400);  // lets the display catch up with the painting
+  RECT wr{};
+  ::GetWindowRect(hwnd, &wr);
+  const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+  HDC screen = ::GetDC(nullptr);
+  HDC mem = ::CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;  // bottom-up, as a BMP file stores it
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(mem, dib);
+  ::BitBlt(mem, 0, 0, w, h, screen, wr.left, wr.top, SRCCOPY);
+  ::GdiFlush();
+  const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u;
+  const uint32_t imageSize = stride * static_cast<uint32_t>(h);
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  fh.bfSize = fh.bfOffBits + imageSize;
+  bi.bmiHeader.biSizeImage = imageSize;
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&fh), sizeof fh);
+  out.write(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(BITMAPINFOHEADER));
+  out.write(static_cast<const char*>(bits), imageSize);
+  const bool ok = out.good();
+  ::SelectObject(mem, old);
+  ::DeleteObject(dib);
+  ::DeleteDC(mem);
+  ::ReleaseDC(nullptr, screen);
+  return Check(ok, "picture " + file.filename().string());
+}
+
+int Screenshots(const std::wstring& exe, const fs::path& dir) {
+  const fs::path scratch = MakeScratchFolder("shots");
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo", scratch / "LocalAppData"), "tarvex.exe --demo shows its window")) return 1;
+  ::SetForegroundWindow(app.Main());
+  Capture(app.Main(), dir / "win32-main-it.bmp");
+  app.Choose(IDC_cbLingua, 0);
+  Capture(app.Main(), dir / "win32-main-en.bmp");
+  auto supported = [&](const char* name) {
+    app.Click(IDC_TsSupportedPanels);
+    HWND w = nullptr;
+    if (WaitFor([&] { return (w = FindWindowOf(app.Pid(), TARVEX_SUPPORTED_PANELS_CLASS, app.Main())) != nullptr; })) {
+      Capture(w, dir / name);
+      ::PostMessageW(w, WM_CLOSE, 0, 0);
+      WaitFor([&] { return !::IsWindow(w); });
+    }
+  };
+  supported("win32-supported-panels-en.bmp");
+  app.Choose(IDC_cbLingua, 2);
+  Capture(app.Main(), dir / "win32-main-fr.bmp");
+  supported("win32-supported-panels-fr.bmp");
+  app.Choose(IDC_cbLingua, 0);
+  app.Click(IDC_btnCheckConnection);
+  app.WaitIdleOrBox();
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  HWND bar = app.Item(IDC_pbProgress);
+  // Part-way through the codes, where the bar moves most.
+  WaitFor([&] {
+    const LRESULT pos = ::SendMessageW(bar, PBM_GETPOS, 0, 0), max = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+    return app.Idle() || (max > 100 && pos * 100 >= max * 45);
+  });
+  Capture(app.Main(), dir / "win32-main-reading.bmp");
+  app.WaitIdleOrBox();
+  CloseAndCheck(app, "screenshots");
+  std::error_code cleanup;
+  fs::remove_all(scratch, cleanup);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  int rc = 2;
+  if (mode == "walk" && argc == 3) {
+    rc = Walk(WindowsPath(argv[2]));
+  } else if (mode == "wire-time" && argc == 3) {
+    rc = WireTime(WindowsPath(argv[2]));
+  } else if (mode == "serial" && argc == 6) {
+    rc = Serial(WindowsPath(argv[2]), argv[3], argv[4], argv[5]);
+  } else if (mode == "screenshots" && argc == 4) {
+    rc = Screenshots(WindowsPath(argv[2]), fs::path(WindowsPath(argv[3])));
+  } else {
+    std::fprintf(stderr,
+                 "usage: tarvex_win32_driver walk|wire-time TARVEX_EXE\n"
+                 "       tarvex_win32_driver serial TARVEX_EXE PORT_LABEL CODE DESCRIPTION\n"
+                 "       tarvex_win32_driver screenshots TARVEX_EXE DIR\n");
+    return 2;
+  }
+  Print("win32: " + std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
+  return failed == 0 && rc == 0 ? 0 : 1;
+}

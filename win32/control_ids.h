@@ -1,0 +1,49 @@
+// Control identifiers of the Win32 windows, named after the controls of the
+// Qt window (qt/main_window.h), so that GetDlgItem(main, IDC_btnUserCode)
+// finds the control a Qt test would call btnUserCode. They start at 1000:
+// 1 and 2 are IDOK and IDCANCEL, which IsDialogMessage sends for Enter and
+// Esc.
+#pragma once
+
+// The main window, frmMain.
+#define IDC_gbGeneral 1000
+#define IDC_lblLingua 1001
+#define IDC_cbLingua 1002
+#define IDC_lblSerial 1003
+#define IDC_cbSerial 1004
+#define IDC_gbLinkedPanel 1010
+#define IDC_btnCheckConnection 1011
+#define IDC_lblLinkedPanel 1012
+#define IDC_TsSupportedPanels 1013
+#define IDC_gbUserCode 1020
+#define IDC_btnUserCode 1021
+#define IDC_lblUserCode 1022
+#define IDC_EUserCode 1023
+#define IDC_gbAction 1030
+#define IDC_eSaveToFile 1031
+#define IDC_actBrowseSave 1032
+#define IDC_btnSaveToFile 1033
+#define IDC_gbLoadFromFile 1040
+#define IDC_eLoadFromFile 1041
+#define IDC_actBrowseLoad 1042
+#define IDC_btnLoadFromFile 1043
+#define IDC_gbSendToPanel 1050
+#define IDC_btnSendCodes 1051
+#define IDC_lblUserCodeSend 1052
+#define IDC_eUserCodeSend 1053
+#define IDC_pbProgress 1060
+#define IDC_lblProgress 1061
+// The F1 key's accelerator: the same command as the "i" button.
+#define IDC_scSupportedPanels 1070
+
+// The supported-panels window, frmSupportedPanels.
+#define IDC_gbOverview 1100
+#define IDC_lblInfo 1101
+#define IDC_sMemo1 1102
+
+// Resources of tarvex.exe.
+#define IDI_TARVEX 1
+
+// Window classes, for whoever looks for the windows (the tests' driver).
+#define TARVEX_MAIN_WINDOW_CLASS L"TarvexMainWindow"
+#define TARVEX_SUPPORTED_PANELS_CLASS L"TarvexSupportedPanels"

@@ -1,0 +1,32 @@
+#include "win32/fonts.h"
+
+#include <initializer_list>
+
+namespace tarvex::win32 {
+
+namespace {
+
+// A font of a pixel size (the character height, as Qt's pixel sizes are).
+HFONT MakeFont(const wchar_t* face, int pixels, int dpi, bool bold) {
+  return ::CreateFontW(-::MulDiv(pixels, dpi, 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       VARIABLE_PITCH | FF_SWISS, face);
+}
+
+}  // namespace
+
+void TFonts::Make(int dpi) {
+  Free();
+  interface_ = MakeFont(L"Arial", 13, dpi, false);
+  bold_ = MakeFont(L"Arial", 13, dpi, true);
+  status_ = MakeFont(L"Tahoma", 11, dpi, true);
+}
+
+void TFonts::Free() {
+  for (HFONT* f : {&interface_, &bold_, &status_}) {
+    if (*f) ::DeleteObject(*f);
+    *f = nullptr;
+  }
+}
+
+}  // namespace tarvex::win32

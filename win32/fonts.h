@@ -1,0 +1,30 @@
+// The fonts of the Win32 windows at one DPI, made once for it: Arial 13 px
+// for the interface, Arial bold for the connected panel's label and the
+// overview's caption, Tahoma 11 px bold for the status line. Where a face
+// is missing the system substitutes another of its family (swiss).
+#pragma once
+
+#include "serial/windows_api.h"
+
+namespace tarvex::win32 {
+
+class TFonts {
+ public:
+  TFonts() = default;
+  ~TFonts() { Free(); }
+  TFonts(const TFonts&) = delete;
+  TFonts& operator=(const TFonts&) = delete;
+
+  void Make(int dpi);
+  HFONT Interface() const { return interface_; }
+  HFONT Bold() const { return bold_; }
+  HFONT Status() const { return status_; }
+
+ private:
+  void Free();
+  HFONT interface_ = nullptr;
+  HFONT bold_ = nullptr;
+  HFONT status_ = nullptr;
+};
+
+}  // namespace tarvex::win32

@@ -1,0 +1,23 @@
+// The supported-panels window, frmSupportedPanels, in Win32: a few
+// sentences on what the program does and the panel models and firmware
+// versions it serves, in the language of the main window's list. Modal:
+// its owner is disabled while it is open, and the call returns once it has
+// been closed (the title bar's close box or Esc).
+#pragma once
+
+#include "app/window_layout.h"
+#include "app/window_model.h"
+#include "serial/windows_api.h"
+#include "win32/fonts.h"
+
+namespace tarvex::win32 {
+
+inline constexpr int kSupportedPanelsClientWidth = layout::kInfoClientWidth;
+inline constexpr int kSupportedPanelsClientHeight = layout::kInfoClientHeight;
+
+// busyCursor, when given, is read whenever the pointer is over the window:
+// the hourglass of an operation that runs meanwhile.
+void RunSupportedPanels(HWND owner, const TSupportedPanelsContent& content, const TFonts& fonts, int dpi,
+                        const bool* busyCursor);
+
+}  // namespace tarvex::win32

@@ -2,6 +2,7 @@
 // plain logic that the window and the command-line tool both drive.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -57,12 +58,26 @@ struct TReadOutcome {
 TReadOutcome ReadFromPanel(TSession& s, const std::string& code);
 
 struct TSendOptions {
-  // Folder for the backup of the target's data, taken before anything is
-  // written into it; empty for no backup.
+  // A backup of the target's data is saved before anything is written into
+  // it. Off only when the user asked for no backup: a send that wants one
+  // and has no folder for it is refused.
+  bool backup = true;
+  // Where the backup goes.
   std::string backupFolder;
   // Told the backup's path once it is saved, before the first write.
   std::function<void(const std::string&)> backupSaved;
+  // After the last write, everything written is read back and compared, so
+  // that a block the panel discarded is never reported as a success. Off
+  // only when the user explicitly asked for the bare send.
+  bool verify = true;
 };
+
+// Options of a send without backup (tests, tools that save elsewhere).
+inline TSendOptions WithoutBackup() {
+  TSendOptions o;
+  o.backup = false;
+  return o;
+}
 
 struct TSendOutcome {
   bool ok = false;  // TransferOk was shown
@@ -71,14 +86,23 @@ struct TSendOutcome {
   std::optional<std::string> status;
   // The backup of the target's previous data, when one was saved.
   std::string backupPath;
+  // The read-back after the writes found the panel holding other bytes;
+  // the lowest such address.
+  bool differs = false;
+  uint32_t firstDifference = 0;
 };
 
 // Writes the image of the connected panel's class into the panel after
-// proving the target's main user code. With a backup folder, everything of
-// the target that the send would overwrite is first read into a separate
-// image and saved there as a key-code file; if that fails, nothing is
-// written. Opens the port first and closes it on every path. The window
-// returns to No panel afterwards, whatever the outcome.
-TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options = {});
+// proving the target's main user code. With a backup, everything of the
+// target that the send would overwrite is first read into a separate image
+// and saved as a key-code file; if that fails, nothing is written. With
+// verify, what was written is then read back and compared. Opens the port
+// first and closes it on every path. The window returns to No panel
+// afterwards, whatever the outcome.
+TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options);
+
+// The warning of a send whose read-back differs, with the first address
+// that differs and, when there is one, the backup's path.
+std::string VerifyFailedText(const TExtraStrings& texts, uint32_t address, const std::string& backupPath);
 
 }  // namespace tarvex

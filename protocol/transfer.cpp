@@ -51,7 +51,6 @@ constexpr size_t LargeRegionsExtent() {
 }
 
 // VYR4, VYR8 and VYR8G keep one digit per code byte; the rest pack two.
-bool OneDigitPerByte(int32_t model) { return model >= 23 && model <= 25; }
 
 // The VYR32 and VYR32G take the second user attribute byte and the key
 // value byte whole; every other small model gets their high four bits clear.
@@ -164,7 +163,7 @@ bool ReadUsers(TSession& s, TComm& port, UserTable table) {
   const TBlockMap& m = s.BlockMap;
   const TTransferBuffer& buf = *s.TransferBuffer;
   BeginPhase(s, s.LangStrings.ReadingCodes, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
-  SleepOn(port, kSettleBeforeUsersMs);
+  SleepOn(port, kSettleBeforeUsersMs, "before the users are read");
 
   if (!ReadBlock(s, port, m.UserAttrAddr, m.UserAttrLen)) return SmallReadFailed(s);
   for (size_t u = 0; u < kUserCount; ++u) {
@@ -178,12 +177,15 @@ bool ReadUsers(TSession& s, TComm& port, UserTable table) {
   return true;
 }
 
-bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode) {
+bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode,
+                       bool* blockRead) {
   const TBlockMap& m = s.BlockMap;
   const TTransferBuffer& buf = *s.TransferBuffer;
+  if (blockRead) *blockRead = false;
   BeginPhase(s, s.LangStrings.CheckingUserCode, int32_t{m.CodesLen} - 1);
 
   if (!ReadBlock(s, port, m.CodesAddr, m.CodesLen)) return SmallReadFailed(s);
+  if (blockRead) *blockRead = true;
   const std::string target = PadRight(enteredCode, kUserCodeMax, 'F');
   const bool perByte = OneDigitPerByte(s.SystemFlags.ConnectedModel);
   const size_t stride = perByte ? kDigitPerByteCodeBytes : kPackedCodeBytes;
@@ -360,6 +362,48 @@ bool WriteLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions) {
   }
   s.Notify(ProgressClear);
   return true;
+}
+
+bool OneDigitPerByte(int32_t model) { return model >= 23 && model <= 25; }
+
+size_t CodeBytesInCodeBlock(int32_t model) {
+  return kUserCount * (OneDigitPerByte(model) ? kDigitPerByteCodeBytes : kPackedCodeBytes);
+}
+
+TVerifyResult VerifyWritten(TSession& s, TComm& port, const TWriteRecord& record, uint32_t* firstDifference) {
+  const std::vector<TWriteRecord::TRange> runs = record.Ranges();
+  BeginPhase(s, s.ExtraStrings.VerifyingData, static_cast<int32_t>(record.Size()));
+  TTransferBuffer& buf = *s.TransferBuffer;
+  TVerifyResult result = TVerifyResult::Same;
+  uint32_t lowest = 0;
+  for (const TWriteRecord::TRange& run : runs) {
+    // A run longer than the transfer buffer is read in pieces.
+    for (uint32_t done = 0; done < run.count;) {
+      const TWriteRecord::TRange piece{run.start + done,
+                                       std::min<uint32_t>(run.count - done, static_cast<uint32_t>(buf.size()))};
+      const int32_t start = static_cast<int32_t>(piece.start);
+      const int32_t last = static_cast<int32_t>(piece.count) - 1;
+      const bool read = s.IsLargePanel() ? ReadLargeRange(s, start, last, buf, port) == 0
+                                         : ReadSmallRange(s, start, last, buf, port);
+      if (!read) {
+        result = TVerifyResult::ReadFailed;
+        break;
+      }
+      uint32_t at = 0;
+      // Runs come in ascending order: the first difference found is the
+      // lowest address that differs, and the rest need not be read.
+      if (record.FirstDifference(piece, buf.data(), &at)) {
+        result = TVerifyResult::Differs;
+        lowest = at;
+        break;
+      }
+      done += piece.count;
+    }
+    if (result != TVerifyResult::Same) break;
+  }
+  s.Notify(ProgressClear);
+  if (result == TVerifyResult::Differs && firstDifference) *firstDifference = lowest;
+  return result;
 }
 
 }  // namespace tarvex

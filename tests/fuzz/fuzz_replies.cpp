@@ -579,6 +579,7 @@ void Run(TCase& c, TOperation op) {
       const bool backup = c.in.Byte() & 1;
       static const TScratchDir scratch;
       TSendOptions options;
+      options.backup = backup;
       std::string told;
       if (backup) {
         options.backupFolder = scratch.Path() + "/backups";

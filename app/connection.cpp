@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 
 #include "protocol/identify.h"
+#ifdef _WIN32
+#include "serial/comm_win32_api.h"
+#endif
 
 namespace tarvex {
 
@@ -15,7 +19,7 @@ bool CheckConnection(TSession& s) {
   s.PanelPort.BaudIndex = 6;  // 9600 baud
   bool identified = false;
   if (EnsurePortOpen(s, s.PanelPort)) {
-    SleepOn(s.PanelPort, 500);
+    SleepOn(s.PanelPort, 500, "for the panel after the port opened");
     identified = IdentifySmallPanel(s, s.PanelPort) == 0;
     // A line that went away (an adapter pulled out) answers nobody: the
     // large panel's baud search would only fail to reopen it at every rate,
@@ -32,7 +36,7 @@ bool CheckConnection(TSession& s) {
 
 namespace {
 
-enum class TProbe { Free, Busy, Absent };
+enum class TProbe { Free, Busy, NoPermission, Absent };
 
 // Opens and closes the port with the scratch settings (115200 baud, no
 // parity, 8 data bits, one stop bit).
@@ -45,10 +49,36 @@ TProbe Probe(TComm& scratch) {
   // Also after a failure: a port that refused the settings is still held.
   CloseComm(scratch);
   if (opened) return TProbe::Free;
-  return scratch.LastError == TCommError::InUse ? TProbe::Busy : TProbe::Absent;
+  if (scratch.LastError == TCommError::InUse) return TProbe::Busy;
+  if (scratch.LastError == TCommError::AccessDenied) return TProbe::NoPermission;
+  return TProbe::Absent;
+}
+
+// "<name> - <description> - <mark>", each part only where there is one.
+void Label(TPortEntry& e, const std::string& name, const std::string& detail, const TLanguageStrings& texts,
+           const TExtraStrings& extra) {
+  e.Label = name;
+  if (!detail.empty()) e.Label += " - " + detail;
+  if (e.State == TPortState::InUse) e.Label += " - " + texts.AlreadyOpen;
+  if (e.State == TPortState::NoPermission) e.Label += " - " + extra.NoPermission;
+}
+
+TPortState StateOf(TProbe probe) {
+  if (probe == TProbe::Busy) return TPortState::InUse;
+  if (probe == TProbe::NoPermission) return TPortState::NoPermission;
+  return TPortState::Free;
 }
 
 }  // namespace
+
+const char* PortStateName(TPortState state) {
+  switch (state) {
+    case TPortState::InUse: return "in use";
+    case TPortState::NoPermission: return "no permission";
+    case TPortState::Free: break;
+  }
+  return "free";
+}
 
 int32_t PortNumberFromName(const std::string& name) {
   size_t i = 0;
@@ -75,17 +105,33 @@ std::vector<std::string> SerialDeviceCandidates(const std::string&) {
   return names;
 }
 
-std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string&) {
+std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtraStrings& extra,
+                                      const TPortSources& sources) {
+  // The device manager's names only decorate: which ports are listed is
+  // the probe's answer, as before, so that a port the device manager does
+  // not know (a virtual port's driver) is still offered.
+  const std::vector<win32::TPortDevice> devices = win32::PortDevices();
   std::vector<TPortEntry> list;
   for (int32_t n = 1; n <= kLastListedPort; ++n) {
     TComm scratch;
     scratch.Port = n;
-    const std::string label = "Com " + std::to_string(n);
-    switch (Probe(scratch)) {
-      case TProbe::Free: list.push_back({"COM" + std::to_string(n), false, label}); break;
-      case TProbe::Busy: list.push_back({"COM" + std::to_string(n), true, label + " - " + texts.AlreadyOpen}); break;
-      case TProbe::Absent: break;
+    scratch.System = sources.System;
+    const TProbe probe = Probe(scratch);
+    if (probe == TProbe::Absent) continue;
+    TPortEntry e;
+    e.Device = "COM" + std::to_string(n);
+    e.State = StateOf(probe);
+    e.Busy = e.State == TPortState::InUse;
+    for (const win32::TPortDevice& d : devices) {
+      if (d.Port != n) continue;
+      e.Description = d.FriendlyName;
+      e.Vid = d.Vid;
+      e.Pid = d.Pid;
+      e.Serial = d.Serial;
+      break;
     }
+    Label(e, "Com " + std::to_string(n), e.Description, texts, extra);
+    list.push_back(std::move(e));
   }
   return list;
 }
@@ -107,6 +153,76 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return std::make_pair(s.substr(0, i), digits.empty() ? -1L : std::stol(digits.substr(0, 9)));
   };
   return split(a) < split(b);
+}
+
+namespace fs = std::filesystem;
+
+// A sysfs attribute's text: its first line, without control characters or
+// the spaces around it, at most 126 bytes (a USB string descriptor's
+// length). Empty when it cannot be read.
+std::string Attribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::string();
+  if (line.size() > 126) line.resize(126);
+  std::string out;
+  for (const char c : line)
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out.push_back(c);
+  const size_t first = out.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+std::string LowerHex4(const std::string& text) {
+  if (text.size() != 4 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); }))
+    return std::string();
+  std::string out = text;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+struct TSysfsInfo {
+  bool Usb = false;
+  std::string Description, Vid, Pid, Serial;
+};
+
+// What sysfs tells of the tty device name: /sys/class/tty/<name>/device
+// leads to the device behind it, the USB serial port (ttyUSB) under its
+// USB interface or the interface itself (ttyACM); the USB device, a level
+// or two up, holds idVendor, idProduct, manufacturer, product and serial.
+TSysfsInfo SysfsInfo(const std::string& sysfsRoot, const std::string& name) {
+  TSysfsInfo info;
+  std::error_code ec;
+  fs::path dir = fs::canonical(fs::path(sysfsRoot) / "class" / "tty" / name / "device", ec);
+  if (ec) return info;
+  for (int up = 0; up < 3 && dir.has_relative_path(); ++up, dir = dir.parent_path()) {
+    const std::string vid = LowerHex4(Attribute(dir / "idVendor"));
+    const std::string pid = LowerHex4(Attribute(dir / "idProduct"));
+    if (vid.empty() || pid.empty()) continue;
+    info.Usb = true;
+    info.Vid = vid;
+    info.Pid = pid;
+    info.Serial = Attribute(dir / "serial");
+    const std::string maker = Attribute(dir / "manufacturer");
+    const std::string product = Attribute(dir / "product");
+    // Products often start with their maker's name already.
+    if (maker.empty() || product.rfind(maker, 0) == 0) info.Description = product;
+    else if (product.empty()) info.Description = maker;
+    else info.Description = maker + " " + product;
+    break;
+  }
+  return info;
+}
+
+// Whether a device this user may not open is really there. An on-board
+// UART's node exists whether or not a UART answers behind it (the kernel
+// makes ttyS0 to ttyS31); its sysfs type is that of the UART found, 0 for
+// none. Other nodes exist only while their device does.
+bool PresentBehindRefusal(const std::string& sysfsRoot, const std::string& name, const TSysfsInfo& info) {
+  if (info.Usb || name.rfind("ttyS", 0) != 0) return true;
+  const std::string type = Attribute(fs::path(sysfsRoot) / "class" / "tty" / name / "type");
+  return !type.empty() && std::all_of(type.begin(), type.end(), [](unsigned char c) { return std::isdigit(c); }) &&
+         std::stol(type.substr(0, 9)) != 0;
 }
 
 }  // namespace
@@ -132,16 +248,33 @@ std::vector<std::string> SerialDeviceCandidates(const std::string& devDir) {
   return paths;
 }
 
-std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const std::string& devDir) {
+std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtraStrings& extra,
+                                      const TPortSources& sources) {
   std::vector<TPortEntry> list;
-  for (const std::string& device : SerialDeviceCandidates(devDir)) {
+  for (const std::string& device : SerialDeviceCandidates(sources.DeviceFolder)) {
     TComm scratch;
     scratch.Device = device;
-    switch (Probe(scratch)) {
-      case TProbe::Free: list.push_back({device, false, device}); break;
-      case TProbe::Busy: list.push_back({device, true, device + " - " + texts.AlreadyOpen}); break;
-      case TProbe::Absent: break;
-    }
+    scratch.System = sources.System;
+    const TProbe probe = Probe(scratch);
+    if (probe == TProbe::Absent) continue;
+    const std::string name = fs::path(device).filename().string();
+    const TSysfsInfo info = SysfsInfo(sources.SysfsRoot, name);
+    if (probe == TProbe::NoPermission && !PresentBehindRefusal(sources.SysfsRoot, name, info)) continue;
+    TPortEntry e;
+    e.Device = device;
+    e.State = StateOf(probe);
+    e.Busy = e.State == TPortState::InUse;
+    e.Description = info.Description;
+    e.Vid = info.Vid;
+    e.Pid = info.Pid;
+    e.Serial = info.Serial;
+    // "FTDI FT232R USB UART (0403:6001, A50285BI)"
+    std::string ids = info.Usb ? info.Vid + ":" + info.Pid : std::string();
+    if (!ids.empty() && !info.Serial.empty()) ids += ", " + info.Serial;
+    std::string detail = info.Description;
+    if (!ids.empty()) detail = detail.empty() ? ids : detail + " (" + ids + ")";
+    Label(e, device, detail, texts, extra);
+    list.push_back(std::move(e));
   }
   return list;
 }

@@ -9,17 +9,26 @@
 //
 // <asm/termbits.h> must not meet <termios.h> in one translation unit.
 #include <asm/termbits.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <set>
+#include <sstream>
+#include <vector>
 
 #include "serial/comm.h"
 
@@ -109,6 +118,8 @@ class TPosixCommSystem final : public TCommSystem {
   int64_t NowMs() override;
   void SleepMs(int64_t ms) override;
   std::string Describe(const TComm& comm) override;
+  std::string DeviceGroup(const TComm& comm) override;
+  std::vector<TPortHolder> Holders(const TComm& comm) override;
 };
 
 }  // namespace
@@ -278,6 +289,145 @@ std::string TPosixCommSystem::Describe(const TComm& comm) {
     case TCommError::Other: break;
   }
   return dev + ": " + comm.LastErrorText;
+}
+
+std::string TPosixCommSystem::DeviceGroup(const TComm& comm) {
+  struct stat st{};
+  if (comm.Device.empty() || ::stat(comm.Device.c_str(), &st) != 0) return std::string();
+  // Joining the group helps only when the group may both read and write;
+  // and the superuser's group would give far more than the port.
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || st.st_gid == 0) return std::string();
+  std::vector<char> buf(1024);
+  group g{};
+  group* found = nullptr;
+  int rc = 0;
+  while ((rc = ::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found)) == ERANGE && buf.size() < (1u << 20))
+    buf.resize(buf.size() * 2);
+  // A group without a name (a container's numeric ids) is joined by number.
+  if (rc != 0 || !found || !found->gr_name) return std::to_string(st.st_gid);
+  return found->gr_name;
+}
+
+std::vector<TPortHolder> TPosixCommSystem::Holders(const TComm& comm) {
+  if (comm.Device.empty()) return {};
+  return FindPortHolders(comm.Device, "/proc");
+}
+
+namespace {
+
+// The same device node: for character devices the device number, so that
+// a second node of the same device (a link, a copy in another folder)
+// counts too; for anything else the file itself.
+bool SameNode(const struct stat& a, const struct stat& b) {
+  if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)) return a.st_rdev == b.st_rdev;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string LinkText(const std::string& path) {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The first line of a small file; empty when it cannot be read.
+std::string FirstLine(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "re");
+  if (!f) return std::string();
+  char buf[256];
+  std::string line = std::fgets(buf, sizeof buf, f) ? std::string(buf) : std::string();
+  std::fclose(f);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+// The processes that hold an flock or a record lock on the node, from the
+// kernel's lock table: "1: FLOCK  ADVISORY  WRITE 612 00:05:85 0 EOF",
+// the node as its file system's major and minor (hex) and its inode.
+// Lines of waiting requests ("1: -> FLOCK ...") hold nothing.
+std::set<int32_t> LockHolders(const std::string& procRoot, const struct stat& node) {
+  std::set<int32_t> pids;
+  std::FILE* f = std::fopen((procRoot + "/locks").c_str(), "re");
+  if (!f) return pids;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, f)) {
+    std::istringstream line(buf);
+    std::string id, kind, mode, access, where;
+    long pid = 0;
+    if (!(line >> id >> kind) || kind == "->") continue;
+    if (!(line >> mode >> access >> pid >> where) || pid <= 0) continue;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(where.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3) continue;
+    if (major == ::major(node.st_dev) && minor == ::minor(node.st_dev) && inode == node.st_ino)
+      pids.insert(static_cast<int32_t>(pid));
+  }
+  std::fclose(f);
+  return pids;
+}
+
+bool AllDigits(const char* s) {
+  if (!*s) return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::string& procRoot) {
+  struct stat node{};
+  const bool known = ::stat(device.c_str(), &node) == 0;
+  std::string path = device;
+  if (char* real = ::realpath(device.c_str(), nullptr)) {
+    path = real;
+    ::free(real);
+  }
+  std::vector<int32_t> pids;
+  if (DIR* d = ::opendir(procRoot.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (AllDigits(e->d_name) && std::strlen(e->d_name) < 10) pids.push_back(static_cast<int32_t>(std::atol(e->d_name)));
+    ::closedir(d);
+  }
+  std::sort(pids.begin(), pids.end());
+
+  std::vector<TPortHolder> holders;
+  for (const int32_t pid : pids) {
+    const std::string fdDir = procRoot + "/" + std::to_string(pid) + "/fd";
+    DIR* d = ::opendir(fdDir.c_str());
+    if (!d) continue;  // another user's process, or one that just ended
+    bool holds = false;
+    while (const dirent* e = ::readdir(d)) {
+      if (!AllDigits(e->d_name)) continue;
+      const std::string fd = fdDir + "/" + e->d_name;
+      const std::string target = LinkText(fd);
+      if (target == path) {
+        holds = true;
+        break;
+      }
+      // The same device opened under another name; only device nodes are
+      // looked at, so that no other open file is touched.
+      struct stat st{};
+      if (known && target.rfind("/dev/", 0) == 0 && ::stat(fd.c_str(), &st) == 0 && SameNode(st, node)) {
+        holds = true;
+        break;
+      }
+    }
+    ::closedir(d);
+    if (!holds) continue;
+    std::string name = FirstLine(procRoot + "/" + std::to_string(pid) + "/comm");
+    // The name is whatever the program set; it goes into a message box.
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (name.empty()) name = "?";
+    holders.push_back({name, pid});
+  }
+  if (known) {
+    // The holder of the lock is the one that keeps others out.
+    const std::set<int32_t> locking = LockHolders(procRoot, node);
+    std::stable_partition(holders.begin(), holders.end(),
+                          [&locking](const TPortHolder& h) { return locking.count(h.Pid) > 0; });
+  }
+  return holders;
 }
 
 }  // namespace tarvex

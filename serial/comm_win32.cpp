@@ -8,6 +8,7 @@
 // port is open, or each sleep would last a whole 15.6 ms scheduler tick.
 #include "serial/comm.h"
 #include "serial/comm_win32_api.h"
+#include "serial/windows_text.h"
 
 #include <mmsystem.h>
 
@@ -15,6 +16,8 @@
 #include <bit>
 #include <cctype>
 #include <cstddef>
+#include <cwchar>
+#include <iterator>
 #include <limits>
 
 namespace tarvex {
@@ -59,6 +62,121 @@ std::string DeviceName(int32_t port, const std::string& device) {
   return kDeviceNamespace + device;
 }
 
+namespace {
+
+// UTF-8, as every text of the program; control characters (a driver's
+// stray line end) become spaces, since names go into one-line labels.
+std::string Utf8(const wchar_t* text, size_t length) {
+  while (length > 0 && text[length - 1] == L'\0') --length;
+  if (length == 0) return std::string();
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return out;
+}
+
+// A string value read into a buffer of wide characters; empty when it is
+// missing, of another type or longer than the buffer.
+constexpr DWORD kTextChars = 512;
+
+// "COM3" from a friendly name's end: "USB Serial Port (COM3)".
+int32_t PortInName(const std::string& name) {
+  const size_t open = name.rfind('(');
+  if (open == std::string::npos || name.empty() || name.back() != ')') return 0;
+  return ComNumber(name.substr(open + 1, name.size() - open - 2));
+}
+
+// The friendly name without the " (COM3)" that the ports class appends:
+// the label shows the number already.
+std::string WithoutPortSuffix(std::string name, int32_t port) {
+  const size_t open = name.rfind('(');
+  if (open != std::string::npos && PortInName(name) == port) {
+    name.erase(open);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+  }
+  return name;
+}
+
+std::string LowerHex4(const std::string& id, const char* key) {
+  const size_t at = id.find(key);
+  if (at == std::string::npos || at + 8 > id.size()) return std::string();
+  std::string hex = id.substr(at + 4, 4);
+  for (char& c : hex) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::string();
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return hex;
+}
+
+// A device instance id: "USB\VID_0403&PID_6001\A50285BI" for a USB
+// device, whose last part is its serial number, or a number the system
+// made up ("5&2B1C3D&0&2") when the device has none. Other buses (an FTDI
+// driver's "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000") name their
+// vendor and product the same way.
+void ReadInstanceId(const std::string& id, TPortDevice& d) {
+  std::string upper = id;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  d.Vid = LowerHex4(upper, "VID_");
+  d.Pid = LowerHex4(upper, "PID_");
+  if (upper.rfind("USB\\", 0) == 0) {
+    const size_t last = id.rfind('\\');
+    if (last > 4 && last + 1 < id.size()) {
+      const std::string serial = id.substr(last + 1);
+      if (serial.find('&') == std::string::npos) d.Serial = serial;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<TPortDevice> PortDevices() {
+  TSerialApi& api = SerialApi();
+  std::vector<TPortDevice> devices;
+  const HDEVINFO set = api.getClassDevs(&kPortsClassGuid, nullptr, nullptr, DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return devices;
+  // A bound, in case a list never says it has ended.
+  for (DWORD i = 0; i < 4096; ++i) {
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    if (!api.enumDeviceInfo(set, i, &data)) break;
+    TPortDevice d;
+    wchar_t text[kTextChars + 1] = {};
+    DWORD type = 0;
+
+    // The port's name as the system assigned it, in the device's key.
+    const HKEY key = api.openDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key != nullptr && key != INVALID_HANDLE_VALUE) {
+      DWORD bytes = kTextChars * sizeof(wchar_t);
+      if (api.regQueryValue(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
+          type == REG_SZ)
+        d.Port = ComNumber(Utf8(text, bytes / sizeof(wchar_t)));
+      api.regCloseKey(key);
+    }
+
+    std::fill(std::begin(text), std::end(text), L'\0');
+    DWORD bytes = 0;
+    if (api.getDeviceRegistryProperty(set, &data, SPDRP_FRIENDLYNAME, &type, reinterpret_cast<BYTE*>(text),
+                                      kTextChars * sizeof(wchar_t), &bytes) &&
+        type == REG_SZ) {
+      const std::string name = Utf8(text, std::min<DWORD>(bytes, kTextChars * sizeof(wchar_t)) / sizeof(wchar_t));
+      if (d.Port == 0) d.Port = PortInName(name);
+      d.FriendlyName = WithoutPortSuffix(name, d.Port);
+    }
+
+    std::fill(std::begin(text), std::end(text), L'\0');
+    if (api.getDeviceInstanceId(set, &data, text, kTextChars, nullptr))
+      ReadInstanceId(Utf8(text, std::wcslen(text)), d);
+
+    // LPT ports share the class; only numbered serial ports are listed.
+    if (d.Port > 0) devices.push_back(d);
+  }
+  api.destroyDeviceInfoList(set);
+  return devices;
+}
+
 }  // namespace win32
 
 namespace {
@@ -93,23 +211,10 @@ constexpr DWORD kPollMs = 1;
 
 HANDLE Handle(const TComm& comm) { return reinterpret_cast<HANDLE>(comm.Handle); }
 
-std::string SystemMessage(DWORD err) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err,
-      0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n && text ? std::string(text, n) : std::string();
-  if (text) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.'))
-    out.pop_back();
-  if (out.empty()) out = "system error " + std::to_string(err);
-  return out;
-}
-
 void Fail(TComm& comm, TCommError kind, DWORD err) {
   comm.LastError = kind;
   comm.LastSystemError = static_cast<int>(err);
-  comm.LastErrorText = err ? SystemMessage(err) : std::string();
+  comm.LastErrorText = err ? SystemErrorText(err, true) : std::string();
 }
 
 // Errors of an open handle that mean the device is gone (a USB adapter
@@ -258,18 +363,19 @@ void TWin32CommSystem::WaitForInput(TComm& comm, int64_t timeoutMs) {
     if (Queued(comm) > 0 || comm.LineLost) return;
     const int64_t left = deadline - NowMs();
     if (left <= 0) return;
-    ::Sleep(static_cast<DWORD>(std::min<int64_t>(left, kPollMs)));
+    SerialApi().sleep(static_cast<DWORD>(std::min<int64_t>(left, kPollMs)));
   }
 }
 
 int64_t TWin32CommSystem::NowMs() {
-  static const int64_t frequency = [] {
-    LARGE_INTEGER f{};
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<int64_t>(f.QuadPart);
-  }();
+  win32::TSerialApi& api = SerialApi();
+  // Asked every time (it costs next to nothing): a test's clock may count
+  // at a rate of its own.
+  LARGE_INTEGER f{};
+  api.queryPerformanceFrequency(&f);
+  const int64_t frequency = f.QuadPart > 0 ? static_cast<int64_t>(f.QuadPart) : 1000;
   LARGE_INTEGER c{};
-  ::QueryPerformanceCounter(&c);
+  api.queryPerformanceCounter(&c);
   const int64_t ticks = c.QuadPart;
   // In two steps, so that the multiplication cannot overflow.
   return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
@@ -279,7 +385,7 @@ void TWin32CommSystem::SleepMs(int64_t ms) {
   while (ms > 0) {
     // INFINITE is a DWORD too: stay below it.
     const DWORD piece = static_cast<DWORD>(std::min<int64_t>(ms, 0x7FFFFFFF));
-    ::Sleep(piece);
+    SerialApi().sleep(piece);
     ms -= piece;
   }
 }

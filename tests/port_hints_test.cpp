@@ -1,0 +1,471 @@
+// What the boxes say after a port failed to open or the line was lost: the
+// second line with the cause and the remedy, in each language, and where
+// the system's answers come from (the device's group, the programs holding
+// it in the process table, a device that is gone).
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/languages.h"
+#include "app/workflows.h"
+#include "protocol/identify.h"
+#include "protocol/session.h"
+#include "serial/comm.h"
+#include "tests/test_session.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TTestSession;
+
+// A port that fails to open with a chosen error, and the system's answers
+// about it; or, with error None, a line that opens, answers nothing and,
+// once pulled, is lost at the first write. Its clock moves only when the
+// program waits, so a test takes no time.
+class TScriptedPort : public TCommSystem {
+ public:
+  bool Open(TComm& c) override {
+    if (error == TCommError::None) {
+      c.Handle = 7;
+      return true;
+    }
+    c.LastError = error;
+    c.LastSystemError = systemError;
+    c.LastErrorText = errorText;
+    return false;
+  }
+  void Close(TComm& c) override { c.Handle = -1; }
+  int32_t Queued(TComm&) override { return 0; }
+  void Write(TComm& c, const uint8_t*, uint16_t) override {
+    if (pulled) c.LineLost = true;
+  }
+  void Read(TComm&, uint8_t*, uint16_t) override {}
+  void WaitForInput(TComm&, int64_t ms) override { now += ms; }
+  int64_t NowMs() override { return now; }
+  void SleepMs(int64_t ms) override { now += ms; }
+  std::string Describe(const TComm&) override { return "scripted"; }
+  std::string DeviceGroup(const TComm&) override {
+    ++groupAsked;
+    return group;
+  }
+  std::vector<TPortHolder> Holders(const TComm&) override {
+    ++holdersAsked;
+    return holders;
+  }
+
+  TCommError error = TCommError::None;
+  int systemError = 0;
+  std::string errorText;
+  std::string group;
+  std::vector<TPortHolder> holders;
+  bool pulled = false;
+  int64_t now = 0;
+  int groupAsked = 0, holdersAsked = 0;
+};
+
+// The box that EnsurePortOpen shows for the port, in a language.
+std::string OpenBox(TScriptedPort& port, TLanguage lang, const std::string& device = "/dev/ttyUSB0") {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, lang);
+  t.s.PanelPort.System = &port;
+  t.s.PanelPort.Device = device;
+  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
+  const std::vector<std::string> boxes = t.ui.Boxes();
+  EXPECT_EQ(boxes.size(), 1u);
+  return boxes.empty() ? std::string() : boxes.front();
+}
+
+TEST(OpenFailureHints, PermissionDeniedNamesTheDevicesGroup) {
+  TScriptedPort port;
+  port.error = TCommError::AccessDenied;
+  port.systemError = EACCES;
+  port.group = "dialout";
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "No permission: add your user to the 'dialout' group, then log out and in again.");
+  EXPECT_EQ(OpenBox(port, TLanguage::Italian),
+            "Warning: Errore apertura porta seriale!\r\n"
+            "Permesso negato: aggiungere il proprio utente al gruppo 'dialout', poi uscire dalla sessione e "
+            "rientrare.");
+  EXPECT_EQ(OpenBox(port, TLanguage::French),
+            "Warning: Erreur d'ouverture du port Com!\r\n"
+            "Permission refusée : ajoutez votre utilisateur au groupe 'dialout', puis reconnectez-vous.");
+  // Other distributions give serial ports to other groups.
+  port.group = "uucp";
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "No permission: add your user to the 'uucp' group, then log out and in again.");
+  // No group whose members may open it.
+  port.group.clear();
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "No permission: ask the computer's administrator for access to the port.");
+  EXPECT_EQ(OpenBox(port, TLanguage::Italian),
+            "Warning: Errore apertura porta seriale!\r\n"
+            "Permesso negato: chiedere all'amministratore del computer l'accesso alla porta.");
+  EXPECT_EQ(port.holdersAsked, 0) << "the process table is not searched for a refusal";
+}
+
+TEST(OpenFailureHints, APortInUseNamesItsHolder) {
+  TScriptedPort port;
+  port.error = TCommError::InUse;
+  port.systemError = EBUSY;
+  port.holders = {{"ModemManager", 612}, {"minicom", 2001}};
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "ModemManager (pid 612) is using the port; close it or stop that service.");
+  EXPECT_EQ(OpenBox(port, TLanguage::Italian),
+            "Warning: Errore apertura porta seriale!\r\n"
+            "ModemManager (pid 612) sta usando la porta: chiuderlo o fermare quel servizio.");
+  EXPECT_EQ(OpenBox(port, TLanguage::French),
+            "Warning: Erreur d'ouverture du port Com!\r\n"
+            "ModemManager (pid 612) utilise le port : fermez-le ou arrêtez ce service.");
+  // The holder could not be found (another user's program).
+  port.holders.clear();
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\nAnother program is using the port; close it.");
+  EXPECT_EQ(OpenBox(port, TLanguage::French),
+            "Warning: Erreur d'ouverture du port Com!\r\nUn autre programme utilise le port : fermez-le.");
+  EXPECT_EQ(port.groupAsked, 0);
+}
+
+TEST(OpenFailureHints, ADeviceThatIsGoneAsksWhetherTheAdapterWasUnplugged) {
+  TScriptedPort port;
+  port.error = TCommError::NoDevice;
+  port.systemError = ENOENT;
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\nThe adapter was unplugged? Plug it back in and try again.");
+  EXPECT_EQ(OpenBox(port, TLanguage::Italian),
+            "Warning: Errore apertura porta seriale!\r\nL'adattatore è stato scollegato? Ricollegarlo e riprovare.");
+  EXPECT_EQ(OpenBox(port, TLanguage::French),
+            "Warning: Erreur d'ouverture du port Com!\r\nL'adaptateur a été débranché ? Rebranchez-le et réessayez.");
+  // No port chosen at all (a machine without ports): nothing to unplug.
+  EXPECT_EQ(OpenBox(port, TLanguage::English, ""), "Warning: Error opening Com port!");
+}
+
+TEST(OpenFailureHints, FailuresWithNoRemedyKeepTheBoxAsItWas) {
+  TScriptedPort port;
+  for (const TCommError e : {TCommError::NotSerial, TCommError::Settings, TCommError::Other}) {
+    port.error = e;
+    port.errorText = "Input/output error";
+    EXPECT_EQ(OpenBox(port, TLanguage::English), "Warning: Error opening Com port!");
+  }
+}
+
+TEST(OpenFailureHints, AnAdapterPulledOutBetweenTheListAndTheOpen) {
+  // A port that was listed, then went away with its device node.
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  t.s.PanelPort.Device = ::ptsname(master);
+  ASSERT_TRUE(OpenComm(t.s.PanelPort));
+  CloseComm(t.s.PanelPort);
+  ::close(master);
+  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
+  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::NoDevice);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Errore apertura porta seriale!\r\n"
+                                                   "L'adattatore è stato scollegato? Ricollegarlo e riprovare."});
+}
+
+TEST(OpenFailureHints, TheWorkflowsSecondBoxCarriesTheSameLine) {
+  TScriptedPort port;
+  port.error = TCommError::AccessDenied;
+  port.group = "dialout";
+  TTestSession t;
+  t.s.PanelPort.System = &port;
+  t.s.PanelPort.Device = "/dev/ttyUSB0";
+  const std::string box =
+      "Warning: Error opening Com port!\r\n"
+      "No permission: add your user to the 'dialout' group, then log out and in again.";
+  const TReadOutcome read = ReadFromPanel(t.s, "1234");
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
+  t.ui.Clear();
+  const TSendOutcome sent = SendToPanel(t.s, "1234", WithoutBackup());
+  EXPECT_FALSE(sent.ok);
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
+}
+
+TEST(OpenFailureReason, TheDeviceAndTheCauseInEachLanguage) {
+  TComm c;
+  c.Device = "/dev/ttyUSB0";
+  const TExtraStrings en = ExtraStrings(TLanguage::English);
+  const TExtraStrings it = ExtraStrings(TLanguage::Italian);
+  const TExtraStrings fr = ExtraStrings(TLanguage::French);
+  EXPECT_EQ(OpenFailureReason(c, en), "") << "nothing failed";
+  c.LastError = TCommError::InUse;
+  EXPECT_EQ(OpenFailureReason(c, en), "/dev/ttyUSB0: the port is in use by another program");
+  EXPECT_EQ(OpenFailureReason(c, it), "/dev/ttyUSB0: la porta è usata da un altro programma");
+  EXPECT_EQ(OpenFailureReason(c, fr), "/dev/ttyUSB0: le port est utilisé par un autre programme");
+  c.LastError = TCommError::AccessDenied;
+  EXPECT_EQ(OpenFailureReason(c, it), "/dev/ttyUSB0: permesso negato");
+  c.LastError = TCommError::NoDevice;
+  EXPECT_EQ(OpenFailureReason(c, fr), "/dev/ttyUSB0: port série inexistant");
+  c.LastError = TCommError::NotSerial;
+  EXPECT_EQ(OpenFailureReason(c, en), "/dev/ttyUSB0: not a serial port");
+  c.LastError = TCommError::Settings;
+  c.LastErrorText = "Invalid argument";
+  EXPECT_EQ(OpenFailureReason(c, it),
+            "/dev/ttyUSB0: la porta ha rifiutato le impostazioni della linea (Invalid argument)");
+  c.LastError = TCommError::Other;
+  c.LastErrorText = "Input/output error";
+  EXPECT_EQ(OpenFailureReason(c, en), "/dev/ttyUSB0: Input/output error");
+  // Windows names a port by its number.
+  c.Device.clear();
+  c.Port = 3;
+  c.LastError = TCommError::InUse;
+  EXPECT_EQ(OpenFailureReason(c, en), "COM3: the port is in use by another program");
+  c.Port = 0;
+  c.LastError = TCommError::NoDevice;
+  EXPECT_EQ(OpenFailureReason(c, fr), "aucun port série sélectionné");
+}
+
+// ---------------------------------------------------------------------------
+// A line lost under a transfer
+
+TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
+  TScriptedPort port;  // opens; never answers
+  TTestSession t;
+  t.s.PanelPort.System = &port;
+  t.s.PanelPort.Device = "/dev/ttyUSB0";
+  ASSERT_TRUE(EnsurePortOpen(t.s, t.s.PanelPort));
+
+  // A silent line: the error box as it always was.
+  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+
+  // The adapter pulled out under the exchange.
+  t.ui.Clear();
+  port.pulled = true;
+  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+  EXPECT_TRUE(t.s.PanelPort.LineLost);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!\r\n"
+                                                   "The adapter was unplugged? Plug it back in and try again."});
+
+  // The next open starts again with a line that is there.
+  port.pulled = false;
+  ClosePort(t.s.PanelPort);
+  ASSERT_TRUE(EnsurePortOpen(t.s, t.s.PanelPort));
+  t.ui.Clear();
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Problème de lecture sur le port Com!"});
+  ClosePort(t.s.PanelPort);
+}
+
+TEST(LineLostHint, OnlyTheReadAndWriteErrorsGetTheLine) {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  t.s.PanelPort.LineLost = true;
+  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
+  t.s.Box(TBoxKind::Information, t.s.LangStrings.InvalidCode);
+  t.s.Box(TBoxKind::Error, t.s.ExtraStrings.BackupFailed);
+  t.s.PanelPort.LineLost = false;
+  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
+  EXPECT_EQ(t.ui.Boxes(),
+            (std::vector<std::string>{
+                "Error: Errore in scrittura su porta seriale!\r\nL'adattatore è stato scollegato? Ricollegarlo e "
+                "riprovare.",
+                "Information: Codice non valido!",
+                "Error: " + ExtraStrings(TLanguage::Italian).BackupFailed,
+                "Error: Errore in scrittura su porta seriale!",
+            }));
+}
+
+// ---------------------------------------------------------------------------
+// The system's answers on Linux
+
+// A folder of its own, removed afterwards.
+class TTempDir {
+ public:
+  TTempDir() {
+    char name[] = "/tmp/tarvex-hints-XXXXXX";
+    if (::mkdtemp(name)) path_ = name;
+  }
+  ~TTempDir() {
+    if (!path_.empty()) fs::remove_all(path_);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// A process of the fake process table: its name and the files its
+// descriptors lead to.
+void FakeProcess(const fs::path& proc, int pid, const std::string& name, const std::vector<std::string>& files) {
+  const fs::path dir = proc / std::to_string(pid);
+  fs::create_directories(dir / "fd");
+  std::ofstream(dir / "comm") << name << "\n";
+  int fd = 0;
+  for (const std::string& f : files) fs::create_symlink(f, dir / "fd" / std::to_string(fd++));
+}
+
+// A lock table line as the kernel writes it, for the node of path.
+std::string LockLine(int id, const std::string& kind, int pid, const std::string& path, bool waiting = false) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  char line[256];
+  std::snprintf(line, sizeof line, "%d: %s%s  ADVISORY  WRITE %d %02x:%02x:%llu 0 EOF\n", id, waiting ? "-> " : "",
+                kind.c_str(), pid, ::major(st.st_dev), ::minor(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+  return line;
+}
+
+TEST(PortHolders, FoundInTheProcessTableTheLockHolderFirst) {
+  TTempDir tmp;
+  ASSERT_FALSE(tmp.Path().empty());
+  const fs::path proc = tmp.Path() / "proc";
+  const std::string device = (tmp.Path() / "ttyUSB0").string();
+  const std::string other = (tmp.Path() / "other").string();
+  std::ofstream(device) << "";
+  std::ofstream(other) << "";
+
+  FakeProcess(proc, 45, "bash", {other, "pipe:[1234]", "/dev/null"});
+  FakeProcess(proc, 612, "ModemManager", {"socket:[99]", device});
+  FakeProcess(proc, 2001, "minicom", {other, device});
+  FakeProcess(proc, 3000, "gpsd", {});
+  // Processes whose descriptors cannot be read, and entries that are not
+  // processes.
+  fs::create_directories(proc / "77");
+  std::ofstream(proc / "77" / "comm") << "secret\n";
+  fs::create_directories(proc / "self" / "fd");
+  fs::create_symlink(device, proc / "self" / "fd" / "3");
+  std::ofstream(proc / "uptime") << "1.0 1.0\n";
+
+  // Without a lock table: in process order.
+  std::vector<TPortHolder> holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 2u);
+  EXPECT_EQ(holders[0].Program, "ModemManager");
+  EXPECT_EQ(holders[0].Pid, 612);
+  EXPECT_EQ(holders[1].Program, "minicom");
+  EXPECT_EQ(holders[1].Pid, 2001);
+
+  // minicom holds the lock; ModemManager only waits for one; another
+  // file's lock says nothing of the port.
+  std::ofstream(proc / "locks") << LockLine(1, "POSIX", 45, other) << LockLine(2, "FLOCK", 2001, device)
+                                << LockLine(2, "FLOCK", 612, device, true);
+  holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 2u);
+  EXPECT_EQ(holders[0].Program, "minicom");
+  EXPECT_EQ(holders[0].Pid, 2001);
+  EXPECT_EQ(holders[1].Pid, 612);
+
+  // A device nobody holds.
+  EXPECT_TRUE(FindPortHolders(other + "-none", proc.string()).empty());
+}
+
+TEST(PortHolders, ADeviceReachedThroughALinkIsFoundUnderItsRealName) {
+  TTempDir tmp;
+  ASSERT_FALSE(tmp.Path().empty());
+  const fs::path proc = tmp.Path() / "proc";
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string pts = ::ptsname(master);
+  const fs::path link = tmp.Path() / "ttyUSB0";
+  fs::create_symlink(pts, link);
+  // The kernel shows an open descriptor by the name of the node it opened.
+  FakeProcess(proc, 612, "ModemManager", {pts});
+  const std::vector<TPortHolder> holders = FindPortHolders(link.string(), proc.string());
+  ::close(master);
+  ASSERT_EQ(holders.size(), 1u);
+  EXPECT_EQ(holders[0].Program, "ModemManager");
+}
+
+TEST(PortHolders, TheRealProcessTableNamesAnotherProgramHoldingThePort) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string pts = ::ptsname(master);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A program of another name that holds the port until it is stopped.
+    ::prctl(PR_SET_NAME, "porthog", 0, 0, 0);
+    TComm held;
+    held.Device = pts;
+    const char ok = OpenComm(held) ? 'y' : 'n';
+    if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ::close(ready[0]);
+  EXPECT_EQ(ok, 'y');
+
+  TTestSession t;
+  t.s.PanelPort.Device = pts;
+  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
+  ::kill(child, SIGTERM);
+  ::waitpid(child, nullptr, 0);
+  ::close(master);
+  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::InUse);
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error opening Com port!\r\nporthog (pid " +
+                                                   std::to_string(child) +
+                                                   ") is using the port; close it or stop that service."});
+}
+
+TEST(DeviceGroup, TheGroupThatMayReadAndWriteTheDevice) {
+  TTempDir tmp;
+  ASSERT_FALSE(tmp.Path().empty());
+  const std::string device = (tmp.Path() / "ttyUSB0").string();
+  std::ofstream(device) << "";
+  TComm c;
+  c.Device = device;
+  TCommSystem& system = PlatformCommSystem();
+
+  // A group id no group is named after (as in a container): its number.
+  gid_t unnamed = 54321;
+  while (::getgrgid(unnamed)) ++unnamed;
+  if (::chown(device.c_str(), static_cast<uid_t>(-1), unnamed) != 0)
+    GTEST_SKIP() << "this user cannot give the file to another group";
+  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
+  EXPECT_EQ(system.DeviceGroup(c), std::to_string(unnamed));
+
+  // A group whose members could not write: joining it would not help.
+  ASSERT_EQ(::chmod(device.c_str(), 0640), 0);
+  EXPECT_EQ(system.DeviceGroup(c), "");
+
+  // The superuser's group is never offered.
+  ASSERT_EQ(::chown(device.c_str(), static_cast<uid_t>(-1), 0), 0);
+  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
+  EXPECT_EQ(system.DeviceGroup(c), "");
+
+  // A named group, as serial ports have on Debian.
+  if (const group* g = ::getgrnam("dialout")) {
+    ASSERT_EQ(::chown(device.c_str(), static_cast<uid_t>(-1), g->gr_gid), 0);
+    EXPECT_EQ(system.DeviceGroup(c), "dialout");
+  }
+
+  // A device that is not there.
+  c.Device = device + "-gone";
+  EXPECT_EQ(system.DeviceGroup(c), "");
+}
+
+}  // namespace
+}  // namespace tarvex

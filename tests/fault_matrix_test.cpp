@@ -1,29 +1,41 @@
 // Faults injected end to end through the simulated panel: every exchange
 // sequence (identification, the reads and writes of the small panels, the
-// large panel's read and write) meets the faults the simulated panel can
-// play, at its first block and at a block in its middle (kCases says which
-// where). Each case checks what the user is shown, that no success is
-// reported, that the operation ends within the waits the protocol allows
-// for that fault, that the port is closed afterwards and what the image or
-// the panel holds.
+// large panel's read and write, the read-back that proves a send) meets
+// every fault the simulated panel can play, at its first block and at a
+// block in its middle. Each case checks what the user is shown, that no
+// success is reported where there is none, the time the operation takes,
+// that the port is closed afterwards and what the image or the panel holds.
 //
-// A USB adapter pulled out mid-transfer is played twice: the panel closing
-// its side of the line in the middle of an answer (CloseLine), and the
-// panel stopped from another thread (its device disappears). Either way the
+// The cases run on the in-process line (sim::TSimLine) with its virtual
+// clock: the protocol's waits cost no real time, so every cell of the
+// matrix runs, and the time of each case is checked to the nanosecond
+// against the waits and pauses the protocol gives for that fault, computed
+// here from the protocol's limits, never measured.
+//
+// A USB adapter pulled out mid-transfer is played three ways: the panel
+// closing its side of the line in the middle of an answer (CloseLine), the
+// device vanishing under the open port as the panel takes a middle block's
+// header (on the virtual clock), and a pseudo-terminal panel stopped from
+// another thread (real time: a real device disappearing). Either way the
 // exchange must fail at once, without spinning, and the next connection
 // check must find no port.
 //
-// Every case is its own test, so that CTest spreads them over its jobs.
-// docs/fault-matrix.md lists the cases and their outcomes.
+// docs/fault-matrix.md lists the cases; its tables are rendered from the
+// cases below and a test fails when they differ (see FaultMatrixDoc).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -35,8 +47,11 @@
 #include "protocol/frames.h"
 #include "protocol/identify.h"
 #include "protocol/text.h"
+#include "serial/trace.h"
 #include "sim/panel_memory.h"
+#include "sim/sim_line.h"
 #include "tests/test_support.h"
+#include "tests/test_time.h"
 
 namespace tarvex {
 namespace {
@@ -47,6 +62,9 @@ using test::StartPanel;
 using test::TEvent;
 using test::TTestSession;
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int64_t kNsPerMs = 1'000'000;
 
 // ---------------------------------------------------------------------------
 // The cases
@@ -64,10 +82,17 @@ enum class TSeq {
   WriteCodes,
   WriteUsers,
   WriteKeys,
+  VerifySmall,  // the send reads back everything it wrote
   ReadLarge,    // read from the large panel
   BackupLarge,  // send into the large panel with a backup: its seven blocks
   WriteLarge,
+  VerifyLarge,
 };
+
+constexpr TSeq kAllSeqs[] = {TSeq::IdentifySmall, TSeq::IdentifyLarge, TSeq::ReadUsers,   TSeq::ReadCodes,
+                             TSeq::ReadKeys,      TSeq::TargetUsers,   TSeq::TargetCodes, TSeq::BackupKeys,
+                             TSeq::WriteCodes,    TSeq::WriteUsers,    TSeq::WriteKeys,   TSeq::VerifySmall,
+                             TSeq::ReadLarge,     TSeq::BackupLarge,   TSeq::WriteLarge,  TSeq::VerifyLarge};
 
 // The operations the cases run, as the window or the command line would.
 enum class TFlow {
@@ -81,7 +106,13 @@ enum class TFlow {
   SendLargeWithBackup,
 };
 
-TFlow FlowOf(TSeq seq) {
+bool IsWriteSeq(TSeq seq) {
+  return seq == TSeq::WriteCodes || seq == TSeq::WriteUsers || seq == TSeq::WriteKeys || seq == TSeq::WriteLarge;
+}
+
+// withBackup: a send asked to save a backup (the backup sequences always
+// run in one).
+TFlow FlowOf(TSeq seq, bool withBackup = false) {
   switch (seq) {
     case TSeq::IdentifySmall: return TFlow::CheckSmall;
     case TSeq::IdentifyLarge: return TFlow::CheckLarge;
@@ -92,14 +123,25 @@ TFlow FlowOf(TSeq seq) {
     case TSeq::TargetCodes:
     case TSeq::WriteCodes:
     case TSeq::WriteUsers:
-    case TSeq::WriteKeys: return TFlow::SendSmall;
+    case TSeq::WriteKeys:
+    case TSeq::VerifySmall: return withBackup ? TFlow::SendSmallWithBackup : TFlow::SendSmall;
     case TSeq::BackupKeys: return TFlow::SendSmallWithBackup;
     case TSeq::ReadLarge: return TFlow::ReadLarge;
     case TSeq::BackupLarge: return TFlow::SendLargeWithBackup;
-    case TSeq::WriteLarge: return TFlow::SendLarge;
+    case TSeq::WriteLarge:
+    case TSeq::VerifyLarge: return withBackup ? TFlow::SendLargeWithBackup : TFlow::SendLarge;
   }
   return TFlow::ReadSmall;
 }
+
+bool IsLargeFlow(TFlow f) {
+  return f == TFlow::CheckLarge || f == TFlow::ReadLarge || f == TFlow::SendLarge || f == TFlow::SendLargeWithBackup;
+}
+bool IsSendFlow(TFlow f) {
+  return f == TFlow::SendSmall || f == TFlow::SendSmallWithBackup || f == TFlow::SendLarge ||
+         f == TFlow::SendLargeWithBackup;
+}
+bool HasBackup(TFlow f) { return f == TFlow::SendSmallWithBackup || f == TFlow::SendLargeWithBackup; }
 
 const char* SeqName(TSeq seq) {
   switch (seq) {
@@ -114,9 +156,11 @@ const char* SeqName(TSeq seq) {
     case TSeq::WriteCodes: return "WriteCodes";
     case TSeq::WriteUsers: return "WriteUsers";
     case TSeq::WriteKeys: return "WriteKeys";
+    case TSeq::VerifySmall: return "SendVerifySmall";
     case TSeq::ReadLarge: return "ReadLarge";
     case TSeq::BackupLarge: return "SendBackupLarge";
     case TSeq::WriteLarge: return "WriteLarge";
+    case TSeq::VerifyLarge: return "SendVerifyLarge";
   }
   return "?";
 }
@@ -145,9 +189,15 @@ const char* FaultName(FaultKind f) {
     case FaultKind::NoiseBeforeEcho: return "Noise";
     case FaultKind::Stall: return "Stall";
     case FaultKind::CloseLine: return "CloseLine";
+    case FaultKind::CorruptData: return "CorruptData";
   }
   return "?";
 }
+
+// The faults played at single blocks, in the order the tables list them.
+constexpr FaultKind kBlockFaults[] = {FaultKind::NoEcho,         FaultKind::BadCheck, FaultKind::MissingCheckByte,
+                                      FaultKind::NoiseBeforeEcho, FaultKind::Stall,    FaultKind::CloseLine,
+                                      FaultKind::CorruptData};
 
 // Which block of the sequence the fault hits.
 enum class TWhere { FirstBlock, MiddleBlock, EveryExchange };
@@ -162,16 +212,70 @@ const char* WhereName(TWhere w) {
 }
 
 // Default: the tuning of the program (Attempts 1, SuccessPauseMs 50,
-// RetryPauseMs 700). NoRetryPause: RetryPauseMs 0, for cases that are not
-// about the pause after a failed attempt.
+// RetryPauseMs 700). NoRetryPause: RetryPauseMs 0; kept on the cases that
+// had it when the matrix ran in real time, where it shows that the pause
+// after a failed small read is the tuning's value.
 enum class TTuning { Default, NoRetryPause };
 
 struct TCase {
   TSeq seq;
   FaultKind fault;
   TWhere where;
-  TTuning tuning;
+  TTuning tuning = TTuning::Default;
+  bool withBackup = false;  // a write or read-back case inside a send that saves a backup
 };
+
+// ---------------------------------------------------------------------------
+// The protocol's waits and pauses, as the protocol gives them (not taken
+// from the code under test)
+
+// The program's tuning; Prepare checks that the session starts with it.
+constexpr int64_t kSuccessPauseMs = 50;
+constexpr int64_t kRetryPauseMs = 700;
+constexpr int kAttempts = 1;
+// A written small block is followed by 100 ms, and by 50 ms more when
+// another block of its range follows; a written large block by the
+// success pause and 25 ms more between blocks; a read large block by the
+// success pause, twice between blocks.
+constexpr int64_t kSmallWritePauseMs = 100;
+constexpr int64_t kSmallWriteBetweenMs = 50;
+constexpr int64_t kLargeWriteBetweenMs = 25;
+// Fixed waits of the workflows.
+constexpr int64_t kCheckSettleMs = 500;     // connection check, after opening
+constexpr int64_t kWorkflowSettleMs = 300;  // send, and read of the large panel
+constexpr int64_t kUsersSettleMs = 300;     // before the users' first block
+constexpr int64_t kBaudProbeSettleMs = 50;  // between a probe and its reply
+constexpr int64_t kAfterBaudSearchMs = 100;
+
+// Every wait gives up at the first whole second above its limit.
+int64_t WholeSecondsAbove(int64_t limitMs) { return (limitMs / 1000 + 1) * 1000; }
+// A read's echo: 3000 ms + 10 ms per byte after the first, at most 30 s.
+int64_t ReadEchoWaitMs(uint32_t count) {
+  return WholeSecondsAbove(std::min<int64_t>(3000 + 10 * (int64_t{count} - 1), 30000));
+}
+constexpr int64_t kSmallWriteEchoWaitMs = 5000;  // limit 4 s (the 4.6 s of the original, in whole seconds)
+constexpr int64_t kLargeWriteEchoWaitMs = 4000;  // limit 3 s
+constexpr int64_t kDataByteWaitMs = 3000;        // limit 2 s, each data or check byte
+constexpr int64_t kProbeWaitMs = 1000;           // limit 0.5 s
+
+// The baud search tries these indices after the current rate.
+constexpr uint8_t kSearchIndices[] = {11, 10, 9, 8, 7, 6};
+
+// The panels of the cases. The seeds are picked for how the panels answer a
+// frame at a speed other than their own (noise, or nothing; the plans of
+// the connection checks below rely on it): noise fails such an exchange at
+// once, silence only when its limit has passed.
+constexpr const char* kSmallModel = "VYR8";
+constexpr int kSmallPanelSpeed = 9600;
+constexpr uint32_t kSmallCheckSeed = 17;  // noise at every rate of the search but 9600
+constexpr uint32_t kSmallSeed = 9;
+constexpr uint32_t kLargeSeed = 2;  // noise at 9600 baud
+// The check finds a panel at the search's first rate with the fewest probes;
+// the workflows talk at the panel's default rate.
+constexpr int kLargeCheckSpeed = kBaudTable[kSearchIndices[0]];
+constexpr const char* kSmallMainCode = "2468";
+constexpr const char* kLargeFirmware = "2.05";
+constexpr const char* kLargeCode = "1234";
 
 // ---------------------------------------------------------------------------
 // The exchanges of each workflow, built from the block maps
@@ -217,32 +321,6 @@ struct TStep {
 // Large panel: the region orders of the read and the write.
 constexpr size_t kLargeReadOrder[kLargeRegionCount] = {0, 1, 4, 2, 5, 6, 3};
 constexpr size_t kLargeWriteOrder[kLargeRegionCount] = {1, 2, 4, 0, 5, 6, 3};
-
-// Fixed waits of the workflows.
-constexpr int64_t kCheckSettleMs = 500;        // connection check, after opening
-constexpr int64_t kWorkflowSettleMs = 300;     // send, and read of the large panel
-constexpr int64_t kUsersSettleMs = 300;        // before the users' first block
-constexpr int64_t kBaudProbeSettleMs = 50;     // between a probe and its reply
-constexpr double kBaudProbeLimit = 0.5;        // seconds
-constexpr int64_t kAfterBaudSearchMs = 100;
-// The baud search tries these indices after the current rate.
-constexpr uint8_t kSearchIndices[] = {11, 10, 9, 8, 7, 6};
-
-// The panels of the cases. The seeds are picked for how the panels answer a
-// frame at a speed other than their own (noise, or nothing; the plans of
-// the connection checks below rely on it): noise fails such an exchange at
-// once, silence only when its limit has passed.
-constexpr const char* kSmallModel = "VYR8";
-constexpr int kSmallPanelSpeed = 9600;
-constexpr uint32_t kSmallCheckSeed = 17;  // noise at every rate of the search but 9600
-constexpr uint32_t kSmallSeed = 9;
-constexpr uint32_t kLargeSeed = 2;  // noise at 9600 baud
-// The check finds a panel at the search's first rate with the fewest probes;
-// the workflows talk at the panel's default rate.
-constexpr int kLargeCheckSpeed = kBaudTable[kSearchIndices[0]];
-constexpr const char* kSmallMainCode = "2468";
-constexpr const char* kLargeFirmware = "2.05";
-constexpr const char* kLargeCode = "1234";
 
 class TPlan {
  public:
@@ -330,11 +408,43 @@ void SmallReadsOfKeys(TPlan& p, const TBlockMap& m, TSeq seq) {
   p.Range(seq, TFrame::SmallRead, m.KeyNamesAddr, m.KeyNamesLen, 2);
 }
 
-// Index of a rate in the baud table.
-uint8_t BaudIndexOf(int rate) {
-  for (uint8_t i = 0; i < kBaudIndexCount; ++i)
-    if (kBaudTable[i] == rate) return i;
-  return 0xFF;
+struct TSpan {
+  uint32_t start = 0;
+  uint32_t count = 0;
+};
+
+// What a send wrote, as runs of consecutive addresses in ascending order:
+// the read-back reads each run as one range.
+std::vector<TSpan> Runs(std::vector<TSpan> spans) {
+  std::sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.start < b.start; });
+  std::vector<TSpan> out;
+  for (const TSpan& s : spans) {
+    if (!out.empty() && s.start <= out.back().start + out.back().count) {
+      out.back().count = std::max(out.back().count, s.start + s.count - out.back().start);
+    } else {
+      out.push_back(s);
+    }
+  }
+  return out;
+}
+
+void ReadBack(TPlan& p, TSeq seq, TFrame frame, const std::vector<TSpan>& runs) {
+  for (size_t i = 0; i < runs.size(); ++i) p.Range(seq, frame, runs[i].start, runs[i].count, static_cast<int>(i));
+}
+
+std::vector<TSpan> SmallRuns(const TBlockMap& m) {
+  return Runs({{m.CodesAddr, m.CodesLen},
+               {m.UserAttrAddr, m.UserAttrLen},
+               {m.UserNamesAddr, m.UserNamesLen},
+               {m.KeyDataAddr, m.KeyDataLen},
+               {m.KeyTableAddr, m.KeyTableLen},
+               {m.KeyNamesAddr, m.KeyNamesLen}});
+}
+
+std::vector<TSpan> LargeRuns() {
+  std::vector<TSpan> spans;
+  for (const TLargeRegion& r : LargePanelMap) spans.push_back({r.PanelAddress, r.Bytes});
+  return Runs(spans);
 }
 
 TPlan PlanFor(TFlow flow) {
@@ -386,6 +496,7 @@ TPlan PlanFor(TFlow flow) {
       p.Range(TSeq::WriteKeys, TFrame::SmallWrite, m.KeyDataAddr, m.KeyDataLen, 0);
       p.Range(TSeq::WriteKeys, TFrame::SmallWrite, m.KeyTableAddr, m.KeyTableLen, 1);
       p.Range(TSeq::WriteKeys, TFrame::SmallWrite, m.KeyNamesAddr, m.KeyNamesLen, 2);
+      ReadBack(p, TSeq::VerifySmall, TFrame::SmallRead, SmallRuns(m));
       break;
     case TFlow::ReadLarge:
       p.Settle(kWorkflowSettleMs);
@@ -403,33 +514,57 @@ TPlan PlanFor(TFlow flow) {
       for (size_t r : kLargeWriteOrder)
         p.Range(TSeq::WriteLarge, TFrame::LargeWrite, LargePanelMap[r].PanelAddress, LargePanelMap[r].Bytes,
                 static_cast<int>(r));
+      ReadBack(p, TSeq::VerifyLarge, TFrame::LargeRead, LargeRuns());
       break;
   }
   return p;
 }
 
 // ---------------------------------------------------------------------------
-// What the faults cost, from the protocol's waits and pauses
+// What the faults do and cost
 
-// A fault that the echo test or the panel does not turn into a failure.
-bool FaultFails(FaultKind f, TFrame frame) {
-  if (f == FaultKind::EchoCase || f == FaultKind::None) return false;
-  // A write carries no check byte back: a missing one changes nothing.
-  if (f == FaultKind::MissingCheckByte && IsWrite(frame)) return false;
-  return true;
+// How an exchange hit by a fault ends.
+enum class TEffect {
+  None,       // the tool does not notice: the exchange goes through
+  Fails,      // the exchange fails
+  Discarded,  // a write echoed as usual whose block the panel then drops
+};
+
+TEffect EffectOf(FaultKind f, TFrame frame) {
+  switch (f) {
+    case FaultKind::None:
+    case FaultKind::EchoCase: return TEffect::None;
+    // A write carries no check byte back: a missing one changes nothing.
+    case FaultKind::MissingCheckByte: return IsWrite(frame) ? TEffect::None : TEffect::Fails;
+    // The panel echoes a write's header before its data comes in, so a
+    // block whose check fails at the panel is acknowledged all the same:
+    // the send goes on, and the read-back after the last write finds the
+    // block missing. (WriteCodes_MiddleBlock_BadCheck and
+    // WriteLarge_MiddleBlock_BadCheck used to wait out the echo limit and
+    // end in the write error, while the simulated panel left such a block
+    // unanswered; a real panel does not, so they now end in the read-back's
+    // warning.)
+    case FaultKind::BadCheck:
+    case FaultKind::CorruptData: return IsWrite(frame) ? TEffect::Discarded : TEffect::Fails;
+    case FaultKind::NoEcho:
+    case FaultKind::NoiseBeforeEcho:
+    case FaultKind::Stall:
+    case FaultKind::CloseLine: return TEffect::Fails;
+  }
+  return TEffect::Fails;
 }
 
-int64_t EchoLimitMs(const TStep& st) {
+int64_t EchoWaitMs(const TStep& st) {
   switch (st.frame) {
     case TFrame::SmallRead:
     case TFrame::LargeRead:
     case TFrame::SmallReadNoise:
-    case TFrame::LargeReadSilent: return WaitLimitMs(ReadEchoLimitSeconds(st.count - 1));
-    case TFrame::SmallWrite: return WaitLimitMs(kSmallWriteEchoLimit);
-    case TFrame::LargeWrite: return WaitLimitMs(kLargeWriteEchoLimit);
+    case TFrame::LargeReadSilent: return ReadEchoWaitMs(st.count);
+    case TFrame::SmallWrite: return kSmallWriteEchoWaitMs;
+    case TFrame::LargeWrite: return kLargeWriteEchoWaitMs;
     case TFrame::ProbeHit:
     case TFrame::ProbeSilent:
-    case TFrame::ProbeNoise: return WaitLimitMs(kBaudProbeLimit);
+    case TFrame::ProbeNoise: return kProbeWaitMs;
   }
   return 0;
 }
@@ -438,101 +573,314 @@ int64_t EchoLimitMs(const TStep& st) {
 // a successful exchange, with the range's pause when more blocks of the
 // range follow; the limit of an unanswered one; the pause after a failed
 // attempt of one answered with noise.
-int64_t SuccessCostMs(const TStep& st, const TSystemFlags& f) {
+int64_t SuccessCostMs(const TStep& st, int64_t retryPauseMs) {
   switch (st.frame) {
-    case TFrame::SmallRead: return f.SuccessPauseMs;
-    case TFrame::SmallWrite: return kSmallWriteSuccessPauseMs + (st.lastOfRange ? 0 : kSmallWriteRangePauseMs);
-    case TFrame::LargeRead: return f.SuccessPauseMs + (st.lastOfRange ? 0 : f.SuccessPauseMs);
-    case TFrame::LargeWrite: return f.SuccessPauseMs + (st.lastOfRange ? 0 : kLargeWriteRangePauseMs);
+    case TFrame::SmallRead: return kSuccessPauseMs;
+    case TFrame::SmallWrite: return kSmallWritePauseMs + (st.lastOfRange ? 0 : kSmallWriteBetweenMs);
+    case TFrame::LargeRead: return kSuccessPauseMs + (st.lastOfRange ? 0 : kSuccessPauseMs);
+    case TFrame::LargeWrite: return kSuccessPauseMs + (st.lastOfRange ? 0 : kLargeWriteBetweenMs);
     case TFrame::ProbeHit:
     case TFrame::ProbeNoise: return kBaudProbeSettleMs;
-    case TFrame::ProbeSilent: return kBaudProbeSettleMs + EchoLimitMs(st);
-    case TFrame::SmallReadNoise: return f.RetryPauseMs;
-    case TFrame::LargeReadSilent: return EchoLimitMs(st);
+    case TFrame::ProbeSilent: return kBaudProbeSettleMs + EchoWaitMs(st);
+    case TFrame::SmallReadNoise: return retryPauseMs;
+    case TFrame::LargeReadSilent: return EchoWaitMs(st);
   }
   return 0;
 }
 
-constexpr int64_t kPanelCloseDrainMs = 500;
-
-// The longest a failed exchange may take: the wait the fault runs into,
-// then the pause after a failed attempt (only the small read pauses after
-// its last attempt).
-int64_t FailCostMs(const TStep& st, FaultKind fault, const TSystemFlags& f) {
+// The wait a failing exchange runs into before the tool gives up.
+int64_t FailWaitMs(const TStep& st, FaultKind fault) {
   const bool write = IsWrite(st.frame);
-  int64_t wait = 0;
   switch (fault) {
-    case FaultKind::NoEcho: wait = EchoLimitMs(st); break;
-    // A write with a bad check is not answered at all.
-    case FaultKind::BadCheck: wait = write ? EchoLimitMs(st) : 0; break;
-    case FaultKind::MissingCheckByte: wait = WaitLimitMs(kDataByteLimit); break;
+    case FaultKind::NoEcho: return EchoWaitMs(st);
+    case FaultKind::MissingCheckByte: return kDataByteWaitMs;
     // A read stalls in its data, a write in its echo.
-    case FaultKind::Stall: wait = write ? EchoLimitMs(st) : WaitLimitMs(kDataByteLimit); break;
-    // A closed line ends every wait at once; the panel closes it once its
-    // partial answer has drained, or after half a second when the tool
-    // does not take it (a write's three echo bytes wait for the other
-    // three).
-    case FaultKind::CloseLine: wait = write ? kPanelCloseDrainMs : 0; break;
-    // Noise before the echo fails the echo test at once.
+    case FaultKind::Stall: return write ? EchoWaitMs(st) : kDataByteWaitMs;
+    // A bad or altered check is seen as soon as it is in; noise fails the
+    // echo test at once; a closed line ends every wait at once.
+    case FaultKind::BadCheck:
+    case FaultKind::CorruptData:
     case FaultKind::NoiseBeforeEcho:
-    default: wait = 0; break;
+    case FaultKind::CloseLine:
+    case FaultKind::None:
+    case FaultKind::EchoCase: return 0;
   }
-  const int64_t pause = st.frame == TFrame::SmallRead ? f.RetryPauseMs : 0;
-  return wait + pause;
+  return 0;
 }
 
-// Scheduling and the bytes' own time on the pseudo-terminal: a little per
-// exchange and a fixed margin for the whole operation. Less than the
-// shortest limit a fault could wrongly wait out (the data byte's 3 s), so
-// an extra wait does not hide in it.
-constexpr int64_t kMarginMs = 1000;
-constexpr int64_t kMarginPerExchangeMs = 10;
+// The wait, then the pause after the failed attempt: only the small read
+// pauses after its last attempt.
+int64_t FailCostMs(const TStep& st, FaultKind fault, int64_t retryPauseMs) {
+  return FailWaitMs(st, fault) + (st.frame == TFrame::SmallRead ? retryPauseMs : 0);
+}
 
-// The longest the operation may take when the fault hits plan index
-// faultAt (none: every exchange succeeds).
-int64_t BoundMs(const TPlan& p, std::optional<size_t> faultAt, FaultKind fault, const TSystemFlags& f) {
-  int64_t ms = kMarginMs;
-  for (size_t i = 0; i < p.steps.size(); ++i) {
+// Waits that run out their limits while the plan's exchanges up to index
+// end (exclusive) are made as planned: the silent probes and reads of the
+// connection check's fallback.
+int WaitsRunOutIn(const TPlan& p, size_t end, bool withFallback) {
+  int n = 0;
+  for (size_t i = 0; i < end && i < p.steps.size(); ++i) {
     const TStep& st = p.steps[i];
-    if (faultAt && i == *faultAt) {
-      ms += st.settleMs + FailCostMs(st, fault, f) + kMarginPerExchangeMs;
-    } else if ((!faultAt && !st.afterFailure) || (faultAt && (i < *faultAt || st.afterFailure))) {
-      ms += st.settleMs + SuccessCostMs(st, f) + kMarginPerExchangeMs;
-    }
+    if (st.afterFailure && !withFallback) continue;
+    if (st.frame == TFrame::ProbeSilent || st.frame == TFrame::LargeReadSilent) ++n;
   }
-  return ms;
+  return n;
 }
 
 // ---------------------------------------------------------------------------
-// Helpers
+// What the user must be shown
 
-// Points the session at a panel as a connection check would leave it.
-void ConnectTo(TSession& s, const sim::SimPanel& panel) {
-  s.PanelPort.Device = panel.DevicePath();
-  const int model = panel.Model();
-  s.SystemFlags.ConnectedModel = model;
-  s.SystemFlags.PanelDescription = ModelName(model) + " v.2.10";
-  if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
-  s.PanelPort.BaudIndex = BaudIndexOf(panel.PanelSpeed());
+enum class TText { ReadError, WriteError, BackupFailed, VerifyFailed, TransferOk };
+
+struct TShown {
+  bool clear = false;  // a ProgressClear notice, not a box
+  TBoxKind kind = TBoxKind::Warning;
+  TText text = TText::ReadError;
+  bool hint = false;  // the box carries the hint that the adapter was unplugged
+};
+
+TShown Shown(TBoxKind kind, TText text, bool hint = false) { return TShown{false, kind, text, hint}; }
+const TShown kClear{true};
+
+// The boxes and notices of a failure, from the failing sequence's range
+// notice on. lost: the line went away, so the read and write errors carry
+// the hint that the adapter may have been unplugged.
+std::vector<TShown> FailureTrail(TSeq seq, bool lost) {
+  const TShown readError = Shown(TBoxKind::Warning, TText::ReadError, lost);
+  switch (seq) {
+    case TSeq::ReadUsers:
+    case TSeq::ReadCodes:
+    case TSeq::ReadKeys: return {readError, kClear};
+    // Two boxes, by the program's own rules: the sequence shows its box
+    // (ReadUsers, ReadCodesAndMatch), then the send shows the window's own
+    // for a read that failed (SendToPanel keeps the box of a failed read).
+    case TSeq::TargetUsers:
+    case TSeq::TargetCodes: return {readError, kClear, readError};
+    case TSeq::BackupKeys: return {readError, kClear, Shown(TBoxKind::Error, TText::BackupFailed)};
+    // Two boxes: the write sequence shows its warning (WriteCodes,
+    // WriteUsers, WriteKeys), then the send shows the window's error.
+    case TSeq::WriteCodes:
+    case TSeq::WriteUsers:
+    case TSeq::WriteKeys:
+      return {Shown(TBoxKind::Warning, TText::WriteError, lost), kClear, Shown(TBoxKind::Error, TText::WriteError, lost)};
+    // The read-back announces its own phase, clears its bar, and the send
+    // says the panel could not be read.
+    case TSeq::VerifySmall:
+    case TSeq::VerifyLarge: return {kClear, readError};
+    // The large read leaves the bar as it is.
+    case TSeq::ReadLarge: return {readError};
+    case TSeq::BackupLarge: return {readError, Shown(TBoxKind::Error, TText::BackupFailed)};
+    // Two boxes: WriteLargePanel shows its error, then the send shows the
+    // window's, the same text.
+    case TSeq::WriteLarge:
+      return {Shown(TBoxKind::Error, TText::WriteError, lost), kClear, Shown(TBoxKind::Error, TText::WriteError, lost)};
+    case TSeq::IdentifySmall:
+    case TSeq::IdentifyLarge: return {};
+  }
+  return {};
 }
 
-bool HasLetter(const THeader& h) {
-  return std::any_of(h.begin(), h.end(), [](uint8_t b) { return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A); });
+// ---------------------------------------------------------------------------
+// The panel, whichever line carries it
+
+class TPanelAccess {
+ public:
+  virtual ~TPanelAccess() = default;
+  virtual Bytes ReadMemory(uint32_t addr, size_t n) const = 0;
+  virtual std::vector<std::array<uint8_t, 6>> HeadersReceived() const = 0;
+  virtual bool LineClosed() const = 0;
+  virtual int ExchangeCount() const = 0;
+};
+
+template <typename P>
+class TPanelOf final : public TPanelAccess {
+ public:
+  explicit TPanelOf(const P& p) : p_(p) {}
+  Bytes ReadMemory(uint32_t addr, size_t n) const override { return p_.ReadMemory(addr, n); }
+  std::vector<std::array<uint8_t, 6>> HeadersReceived() const override { return p_.HeadersReceived(); }
+  bool LineClosed() const override { return p_.LineClosed(); }
+  int ExchangeCount() const override { return p_.ExchangeCount(); }
+
+ private:
+  const P& p_;
+};
+
+// The in-process line as the tool's port sees it, counting the calls the
+// serial layer makes; and, when asked, a device that vanishes under the
+// open port once the panel has taken a given number of headers (a USB
+// adapter pulled out): from then on every call finds the line gone, bytes
+// still on their way included, and every open finds no device.
+class TLineCalls final : public TCommSystem {
+ public:
+  explicit TLineCalls(sim::TSimLine& line) : line_(line) {}
+  void VanishAtExchange(int n) { vanishAt_ = n; }
+  bool Gone() const { return vanishAt_ > 0 && line_.Engine().ExchangeCount() >= vanishAt_; }
+  // The line is lost: the panel hung up or the device vanished.
+  bool Lost() const { return Gone() || line_.Engine().LineClosed(); }
+
+  bool Open(TComm& c) override {
+    Count();
+    if (!Gone()) return line_.Open(c);
+    c.LastError = TCommError::NoDevice;
+    c.LastSystemError = 0;
+    c.LastErrorText = "the adapter was pulled out";
+    return false;
+  }
+  void Close(TComm& c) override {
+    Count();
+    line_.Close(c);
+  }
+  int32_t Queued(TComm& c) override {
+    Count();
+    if (!Gone()) return line_.Queued(c);
+    c.LineLost = true;
+    return 0;
+  }
+  void Write(TComm& c, const uint8_t* src, uint16_t n) override {
+    Count();
+    if (!Gone()) return line_.Write(c, src, n);
+    c.LineLost = true;
+  }
+  void Read(TComm& c, uint8_t* dst, uint16_t n) override {
+    Count();
+    if (!Gone()) return line_.Read(c, dst, n);
+    c.LineLost = true;
+  }
+  void WaitForInput(TComm& c, int64_t ms) override {
+    Count();
+    if (!Gone()) return line_.WaitForInput(c, ms);
+    c.LineLost = true;
+  }
+  int64_t NowMs() override {
+    Count();
+    return line_.NowMs();
+  }
+  void SleepMs(int64_t ms) override {
+    Count();
+    line_.SleepMs(ms);
+  }
+  std::string Describe(const TComm& c) override { return line_.Describe(c); }
+
+  int calls = 0;
+  int callsAfterLoss = 0;
+
+ private:
+  void Count() {
+    ++calls;
+    if (Lost()) ++callsAfterLoss;
+  }
+  sim::TSimLine& line_;
+  int vanishAt_ = 0;
+};
+
+// The waits of the serial layer that ended, from the line trace: those that
+// ran out their limits, and those that ended because the line was lost.
+class TWaitRecorder final : public TLineTrace {
+ public:
+  void Record(const TComm&, const TTraceEvent& e) override {
+    if (e.kind != TTraceKind::WaitEnded) return;
+    if (e.lineLost) {
+      ++endedByLoss;
+    } else {
+      ++ranOut;
+    }
+  }
+  int ranOut = 0;
+  int endedByLoss = 0;
+};
+
+// Stops the pty panel from another thread once it has taken a given number
+// of headers off the line: its device disappears, as when a USB adapter is
+// pulled out.
+class TPullOut {
+ public:
+  TPullOut(sim::SimPanel& panel, int atExchange)
+      : thread_([this, &panel, atExchange] {
+          while (!done_ && panel.ExchangeCount() < atExchange) std::this_thread::sleep_for(std::chrono::microseconds(200));
+          if (done_) return;
+          panel.Stop();
+          pulled_ = true;
+        }) {}
+  ~TPullOut() { Finish(); }
+  void Finish() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Pulled() const { return pulled_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<bool> pulled_{false};
+  std::thread thread_;
+};
+
+// Holds the pty panel's device open, so that its number is not given to
+// another pseudo-terminal while a case looks at the path after the line
+// went away: the path must stay gone, not lead to some other test's panel.
+class TDeviceNumberHold {
+ public:
+  explicit TDeviceNumberHold(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+  ~TDeviceNumberHold() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TDeviceNumberHold(const TDeviceNumberHold&) = delete;
+  TDeviceNumberHold& operator=(const TDeviceNumberHold&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// ---------------------------------------------------------------------------
+// One run of a workflow against a panel
+
+enum class TLine { Virtual, RealPty };
+
+struct TRun {
+  TCase c;
+  TFlow flow = TFlow::ReadSmall;
+  TLine lineKind = TLine::Virtual;
+  TPlan plan;
+  std::optional<size_t> faultAt;  // plan index of the faulted block
+  // The device vanishes as the panel takes the header at this plan index.
+  std::optional<size_t> vanishAt;
+  TTestSession t;
+  std::unique_ptr<sim::TSimLine> line;
+  std::unique_ptr<TLineCalls> calls;
+  std::unique_ptr<sim::SimPanel> ptyPanel;
+  std::unique_ptr<TPanelAccess> panel;
+  TWaitRecorder waits;
+  std::filesystem::path backupFolder;
+
+  // Before the operation.
+  Bytes panelBefore;  // small: 64 KiB; large: the blocks, in map order
+  SmallPanelImage smallBefore;
+  Bytes largeBefore;
+
+  // Outcome.
+  bool ok = false;
+  std::optional<std::string> status;
+  std::string backupPath;
+  bool differs = false;
+  uint32_t firstDifference = 0;
+  int64_t elapsedNs = 0;  // on the line's clock: virtual, or the steady clock
+  int64_t cpuMs = 0;
+};
+
+Bytes LargeBlocksOf(const TPanelAccess& panel) {
+  Bytes out;
+  for (const auto& r : LargePanelMap) {
+    const auto b = panel.ReadMemory(r.PanelAddress, r.Bytes);
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  return out;
 }
 
-std::string Hex(const THeader& h) {
-  std::ostringstream o;
-  for (uint8_t b : h) o << std::hex << std::uppercase << (b < 16 ? "0" : "") << int(b) << ' ';
-  return o.str();
-}
-
-std::string Box(TBoxKind kind, const std::string& text) { return std::string(BoxTitle(kind)) + ": " + text; }
-
-// CPU time of the calling thread.
-int64_t ThreadCpuMs() {
-  rusage ru{};
-  ::getrusage(RUSAGE_THREAD, &ru);
-  return (int64_t{ru.ru_utime.tv_sec} + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+// Index of a rate in the baud table.
+uint8_t BaudIndexOf(int rate) {
+  for (uint8_t i = 0; i < kBaudIndexCount; ++i)
+    if (kBaudTable[i] == rate) return i;
+  return 0xFF;
 }
 
 // A deterministic filler for images, unlike anything a panel sends.
@@ -560,88 +908,9 @@ void FillSmallImage(SmallPanelImage& image) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3 + 1);
 }
 
-// Holds the panel's device open, so that its number is not given to another
-// pseudo-terminal while a case looks at the path after the line went away:
-// the path must stay gone, not lead to some other test's panel.
-class TDeviceNumberHold {
- public:
-  explicit TDeviceNumberHold(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
-  ~TDeviceNumberHold() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TDeviceNumberHold(const TDeviceNumberHold&) = delete;
-  TDeviceNumberHold& operator=(const TDeviceNumberHold&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-// Stops the panel from another thread once it has taken a given number of
-// headers off the line: its device disappears, as when a USB adapter is
-// pulled out.
-class TPullOut {
- public:
-  TPullOut(sim::SimPanel& panel, int atExchange)
-      : thread_([this, &panel, atExchange] {
-          while (!done_ && panel.ExchangeCount() < atExchange) std::this_thread::sleep_for(std::chrono::microseconds(200));
-          if (done_) return;
-          panel.Stop();
-          pulled_ = true;
-        }) {}
-  ~TPullOut() { Finish(); }
-  void Finish() {
-    done_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  bool Pulled() const { return pulled_; }
-
- private:
-  std::atomic<bool> done_{false};
-  std::atomic<bool> pulled_{false};
-  std::thread thread_;
-};
-
-// ---------------------------------------------------------------------------
-// One run of a workflow against a panel
-
-struct TRun {
-  TCase c;
-  TFlow flow;
-  TPlan plan;
-  std::optional<size_t> faultAt;  // plan index of the faulted block
-  TTestSession t;
-  std::unique_ptr<sim::SimPanel> panel;
-  std::filesystem::path backupFolder;
-
-  // Before the operation.
-  std::vector<uint8_t> panelBefore;  // small: 64 KiB; large: the blocks, in map order
-  SmallPanelImage smallBefore;
-  std::vector<uint8_t> largeBefore;
-
-  // Outcome.
-  bool ok = false;
-  std::optional<std::string> status;
-  std::string backupPath;
-  int64_t elapsedMs = 0;
-  int64_t cpuMs = 0;
-};
-
-std::vector<uint8_t> LargeBlocksOf(const sim::SimPanel& panel) {
-  std::vector<uint8_t> out;
-  for (const auto& r : LargePanelMap) {
-    const auto b = panel.ReadMemory(r.PanelAddress, r.Bytes);
-    out.insert(out.end(), b.begin(), b.end());
-  }
-  return out;
-}
-
-void Prepare(TRun& r) {
-  r.flow = FlowOf(r.c.seq);
-  const bool large = r.flow == TFlow::CheckLarge || r.flow == TFlow::ReadLarge || r.flow == TFlow::SendLarge ||
-                     r.flow == TFlow::SendLargeWithBackup;
+sim::PanelConfig ConfigFor(const TRun& r) {
   sim::PanelConfig cfg;
-  if (large) {
+  if (IsLargeFlow(r.flow)) {
     cfg.model = kLargeModelName;
     cfg.firmware = kLargeFirmware;
     cfg.baud = r.flow == TFlow::CheckLarge ? kLargeCheckSpeed : 0;
@@ -651,6 +920,28 @@ void Prepare(TRun& r) {
     cfg.mainCode = kSmallMainCode;
     cfg.seed = r.flow == TFlow::CheckSmall ? kSmallCheckSeed : kSmallSeed;
   }
+  if (r.faultAt) {
+    cfg.fault = {r.c.fault, static_cast<int>(*r.faultAt) + 1};
+  } else if (r.c.where == TWhere::EveryExchange) {
+    cfg.fault = {r.c.fault, 0};
+  }
+  return cfg;
+}
+
+// The plan index a case's fault hits.
+std::optional<size_t> FaultIndex(const TPlan& plan, const TCase& c) {
+  if (c.where == TWhere::EveryExchange) return std::nullopt;
+  const auto blocks = plan.Blocks(c.seq);
+  if (blocks.empty()) return std::nullopt;
+  if (c.where == TWhere::FirstBlock) return blocks.front();
+  if (blocks.size() < 2) return std::nullopt;
+  return blocks[blocks.size() / 2];
+}
+
+// Builds the plan, the panel and the session of a case; no byte moves yet.
+void Prepare(TRun& r, TLine lineKind = TLine::Virtual) {
+  r.lineKind = lineKind;
+  r.flow = FlowOf(r.c.seq, r.c.withBackup);
   // A panel drops what it hears for 50 ms after a frame it could not make
   // sense of. In the check of the large panel the retry pause after the
   // unanswered small-panel read keeps the first probe out of that gap.
@@ -659,51 +950,70 @@ void Prepare(TRun& r) {
   }
   r.plan = PlanFor(r.flow);
   if (r.c.where != TWhere::EveryExchange) {
-    const auto blocks = r.plan.Blocks(r.c.seq);
-    ASSERT_FALSE(blocks.empty()) << SeqName(r.c.seq);
-    r.faultAt = r.c.where == TWhere::FirstBlock ? blocks.front() : blocks[blocks.size() / 2];
-    if (r.c.where == TWhere::MiddleBlock) {
-      ASSERT_GT(blocks.size(), 1u) << "a sequence of one block has no middle";
-    }
-    cfg.fault = {r.c.fault, static_cast<int>(*r.faultAt) + 1};
-  } else {
-    cfg.fault = {r.c.fault, 0};
+    ASSERT_FALSE(r.plan.Blocks(r.c.seq).empty()) << SeqName(r.c.seq);
+    r.faultAt = FaultIndex(r.plan, r.c);
+    ASSERT_TRUE(r.faultAt.has_value()) << "a sequence of one block has no middle";
   }
-  r.panel = StartPanel(cfg);
-  ASSERT_TRUE(r.panel);
-
-  if (r.c.tuning == TTuning::NoRetryPause) r.t.s.SystemFlags.RetryPauseMs = 0;
   TSession& s = r.t.s;
+  // The costs above assume the program's tuning.
+  ASSERT_EQ(s.SystemFlags.SuccessPauseMs, kSuccessPauseMs);
+  ASSERT_EQ(s.SystemFlags.RetryPauseMs, kRetryPauseMs);
+  ASSERT_EQ(s.SystemFlags.Attempts, kAttempts);
+  if (r.c.tuning == TTuning::NoRetryPause) s.SystemFlags.RetryPauseMs = 0;
+
+  const sim::PanelConfig cfg = ConfigFor(r);
+  int model = 0;
+  int speed = 0;
+  if (lineKind == TLine::Virtual) {
+    r.line = std::make_unique<sim::TSimLine>(cfg);
+    ASSERT_TRUE(r.line->Engine().Valid());
+    r.calls = std::make_unique<TLineCalls>(*r.line);
+    r.panel = std::make_unique<TPanelOf<sim::PanelEngine>>(r.line->Engine());
+    s.PanelPort.System = r.calls.get();
+    // A named port, as one chosen in the window: a box about a missing
+    // port then carries the hint, as it would on a real port.
+    s.PanelPort.Device = "sim";
+    model = r.line->Engine().Model();
+    speed = r.line->Engine().PanelSpeed();
+  } else {
+    r.ptyPanel = StartPanel(cfg);
+    ASSERT_TRUE(r.ptyPanel);
+    r.panel = std::make_unique<TPanelOf<sim::SimPanel>>(*r.ptyPanel);
+    s.PanelPort.Device = r.ptyPanel->DevicePath();
+    model = r.ptyPanel->Model();
+    speed = r.ptyPanel->PanelSpeed();
+  }
+  s.PanelPort.Trace = &r.waits;
+
+  // Reads and sends start where a connection check leaves the session.
+  if (r.flow != TFlow::CheckSmall && r.flow != TFlow::CheckLarge) {
+    s.SystemFlags.ConnectedModel = model;
+    s.SystemFlags.PanelDescription = ModelName(model) + " v.2.10";
+    if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
+    s.PanelPort.BaudIndex = BaudIndexOf(speed);
+  }
   switch (r.flow) {
     case TFlow::CheckSmall:
-    case TFlow::CheckLarge: s.PanelPort.Device = r.panel->DevicePath(); break;
+    case TFlow::CheckLarge: break;
     case TFlow::ReadSmall:
-      ConnectTo(s, *r.panel);
       for (size_t i = 0; i < kSmallImageSize; ++i) s.Small->Bytes()[i] = Pattern(i);
       break;
     case TFlow::SendSmall:
-    case TFlow::SendSmallWithBackup:
-      ConnectTo(s, *r.panel);
-      FillSmallImage(*s.Small);
-      break;
+    case TFlow::SendSmallWithBackup: FillSmallImage(*s.Small); break;
     case TFlow::ReadLarge:
-      ConnectTo(s, *r.panel);
-      for (size_t i = 0; i < kLargeImageSize; ++i) s.Large->Bytes()[i] = Pattern(i);
-      break;
     case TFlow::SendLarge:
     case TFlow::SendLargeWithBackup:
-      ConnectTo(s, *r.panel);
       for (size_t i = 0; i < kLargeImageSize; ++i) s.Large->Bytes()[i] = Pattern(i);
       break;
   }
   std::copy(s.Small->Bytes().begin(), s.Small->Bytes().end(), r.smallBefore.Bytes().begin());
-  if (large) {
+  if (IsLargeFlow(r.flow)) {
     r.largeBefore.assign(s.Large->Bytes().begin(), s.Large->Bytes().end());
     r.panelBefore = LargeBlocksOf(*r.panel);
   } else {
     r.panelBefore = r.panel->ReadMemory(0, sim::detail::kSmallMemorySize);
   }
-  if (r.flow == TFlow::SendSmallWithBackup || r.flow == TFlow::SendLargeWithBackup) {
+  if (HasBackup(r.flow)) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = "tarvex-faults-" + std::to_string(::getpid()) + "-" + (info ? info->name() : "case");
     std::replace(name.begin(), name.end(), '/', '-');
@@ -712,21 +1022,28 @@ void Prepare(TRun& r) {
   }
 }
 
+// CPU time of the calling thread.
+int64_t ThreadCpuMs() {
+  rusage ru{};
+  ::getrusage(RUSAGE_THREAD, &ru);
+  return (int64_t{ru.ru_utime.tv_sec} + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+}
+
+int64_t LineNowNs(const TRun& r) {
+  if (r.line) return r.line->NowNs();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
 void Execute(TRun& r) {
   TSession& s = r.t.s;
   const int64_t cpu0 = ThreadCpuMs();
-  const auto t0 = Clock::now();
+  const int64_t t0 = LineNowNs(r);
   switch (r.flow) {
     case TFlow::CheckSmall:
     case TFlow::CheckLarge: r.ok = CheckConnection(s); break;
-    case TFlow::ReadSmall: {
-      const TReadOutcome o = ReadFromPanel(s, kSmallMainCode);
-      r.ok = o.ok;
-      r.status = o.status;
-      break;
-    }
+    case TFlow::ReadSmall:
     case TFlow::ReadLarge: {
-      const TReadOutcome o = ReadFromPanel(s, kLargeCode);
+      const TReadOutcome o = ReadFromPanel(s, r.flow == TFlow::ReadLarge ? kLargeCode : kSmallMainCode);
       r.ok = o.ok;
       r.status = o.status;
       break;
@@ -736,54 +1053,239 @@ void Execute(TRun& r) {
     case TFlow::SendLarge:
     case TFlow::SendLargeWithBackup: {
       TSendOptions options;
-      if (!r.backupFolder.empty()) options.backupFolder = r.backupFolder.string();
-      const bool large = r.flow == TFlow::SendLarge || r.flow == TFlow::SendLargeWithBackup;
+      options.backup = HasBackup(r.flow);
+      options.backupFolder = r.backupFolder.string();
+      const bool large = IsLargeFlow(r.flow);
       const TSendOutcome o = SendToPanel(s, large ? kLargeCode : kSmallMainCode, options);
       r.ok = o.ok;
       r.status = o.status;
       r.backupPath = o.backupPath;
+      r.differs = o.differs;
+      r.firstDifference = o.firstDifference;
       break;
     }
   }
-  r.elapsedMs = MsSince(t0);
+  r.elapsedNs = LineNowNs(r) - t0;
   r.cpuMs = ThreadCpuMs() - cpu0;
 }
 
 // ---------------------------------------------------------------------------
-// Expectations
+// The bytes a send must leave in the panel
 
-// Status texts each sequence shows when it starts.
-std::optional<std::string> StatusOf(TSeq seq, const TLanguageStrings& l) {
-  switch (seq) {
-    case TSeq::ReadUsers:
-    case TSeq::TargetUsers:
-    case TSeq::ReadLarge:
-    case TSeq::BackupLarge: return l.ReadingCodes;
-    case TSeq::ReadCodes:
-    case TSeq::TargetCodes: return l.CheckingUserCode;
-    case TSeq::ReadKeys:
-    case TSeq::BackupKeys: return l.ReadingKeys;
-    case TSeq::WriteCodes:
-    case TSeq::WriteUsers: return l.WritingCodes;
-    case TSeq::WriteKeys: return l.WritingKeys;
-    // The large write keeps the status line as it stands.
-    case TSeq::WriteLarge: return std::nullopt;
-    case TSeq::IdentifySmall:
-    case TSeq::IdentifyLarge: return std::nullopt;
+// The bytes each write block carries, from the image as it stood before
+// the send (a VYR8 gets the high four bits of the second attribute byte
+// and of the key value byte cleared).
+Bytes ExpectedSmallWrite(const TRun& r, const TStep& st) {
+  SmallPanelImage img = r.smallBefore;
+  const TBlockMap& m = *BlockMapForModel(SmallModelNumber(kSmallModel));
+  Bytes range;
+  if (st.seq == TSeq::WriteCodes) {
+    for (size_t u = 0; u < kUserCount; ++u) {
+      std::string digits;
+      for (char ch : img.User(u).Code()) {
+        if (ch < '0' || ch > '9') break;
+        digits.push_back(ch);
+      }
+      const auto bytes = sim::EncodeCode(kSmallModel, digits);
+      range.insert(range.end(), bytes.begin(), bytes.end());
+    }
+  } else if (st.seq == TSeq::WriteUsers && st.range == 0) {
+    for (size_t u = 0; u < kUserCount; ++u)
+      for (size_t i = 0; i < kUserAttrSize; ++i)
+        range.push_back(i == 1 ? static_cast<uint8_t>(img.User(u).Attr(i) & 0x0F) : img.User(u).Attr(i));
+  } else if (st.seq == TSeq::WriteUsers) {
+    for (size_t u = 0; u < kUserCount; ++u) {
+      const std::string name = PadRight(img.User(u).Name().substr(0, 16), 16, ' ');
+      range.insert(range.end(), name.begin(), name.end());
+    }
+  } else if (st.range == 0) {
+    range.assign(img.KeyData().begin(), img.KeyData().end());
+  } else if (st.range == 1) {
+    for (size_t k = 0; k < kKeyCount; ++k) {
+      range.push_back(img.Key(k).Flags());
+      range.push_back(static_cast<uint8_t>(img.Key(k).Value() & 0x0F));
+      range.push_back(static_cast<uint8_t>(k));
+    }
+  } else {
+    for (size_t k = 0; k < kNamedKeys; ++k) {
+      const std::string name = PadRight(img.Key(k).Name().substr(0, 16), 16, ' ');
+      range.insert(range.end(), name.begin(), name.end());
+    }
   }
-  return std::nullopt;
+  uint32_t rangeStart = 0;
+  if (st.seq == TSeq::WriteCodes) rangeStart = m.CodesAddr;
+  else if (st.seq == TSeq::WriteUsers) rangeStart = st.range == 0 ? m.UserAttrAddr : m.UserNamesAddr;
+  else rangeStart = st.range == 0 ? m.KeyDataAddr : st.range == 1 ? m.KeyTableAddr : m.KeyNamesAddr;
+  const size_t from = st.address - rangeStart;
+  return Bytes(range.begin() + static_cast<long>(from), range.begin() + static_cast<long>(from + st.count));
 }
 
-// The order in which the sequences of a flow start.
-std::vector<TSeq> SequencesOf(const TPlan& p) {
-  std::vector<TSeq> out;
-  for (const TStep& st : p.steps)
-    if (out.empty() || out.back() != st.seq) out.push_back(st.seq);
-  return out;
+Bytes ExpectedLargeWrite(const TRun& r, const TStep& st) {
+  const TLargeRegion& region = LargePanelMap[static_cast<size_t>(st.range)];
+  const size_t at = kLargeRegionsOffset + region.RegionOffset + (st.address - region.PanelAddress);
+  return Bytes(r.largeBefore.begin() + static_cast<long>(at), r.largeBefore.begin() + static_cast<long>(at + st.count));
 }
 
-// The boxes and notices from the failing sequence's announcement on: its
-// range notice is the last one sent before the failure.
+Bytes SentBy(const TRun& r, const TStep& st) {
+  return IsLarge(st.frame) ? ExpectedLargeWrite(r, st) : ExpectedSmallWrite(r, st);
+}
+
+Bytes BeforeOf(const TRun& r, const TStep& st) {
+  if (!IsLarge(st.frame)) return Bytes(r.panelBefore.begin() + st.address, r.panelBefore.begin() + st.address + st.count);
+  size_t at = 0;
+  for (const auto& region : LargePanelMap) {
+    if (st.address >= region.PanelAddress && st.address < region.PanelAddress + region.Bytes)
+      return Bytes(r.panelBefore.begin() + static_cast<long>(at + st.address - region.PanelAddress),
+                   r.panelBefore.begin() + static_cast<long>(at + st.address - region.PanelAddress + st.count));
+    at += region.Bytes;
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// The expected end of a case, from the plan, the fault and the protocol
+
+enum class TEnd { Success, Failure, Discarded };
+
+struct TExpect {
+  TEnd end = TEnd::Success;
+  size_t failed = 0;   // Failure: plan index of the failed exchange
+  size_t made = 0;     // headers the panel takes
+  size_t done = 0;     // steps done whole (their blocks each give a progress step)
+  bool lost = false;   // the line goes away
+  int64_t ms = 0;      // the protocol's time for all of it
+  int waitsRunOut = 0; // waits that run out their limits
+  // Discarded: the dropped write and the lowest address the panel does not
+  // hold as sent.
+  size_t discarded = 0;
+  uint32_t firstDifference = 0;
+  // From the failing sequence's range notice on (failures), or from the
+  // read-back's (a discarded block).
+  std::vector<TShown> trail;
+};
+
+// lostAt: the line goes away at this plan index (the fault, or the device
+// vanishing); the exchange there fails at once.
+TExpect ExpectFor(const TRun& r, std::optional<size_t> lostAt = std::nullopt) {
+  const TPlan& p = r.plan;
+  const int64_t retry = r.t.s.SystemFlags.RetryPauseMs;
+  TExpect x;
+  std::optional<size_t> failAt;
+  FaultKind fault = r.c.fault;
+  if (lostAt) {
+    failAt = lostAt;
+    fault = FaultKind::CloseLine;
+  } else if (r.faultAt) {
+    const TEffect effect = EffectOf(fault, p.steps[*r.faultAt].frame);
+    if (effect == TEffect::Fails) failAt = r.faultAt;
+    if (effect == TEffect::Discarded) {
+      // The lowest address of the dropped block that the panel held
+      // otherwise before: the read-back stops after the run holding it.
+      const TStep& st = p.steps[*r.faultAt];
+      const Bytes old = BeforeOf(r, st);
+      const Bytes sent = SentBy(r, st);
+      const auto diff = std::mismatch(old.begin(), old.end(), sent.begin());
+      if (diff.first != old.end()) {
+        x.end = TEnd::Discarded;
+        x.discarded = *r.faultAt;
+        x.firstDifference = st.address + static_cast<uint32_t>(diff.first - old.begin());
+      }
+    }
+  }
+  if (failAt) {
+    const TStep& st = p.steps[*failAt];
+    x.end = TEnd::Failure;
+    x.failed = *failAt;
+    x.lost = fault == FaultKind::CloseLine;
+    x.made = *failAt + 1;
+    x.done = *failAt;
+    for (size_t i = 0; i < *failAt; ++i) x.ms += p.steps[i].settleMs + SuccessCostMs(p.steps[i], retry);
+    x.ms += st.settleMs + FailCostMs(st, fault, retry);
+    x.waitsRunOut = WaitsRunOutIn(p, *failAt, false) + (FailWaitMs(st, fault) > 0 ? 1 : 0);
+    // The check of a small panel turns to the large panel after a failure,
+    // unless the line is gone.
+    if (!x.lost) {
+      // The first probe goes out at the current rate without clearing the
+      // input first: when the failed read left six bytes or more of its
+      // answer queued (noise before the echo leaves the rest of the echo,
+      // the data and the sum), the probe takes them for its reply and fails
+      // at once instead of waiting out its limit.
+      bool staleReply = fault == FaultKind::NoiseBeforeEcho && st.frame == TFrame::SmallRead;
+      for (size_t i = *failAt + 1; i < p.steps.size(); ++i) {
+        const TStep& next = p.steps[i];
+        if (!next.afterFailure) continue;
+        if (staleReply && next.frame == TFrame::ProbeSilent) {
+          x.ms += next.settleMs + kBaudProbeSettleMs;
+          --x.waitsRunOut;
+          staleReply = false;
+        } else {
+          x.ms += next.settleMs + SuccessCostMs(next, retry);
+        }
+        ++x.made;
+      }
+      x.waitsRunOut += WaitsRunOutIn(p, p.steps.size(), true) - WaitsRunOutIn(p, p.steps.size(), false);
+    }
+    x.trail = FailureTrail(st.seq, x.lost);
+    return x;
+  }
+  if (x.end == TEnd::Discarded) {
+    const TSeq verify = IsLarge(p.steps[x.discarded].frame) ? TSeq::VerifyLarge : TSeq::VerifySmall;
+    // The read-back reads whole runs; the run holding the address is the
+    // last one read.
+    size_t last = 0;
+    int run = -1;
+    for (size_t i = 0; i < p.steps.size(); ++i) {
+      const TStep& st = p.steps[i];
+      if (st.seq != verify) continue;
+      if (x.firstDifference >= st.address && x.firstDifference < st.address + st.count) run = st.range;
+      if (run >= 0 && st.range == run) last = i;
+    }
+    x.made = last + 1;
+    x.done = last + 1;
+    for (size_t i = 0; i <= last; ++i) x.ms += p.steps[i].settleMs + SuccessCostMs(p.steps[i], retry);
+    x.trail = {kClear, Shown(TBoxKind::Warning, TText::VerifyFailed)};
+    return x;
+  }
+  for (const TStep& st : p.steps) {
+    if (st.afterFailure) continue;
+    x.ms += st.settleMs + SuccessCostMs(st, retry);
+    ++x.made;
+  }
+  x.done = x.made;
+  x.waitsRunOut = WaitsRunOutIn(p, p.steps.size(), false);
+  return x;
+}
+
+// ---------------------------------------------------------------------------
+// Texts
+
+std::string Box(TBoxKind kind, const std::string& text) { return std::string(BoxTitle(kind)) + ": " + text; }
+
+// The read-back's warning in English, word for word.
+std::string VerifyFailedText(uint32_t address, const std::string& backupPath) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(address));
+  std::string text = std::string("The panel does not hold the data sent (first difference at address 0x") + hex +
+                     "). Send the file again";
+  return backupPath.empty() ? text + "." : text + "; the panel's previous data is in the backup: " + backupPath;
+}
+
+std::string TextOf(const TShown& e, const TRun& r, const TExpect& x) {
+  const TSession& s = r.t.s;
+  std::string text;
+  switch (e.text) {
+    case TText::ReadError: text = s.LangStrings.ReadError; break;
+    case TText::WriteError: text = s.LangStrings.WriteError; break;
+    case TText::BackupFailed: text = s.ExtraStrings.BackupFailed; break;
+    case TText::VerifyFailed: text = VerifyFailedText(x.firstDifference, r.backupPath); break;
+    case TText::TransferOk: text = s.LangStrings.TransferOk; break;
+  }
+  if (e.hint) text += "\r\n" + s.ExtraStrings.HintUnplugged;
+  return Box(e.kind, text);
+}
+
+// The boxes and ProgressClear notices from the last range notice on, as
+// the recording interface saw them.
 std::vector<std::string> Trail(const test::TRecordingUserInterface& ui) {
   size_t from = 0;
   for (size_t i = 0; i < ui.events.size(); ++i)
@@ -798,32 +1300,50 @@ std::vector<std::string> Trail(const test::TRecordingUserInterface& ui) {
   return out;
 }
 
-// What the user is shown when the sequence fails, from the failing
-// sequence's range notice on.
-std::vector<std::string> ExpectedTrail(TSeq seq, const TSession& s) {
+// Status texts each sequence shows when it starts.
+std::optional<std::string> StatusOf(TSeq seq, const TSession& s) {
   const TLanguageStrings& l = s.LangStrings;
-  const std::string readError = Box(TBoxKind::Warning, l.ReadError);
   switch (seq) {
     case TSeq::ReadUsers:
-    case TSeq::ReadCodes:
-    case TSeq::ReadKeys: return {readError, "ProgressClear"};
     case TSeq::TargetUsers:
-    case TSeq::TargetCodes: return {readError, "ProgressClear", readError};
-    case TSeq::BackupKeys: return {readError, "ProgressClear", Box(TBoxKind::Error, s.ExtraStrings.BackupFailed)};
+    case TSeq::ReadLarge:
+    case TSeq::BackupLarge: return l.ReadingCodes;
+    case TSeq::ReadCodes:
+    case TSeq::TargetCodes: return l.CheckingUserCode;
+    case TSeq::ReadKeys:
+    case TSeq::BackupKeys: return l.ReadingKeys;
     case TSeq::WriteCodes:
     case TSeq::WriteUsers:
-    case TSeq::WriteKeys:
-      return {Box(TBoxKind::Warning, l.WriteError), "ProgressClear", Box(TBoxKind::Error, l.WriteError)};
-    // The large read leaves the bar as it is.
-    case TSeq::ReadLarge: return {readError};
-    case TSeq::BackupLarge: return {readError, Box(TBoxKind::Error, s.ExtraStrings.BackupFailed)};
-    case TSeq::WriteLarge:
-      return {Box(TBoxKind::Error, l.WriteError), "ProgressClear", Box(TBoxKind::Error, l.WriteError)};
+    case TSeq::WriteLarge: return l.WritingCodes;
+    case TSeq::WriteKeys: return l.WritingKeys;
+    case TSeq::VerifySmall:
+    case TSeq::VerifyLarge: return s.ExtraStrings.VerifyingData;
     case TSeq::IdentifySmall:
-    case TSeq::IdentifyLarge: return {};
+    case TSeq::IdentifyLarge: return std::nullopt;
   }
-  return {};
+  return std::nullopt;
 }
+
+// The order in which the sequences of a flow start.
+std::vector<TSeq> SequencesOf(const TPlan& p) {
+  std::vector<TSeq> out;
+  for (const TStep& st : p.steps)
+    if (out.empty() || out.back() != st.seq) out.push_back(st.seq);
+  return out;
+}
+
+bool HasLetter(const THeader& h) {
+  return std::any_of(h.begin(), h.end(), [](uint8_t b) { return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A); });
+}
+
+std::string Hex(const THeader& h) {
+  std::ostringstream o;
+  for (uint8_t b : h) o << std::hex << std::uppercase << (b < 16 ? "0" : "") << int(b) << ' ';
+  return o.str();
+}
+
+// ---------------------------------------------------------------------------
+// Expectations
 
 // Bytes of the small image that a read may change, group by group.
 struct TSmallGroups {
@@ -857,7 +1377,7 @@ void ExpectSmallImage(const TRun& r, const TSmallGroups& g) {
   EXPECT_EQ(untouchedDiffers, 0u) << "bytes the read had not reached yet were changed";
 
   const sim::SimBlockMap* m = sim::BlockMapFor(kSmallModel);
-  const sim::SimPanel& p = *r.panel;
+  const TPanelAccess& p = *r.panel;
   if (g.attrs) {
     const auto attrs = p.ReadMemory(m->UserAttrAddr, m->UserAttrLen);
     for (size_t u = 0; u < kUserCount; ++u)
@@ -877,7 +1397,7 @@ void ExpectSmallImage(const TRun& r, const TSmallGroups& g) {
         digits.push_back(ch);
       }
       ASSERT_EQ(sim::EncodeCode(kSmallModel, digits),
-                std::vector<uint8_t>(codes.begin() + static_cast<long>(per * u), codes.begin() + static_cast<long>(per * (u + 1))))
+                Bytes(codes.begin() + static_cast<long>(per * u), codes.begin() + static_cast<long>(per * (u + 1))))
           << "user " << u;
     }
     EXPECT_EQ(after.User(0).Code(), PadRight(kSmallMainCode, kUserCodeMax, 'F'));
@@ -924,86 +1444,30 @@ void ExpectLargeImage(const TRun& r, size_t done) {
   EXPECT_EQ(untouchedDiffers, 0u) << "bytes of regions not read whole were changed";
 }
 
-// The bytes each write block carries, from the image as it stood before
-// the send (a VYR8 gets the high four bits of the second attribute byte
-// and of the key value byte cleared).
-std::vector<uint8_t> ExpectedSmallWrite(const TRun& r, const TStep& st) {
-  SmallPanelImage img = r.smallBefore;
-  const TBlockMap& m = *BlockMapForModel(SmallModelNumber(kSmallModel));
-  std::vector<uint8_t> range;
-  if (st.seq == TSeq::WriteCodes) {
-    for (size_t u = 0; u < kUserCount; ++u) {
-      std::string digits;
-      for (char ch : img.User(u).Code()) {
-        if (ch < '0' || ch > '9') break;
-        digits.push_back(ch);
-      }
-      const auto bytes = sim::EncodeCode(kSmallModel, digits);
-      range.insert(range.end(), bytes.begin(), bytes.end());
-    }
-  } else if (st.seq == TSeq::WriteUsers && st.range == 0) {
-    for (size_t u = 0; u < kUserCount; ++u)
-      for (size_t i = 0; i < kUserAttrSize; ++i)
-        range.push_back(i == 1 ? static_cast<uint8_t>(img.User(u).Attr(i) & 0x0F) : img.User(u).Attr(i));
-  } else if (st.seq == TSeq::WriteUsers) {
-    for (size_t u = 0; u < kUserCount; ++u) {
-      const std::string name = PadRight(img.User(u).Name().substr(0, 16), 16, ' ');
-      range.insert(range.end(), name.begin(), name.end());
-    }
-  } else if (st.range == 0) {
-    range.assign(img.KeyData().begin(), img.KeyData().end());
-  } else if (st.range == 1) {
-    for (size_t k = 0; k < kKeyCount; ++k) {
-      range.push_back(img.Key(k).Flags());
-      range.push_back(static_cast<uint8_t>(img.Key(k).Value() & 0x0F));
-      range.push_back(static_cast<uint8_t>(k));
-    }
-  } else {
-    for (size_t k = 0; k < kNamedKeys; ++k) {
-      const std::string name = PadRight(img.Key(k).Name().substr(0, 16), 16, ' ');
-      range.insert(range.end(), name.begin(), name.end());
-    }
-  }
-  uint32_t rangeStart = 0;
-  if (st.seq == TSeq::WriteCodes) rangeStart = m.CodesAddr;
-  else if (st.seq == TSeq::WriteUsers) rangeStart = st.range == 0 ? m.UserAttrAddr : m.UserNamesAddr;
-  else rangeStart = st.range == 0 ? m.KeyDataAddr : st.range == 1 ? m.KeyTableAddr : m.KeyNamesAddr;
-  const size_t from = st.address - rangeStart;
-  return std::vector<uint8_t>(range.begin() + static_cast<long>(from), range.begin() + static_cast<long>(from + st.count));
-}
+// What the failed write block holds afterwards.
+enum class TFailedBlock { Old, New, Either };
 
-std::vector<uint8_t> ExpectedLargeWrite(const TRun& r, const TStep& st) {
-  const TLargeRegion& region = LargePanelMap[static_cast<size_t>(st.range)];
-  const size_t at = kLargeRegionsOffset + region.RegionOffset + (st.address - region.PanelAddress);
-  return std::vector<uint8_t>(r.largeBefore.begin() + static_cast<long>(at), r.largeBefore.begin() + static_cast<long>(at + st.count));
-}
-
-std::vector<uint8_t> BeforeOf(const TRun& r, const TStep& st) {
-  if (!IsLarge(st.frame)) return std::vector<uint8_t>(r.panelBefore.begin() + st.address, r.panelBefore.begin() + st.address + st.count);
-  size_t at = 0;
-  for (const auto& region : LargePanelMap) {
-    if (st.address >= region.PanelAddress && st.address < region.PanelAddress + region.Bytes)
-      return std::vector<uint8_t>(r.panelBefore.begin() + static_cast<long>(at + st.address - region.PanelAddress),
-                                  r.panelBefore.begin() + static_cast<long>(at + st.address - region.PanelAddress + st.count));
-    at += region.Bytes;
-  }
-  return {};
-}
-
-// The panel after a send that wrote the blocks before plan index done:
-// they hold the image's data; the block that failed holds either its old
-// bytes or the new ones, never a mix; the blocks after it are untouched.
-void ExpectPanelAfterSend(const TRun& r, size_t done, bool failedBlockIsDone) {
+// The panel after a send: the write blocks before plan index done hold the
+// image's data, the one at done holds what failedBlock says, the ones after
+// it are untouched. discarded, when set, is a block the panel dropped: it
+// holds its old bytes.
+void ExpectPanelAfterSend(const TRun& r, size_t done, TFailedBlock failedBlock, std::optional<size_t> discarded) {
   for (size_t i = 0; i < r.plan.steps.size(); ++i) {
     const TStep& st = r.plan.steps[i];
     if (!IsWrite(st.frame)) continue;
     const auto now = r.panel->ReadMemory(st.address, st.count);
-    const auto sent = IsLarge(st.frame) ? ExpectedLargeWrite(r, st) : ExpectedSmallWrite(r, st);
+    const auto sent = SentBy(r, st);
     const auto old = BeforeOf(r, st);
-    if (i < done) {
+    if (discarded && i == *discarded) {
+      ASSERT_EQ(now, old) << "block " << i << " at " << st.address << " was discarded by the panel";
+    } else if (i < done) {
       ASSERT_EQ(now, sent) << "block " << i << " at " << st.address << " was not written";
-    } else if (i == done && failedBlockIsDone) {
-      ASSERT_TRUE(now == sent || now == old) << "block " << i << " at " << st.address << " is neither old nor new";
+    } else if (i == done && failedBlock != TFailedBlock::Old) {
+      if (failedBlock == TFailedBlock::New) {
+        ASSERT_EQ(now, sent) << "block " << i << " at " << st.address;
+      } else {
+        ASSERT_TRUE(now == sent || now == old) << "block " << i << " at " << st.address << " is neither old nor new";
+      }
     } else {
       ASSERT_EQ(now, old) << "block " << i << " at " << st.address << " was written after the failure";
     }
@@ -1013,7 +1477,7 @@ void ExpectPanelAfterSend(const TRun& r, size_t done, bool failedBlockIsDone) {
 void ExpectNothingWritten(const TRun& r) {
   for (const auto& h : r.panel->HeadersReceived())
     ASSERT_TRUE(h[0] != kSmallWriteCommand && (h[0] & 0xF8) != kLargeWriteCommand) << "a write reached the panel: " << Hex(h);
-  if (r.flow == TFlow::SendLarge || r.flow == TFlow::SendLargeWithBackup) {
+  if (IsLargeFlow(r.flow)) {
     EXPECT_EQ(LargeBlocksOf(*r.panel), r.panelBefore);
   } else {
     EXPECT_EQ(r.panel->ReadMemory(0, sim::detail::kSmallMemorySize), r.panelBefore);
@@ -1042,7 +1506,7 @@ void ExpectSteps(const TRun& r, size_t done) {
   EXPECT_EQ(r.t.ui.Steps(), want);
 }
 
-// Statuses of the sequences started, in order, up to the failing one.
+// Statuses of the sequences started, in order, up to the one at lastStep.
 void ExpectStatuses(const TRun& r, size_t lastStep) {
   std::vector<std::string> want;
   TSeq current = r.plan.steps.front().seq;
@@ -1051,53 +1515,89 @@ void ExpectStatuses(const TRun& r, size_t lastStep) {
     if (!first && r.plan.steps[i].seq == current) continue;
     first = false;
     current = r.plan.steps[i].seq;
-    if (auto text = StatusOf(current, r.t.s.LangStrings)) want.push_back(*text);
+    if (auto text = StatusOf(current, r.t.s)) want.push_back(*text);
   }
   EXPECT_EQ(r.t.ui.Statuses(), want);
 }
 
-// After the line went away: the next connection check on the same device
-// finds no port.
-void ExpectNextCheckFindsNoPort(TRun& r) {
-  r.t.ui.Clear();
-  const auto t0 = Clock::now();
-  EXPECT_FALSE(CheckConnection(r.t.s));
-  EXPECT_LT(MsSince(t0), kMarginMs) << "the check must not wait for a port that is gone";
-  EXPECT_EQ(r.t.ui.Boxes(), std::vector<std::string>{Box(TBoxKind::Warning, r.t.s.LangStrings.ErrorOpeningPort)});
-  EXPECT_EQ(r.t.s.PanelPort.Handle, -1);
+// The time: exact on the virtual clock. On the pty, real time: at least the
+// protocol's waits (a sleep never ends early), and at most twice them plus
+// ten seconds, stretched by TARVEX_TEST_TIME_SCALE: a margin load cannot
+// break. That the failing exchange waited out no limit is shown there by
+// the line trace (ExpectWaits), not by the clock.
+void ExpectTime(TRun& r, int64_t ms) {
+  ::testing::Test::RecordProperty("protocol_ms", std::to_string(ms));
+  if (r.lineKind == TLine::Virtual) {
+    EXPECT_EQ(r.elapsedNs, ms * kNsPerMs) << "the protocol gives " << ms << " ms";
+    return;
+  }
+  const int64_t elapsedMs = r.elapsedNs / kNsPerMs;
+  ::testing::Test::RecordProperty("elapsed_ms", std::to_string(elapsedMs));
+  EXPECT_GE(elapsedMs, ms);
+  EXPECT_LE(elapsedMs, test::ScaledMs(2 * ms + 10'000)) << "far longer than the protocol's waits allow";
 }
 
-// A thread that waits in the system uses little processor time; one that
-// spins on the port uses as much as the wall clock.
-void ExpectNoSpinning(const TRun& r) {
-  EXPECT_LT(r.cpuMs, 100 + r.elapsedMs / 20)
-      << "the thread used " << r.cpuMs << " ms of processor time in " << r.elapsedMs << " ms";
+// Which waits ran out their limits: exactly the ones the protocol makes
+// the tool wait out for this case, and none once the line is lost.
+void ExpectWaits(const TRun& r, const TExpect& x) {
+  EXPECT_EQ(r.waits.ranOut, x.waitsRunOut) << "waits that ran out their limits";
+  if (x.lost) {
+    EXPECT_GE(r.waits.endedByLoss, 1) << "a wait must end as the line is lost";
+  }
+}
+
+// After the line went away: no spinning, and the next connection check on
+// the same port finds no port at once.
+void ExpectLineGone(TRun& r) {
+  if (r.lineKind == TLine::Virtual) {
+    // A wait that looked at a lost line again and again would make
+    // thousands of calls; the failing exchange, its pause, the boxes and the
+    // close make a handful.
+    ::testing::Test::RecordProperty("calls_after_loss", std::to_string(r.calls->callsAfterLoss));
+    EXPECT_LE(r.calls->callsAfterLoss, 24) << "calls into the lost line";
+  } else {
+    // A thread that waits in the system uses little processor time; one
+    // that spins on the port uses as much as the wall clock.
+    ::testing::Test::RecordProperty("cpu_ms", std::to_string(r.cpuMs));
+    EXPECT_LT(r.cpuMs, 100 + r.elapsedNs / kNsPerMs / 20)
+        << "the thread used " << r.cpuMs << " ms of processor time in " << r.elapsedNs / kNsPerMs << " ms";
+  }
+  r.t.ui.Clear();
+  const int64_t t0 = LineNowNs(r);
+  EXPECT_FALSE(CheckConnection(r.t.s));
+  const int64_t ns = LineNowNs(r) - t0;
+  if (r.lineKind == TLine::Virtual) {
+    EXPECT_EQ(ns, 0) << "the check must not wait for a port that is gone";
+  } else {
+    EXPECT_LT(ns / kNsPerMs, test::ScaledMs(5000)) << "the check must not wait for a port that is gone";
+  }
+  // The port was chosen and is not there any more: most likely the adapter
+  // was pulled out, and the box says so.
+  EXPECT_EQ(r.t.ui.Boxes(), std::vector<std::string>{Box(TBoxKind::Warning, r.t.s.LangStrings.ErrorOpeningPort + "\r\n" +
+                                                                                r.t.s.ExtraStrings.HintUnplugged)});
+  EXPECT_EQ(r.t.s.PanelPort.Handle, -1);
 }
 
 // ---------------------------------------------------------------------------
 // Checks of the identification cases
 
-void CheckIdentification(TRun& r) {
+void CheckIdentification(TRun& r, const TExpect& x) {
   const TSession& s = r.t.s;
   const TLanguageStrings& l = s.LangStrings;
   const bool small = r.flow == TFlow::CheckSmall;
-  const TStep& faulted = r.plan.steps[r.faultAt.value_or(0)];
-  const bool fails = FaultFails(r.c.fault, faulted.frame);
-  const int64_t bound = BoundMs(r.plan, fails ? r.faultAt : std::nullopt, r.c.fault, s.SystemFlags);
-  ::testing::Test::RecordProperty("bound_ms", std::to_string(bound));
-  EXPECT_LE(r.elapsedMs, bound) << "longer than the protocol's waits allow";
+  ExpectTime(r, x.ms);
+  ExpectWaits(r, x);
   EXPECT_EQ(s.PanelPort.Handle, -1);
   EXPECT_FALSE(s.SystemFlags.QuietErrors);
   const auto statuses = r.t.ui.Statuses();
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.front(), l.OpeningPort);
   EXPECT_EQ(statuses.back(), l.Ready);
+  ExpectHeaders(r, x.made);
 
-  if (!fails) {
+  if (x.end != TEnd::Failure) {
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.t.ui.Boxes().empty());
-    const auto made = std::count_if(r.plan.steps.begin(), r.plan.steps.end(), [](const TStep& st) { return !st.afterFailure; });
-    ExpectHeaders(r, static_cast<size_t>(made));
     if (small) {
       EXPECT_EQ(s.SystemFlags.ConnectedModel, SmallModelNumber(kSmallModel));
       EXPECT_EQ(s.BlockMap, *BlockMapForModel(SmallModelNumber(kSmallModel)));
@@ -1110,41 +1610,46 @@ void CheckIdentification(TRun& r) {
 
   EXPECT_FALSE(r.ok) << "a failed identification must not count as a panel";
   EXPECT_EQ(s.BlockMap, TBlockMap{}) << "no block map may come from a failed identification";
+  EXPECT_TRUE(r.t.ui.Boxes().empty()) << "the connection check stays quiet";
   if (small) {
     EXPECT_EQ(s.SystemFlags.ConnectedModel, 0);
-    if (r.c.fault == FaultKind::CloseLine) {
+    if (x.lost) {
       // The line is gone: the check does not go on to the large panel,
       // whose baud search could only fail to reopen the port at every rate.
       EXPECT_EQ(statuses, (std::vector<std::string>{l.OpeningPort, l.ReadingVersion + " VYR Unit", l.Ready}));
-      ExpectHeaders(r, 1);
-      EXPECT_TRUE(r.t.ui.Boxes().empty()) << "the check stays quiet";
     } else {
+      // The probes and the large panel's version read reach the panel and
+      // fail.
       EXPECT_EQ(statuses, (std::vector<std::string>{l.OpeningPort, l.ReadingVersion + " VYR Unit", l.SyncBaudRate,
                                                     l.ReadingVersion + " VYR 320", l.Ready}));
-      // The probes and the large panel's version read reach the panel and
-      // fail; the check stays quiet.
-      ExpectHeaders(r, r.plan.steps.size());
-      EXPECT_TRUE(r.t.ui.Boxes().empty());
     }
   } else {
-    EXPECT_TRUE(r.t.ui.Boxes().empty()) << "the connection check is quiet";
-    ExpectHeaders(r, *r.faultAt + 1);
     // The version block is taken before the re-read: a re-read that fails
     // leaves the model it named, but the check does not count it.
-    EXPECT_EQ(s.SystemFlags.ConnectedModel, faulted.range == 0 ? 0 : kLargeModel);
+    EXPECT_EQ(s.SystemFlags.ConnectedModel, r.plan.steps[x.failed].range == 0 ? 0 : kLargeModel);
   }
 }
 
 // ---------------------------------------------------------------------------
 // Checks of the read and send cases
 
+void ExpectShown(const TRun& r, const TExpect& x) {
+  std::vector<std::string> trail;
+  std::vector<std::string> boxes;
+  for (const TShown& e : x.trail) {
+    trail.push_back(e.clear ? "ProgressClear" : TextOf(e, r, x));
+    if (!e.clear) boxes.push_back(trail.back());
+  }
+  EXPECT_EQ(r.t.ui.Boxes(), boxes);
+  EXPECT_EQ(Trail(r.t.ui), trail);
+}
+
 // Every exchange went through: the fault does not fail a transfer.
-void CheckSuccess(TRun& r) {
+void CheckSuccess(TRun& r, const TExpect& x) {
   const TSession& s = r.t.s;
   const TLanguageStrings& l = s.LangStrings;
-  const int64_t bound = BoundMs(r.plan, std::nullopt, r.c.fault, s.SystemFlags);
-  ::testing::Test::RecordProperty("bound_ms", std::to_string(bound));
-  EXPECT_LE(r.elapsedMs, bound) << "longer than the protocol's waits allow";
+  ExpectTime(r, x.ms);
+  ExpectWaits(r, x);
   EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
   EXPECT_TRUE(r.ok);
   ExpectHeaders(r, r.plan.steps.size());
@@ -1170,84 +1675,218 @@ void CheckSuccess(TRun& r) {
   }
   const auto boxes = r.t.ui.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].rfind(Box(TBoxKind::Information, l.TransferOk), 0), 0u) << boxes[0];
-  ExpectPanelAfterSend(r, r.plan.steps.size(), false);
-  if (!r.backupFolder.empty()) {
+  EXPECT_EQ(boxes[0], Box(TBoxKind::Information, r.backupPath.empty()
+                                                     ? l.TransferOk
+                                                     : l.TransferOk + "\r\n" + s.ExtraStrings.BackupSaved + r.backupPath));
+  EXPECT_FALSE(r.differs);
+  ExpectPanelAfterSend(r, r.plan.steps.size(), TFailedBlock::Old, std::nullopt);
+  if (HasBackup(r.flow)) {
     EXPECT_TRUE(std::filesystem::exists(r.backupPath)) << r.backupPath;
     std::filesystem::remove_all(r.backupFolder);
   }
 }
 
-// The exchange at plan index failed (after exchanges headers had reached
-// the panel): the failing sequence's boxes and the workflow's, no success,
-// the waits within the protocol's limits for the fault, the port closed,
+// A write block the panel dropped after its echo: the send goes on to the
+// end, and the read-back finds the block missing. Never a success.
+void CheckDiscarded(TRun& r, const TExpect& x) {
+  const TSession& s = r.t.s;
+  ExpectTime(r, x.ms);
+  ExpectWaits(r, x);
+  EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.differs);
+  EXPECT_EQ(r.firstDifference, x.firstDifference);
+  for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(s.LangStrings.TransferOk), std::string::npos) << b;
+  ExpectShown(r, x);
+  ExpectHeaders(r, x.made);
+  ExpectSteps(r, x.done);
+  ExpectStatuses(r, x.made - 1);
+  ExpectPanelAfterSend(r, r.plan.steps.size(), TFailedBlock::Old, x.discarded);
+  if (IsLargeFlow(r.flow)) {
+    EXPECT_TRUE(std::equal(r.largeBefore.begin(), r.largeBefore.end(), s.Large->Bytes().begin()))
+        << "the image sent must stay as it was";
+  }
+  if (HasBackup(r.flow)) {
+    EXPECT_FALSE(r.backupPath.empty());
+    EXPECT_TRUE(std::filesystem::exists(r.backupPath)) << "the backup named in the box: " << r.backupPath;
+    std::filesystem::remove_all(r.backupFolder);
+  } else {
+    EXPECT_TRUE(r.backupPath.empty());
+  }
+}
+
+// The exchange at x.failed failed: the failing sequence's boxes and the
+// workflow's, no success, the time the protocol gives, the port closed,
 // the image holding what was read so far, the panel what was written so
 // far, and nothing after the failure.
-void CheckFailure(TRun& r, size_t failed, FaultKind fault, size_t headers) {
+void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   const TSession& s = r.t.s;
   const TLanguageStrings& l = s.LangStrings;
-  const TSeq seq = r.plan.steps[failed].seq;
-  const int64_t bound = BoundMs(r.plan, failed, fault, s.SystemFlags);
-  ::testing::Test::RecordProperty("bound_ms", std::to_string(bound));
-  EXPECT_LE(r.elapsedMs, bound) << "longer than the protocol's waits allow";
+  const TSeq seq = r.plan.steps[x.failed].seq;
+  ExpectTime(r, x.ms);
+  ExpectWaits(r, x);
   EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
 
   // No success of any kind.
   EXPECT_FALSE(r.ok);
   for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(l.TransferOk), std::string::npos) << b;
-  const std::vector<std::string> trail = ExpectedTrail(seq, s);
-  std::vector<std::string> boxes;
-  std::copy_if(trail.begin(), trail.end(), std::back_inserter(boxes), [](const std::string& e) { return e != "ProgressClear"; });
-  EXPECT_EQ(r.t.ui.Boxes(), boxes);
-  EXPECT_EQ(Trail(r.t.ui), trail);
+  ExpectShown(r, x);
   // Nothing after the failed exchange.
-  ExpectHeaders(r, headers);
-  ExpectSteps(r, failed);
-  ExpectStatuses(r, failed);
+  ExpectHeaders(r, x.made);
+  ExpectSteps(r, x.done);
+  ExpectStatuses(r, x.failed);
 
   if (r.flow == TFlow::ReadSmall) {
     EXPECT_EQ(r.status, l.ReadError);
     TSmallGroups g;
-    g.attrs = r.plan.RangeDone(TSeq::ReadUsers, 0, failed);
-    g.names = r.plan.RangeDone(TSeq::ReadUsers, 1, failed);
-    g.codes = r.plan.RangeDone(TSeq::ReadCodes, 0, failed);
-    g.keyData = r.plan.RangeDone(TSeq::ReadKeys, 0, failed);
-    g.keyTable = r.plan.RangeDone(TSeq::ReadKeys, 1, failed);
+    g.attrs = r.plan.RangeDone(TSeq::ReadUsers, 0, x.failed);
+    g.names = r.plan.RangeDone(TSeq::ReadUsers, 1, x.failed);
+    g.codes = r.plan.RangeDone(TSeq::ReadCodes, 0, x.failed);
+    g.keyData = r.plan.RangeDone(TSeq::ReadKeys, 0, x.failed);
+    g.keyTable = r.plan.RangeDone(TSeq::ReadKeys, 1, x.failed);
     g.keyNamesCleared = g.keyTable;
-    g.keyNames = r.plan.RangeDone(TSeq::ReadKeys, 2, failed);
+    g.keyNames = r.plan.RangeDone(TSeq::ReadKeys, 2, x.failed);
     ExpectSmallImage(r, g);
     return;
   }
   if (r.flow == TFlow::ReadLarge) {
     EXPECT_EQ(r.status, l.ReadError);
-    ExpectLargeImage(r, failed);
+    ExpectLargeImage(r, x.failed);
     return;
   }
   EXPECT_FALSE(r.status.has_value());
-  EXPECT_TRUE(r.backupPath.empty());
-  if (seq == TSeq::WriteCodes || seq == TSeq::WriteUsers || seq == TSeq::WriteKeys || seq == TSeq::WriteLarge) {
-    ExpectPanelAfterSend(r, failed, true);
+  EXPECT_FALSE(r.differs);
+  const bool wrote = IsWriteSeq(seq) || seq == TSeq::VerifySmall || seq == TSeq::VerifyLarge;
+  if (wrote) {
+    ExpectPanelAfterSend(r, x.failed, failedBlock, std::nullopt);
   } else {
     // The target's users, codes or backup could not be read: nothing at
-    // all reaches the panel, and no backup file is left.
+    // all reaches the panel.
     ExpectNothingWritten(r);
   }
-  if (!r.backupFolder.empty()) {
-    ExpectNoBackupFile(r);
+  if (HasBackup(r.flow)) {
+    if (wrote) {
+      // The backup was saved before the first write; it stays.
+      EXPECT_TRUE(std::filesystem::exists(r.backupPath)) << r.backupPath;
+    } else {
+      EXPECT_TRUE(r.backupPath.empty());
+      ExpectNoBackupFile(r);
+    }
     std::filesystem::remove_all(r.backupFolder);
+  } else {
+    EXPECT_TRUE(r.backupPath.empty());
   }
-  if (r.flow == TFlow::SendLarge || r.flow == TFlow::SendLargeWithBackup) {
+  if (IsLargeFlow(r.flow)) {
     EXPECT_TRUE(std::equal(r.largeBefore.begin(), r.largeBefore.end(), s.Large->Bytes().begin()))
         << "the image sent must stay as it was";
   }
 }
 
+// What a failed write block holds, by the fault: the panel still takes and
+// stores the data of a write whose echo it spoils (noise, a stalled echo);
+// it never stores one whose header it ignored, nor one that came after it
+// closed the line.
+TFailedBlock FailedBlockAfter(FaultKind f) {
+  return (f == FaultKind::NoiseBeforeEcho || f == FaultKind::Stall) ? TFailedBlock::New : TFailedBlock::Old;
+}
+
 // ---------------------------------------------------------------------------
 // The matrix
 
-void PrintTo(const TCase& c, std::ostream* os) {
-  *os << (c.where == TWhere::EveryExchange ? FlowName(FlowOf(c.seq)) : SeqName(c.seq)) << ' ' << WhereName(c.where)
-      << ' ' << FaultName(c.fault) << (c.tuning == TTuning::NoRetryPause ? " RetryPauseMs=0" : "");
+constexpr TWhere F = TWhere::FirstBlock;
+constexpr TWhere M = TWhere::MiddleBlock;
+constexpr TWhere Every = TWhere::EveryExchange;
+
+// The cells that run with RetryPauseMs 0, as they did when the matrix ran
+// in real time.
+struct TCell {
+  TSeq seq;
+  FaultKind fault;
+  TWhere where;
+};
+constexpr TCell kNoRetryPauseCells[] = {
+    {TSeq::IdentifySmall, FaultKind::BadCheck, F},     {TSeq::IdentifySmall, FaultKind::NoiseBeforeEcho, F},
+    {TSeq::IdentifySmall, FaultKind::CloseLine, F},    {TSeq::ReadUsers, FaultKind::BadCheck, F},
+    {TSeq::ReadUsers, FaultKind::MissingCheckByte, F}, {TSeq::ReadUsers, FaultKind::NoiseBeforeEcho, F},
+    {TSeq::ReadUsers, FaultKind::CloseLine, F},        {TSeq::ReadUsers, FaultKind::BadCheck, M},
+    {TSeq::ReadUsers, FaultKind::NoiseBeforeEcho, M},  {TSeq::ReadUsers, FaultKind::Stall, M},
+    {TSeq::ReadUsers, FaultKind::CloseLine, M},        {TSeq::ReadCodes, FaultKind::NoiseBeforeEcho, F},
+    {TSeq::ReadCodes, FaultKind::Stall, F},            {TSeq::ReadCodes, FaultKind::CloseLine, F},
+    {TSeq::ReadCodes, FaultKind::NoEcho, M},           {TSeq::ReadCodes, FaultKind::BadCheck, M},
+    {TSeq::ReadCodes, FaultKind::MissingCheckByte, M}, {TSeq::ReadCodes, FaultKind::NoiseBeforeEcho, M},
+    {TSeq::ReadCodes, FaultKind::CloseLine, M},        {TSeq::ReadKeys, FaultKind::NoEcho, F},
+    {TSeq::ReadKeys, FaultKind::BadCheck, F},          {TSeq::ReadKeys, FaultKind::MissingCheckByte, F},
+    {TSeq::ReadKeys, FaultKind::NoiseBeforeEcho, F},   {TSeq::ReadKeys, FaultKind::CloseLine, F},
+    {TSeq::ReadKeys, FaultKind::BadCheck, M},          {TSeq::ReadKeys, FaultKind::NoiseBeforeEcho, M},
+    {TSeq::ReadKeys, FaultKind::Stall, M},             {TSeq::TargetUsers, FaultKind::NoEcho, F},
+    {TSeq::TargetUsers, FaultKind::NoiseBeforeEcho, F}, {TSeq::TargetUsers, FaultKind::CloseLine, F},
+    {TSeq::TargetUsers, FaultKind::BadCheck, M},       {TSeq::TargetUsers, FaultKind::NoiseBeforeEcho, M},
+    {TSeq::TargetUsers, FaultKind::CloseLine, M},      {TSeq::TargetCodes, FaultKind::BadCheck, F},
+    {TSeq::TargetCodes, FaultKind::NoiseBeforeEcho, F}, {TSeq::TargetCodes, FaultKind::CloseLine, F},
+    {TSeq::TargetCodes, FaultKind::NoiseBeforeEcho, M}, {TSeq::TargetCodes, FaultKind::Stall, M},
+    {TSeq::TargetCodes, FaultKind::CloseLine, M},      {TSeq::BackupKeys, FaultKind::BadCheck, F},
+    {TSeq::BackupKeys, FaultKind::NoiseBeforeEcho, F}, {TSeq::BackupKeys, FaultKind::CloseLine, F},
+    {TSeq::BackupKeys, FaultKind::BadCheck, M},        {TSeq::BackupKeys, FaultKind::NoiseBeforeEcho, M},
+    {TSeq::BackupKeys, FaultKind::CloseLine, M},
+};
+
+TTuning TuningOf(TSeq seq, FaultKind fault, TWhere where) {
+  for (const TCell& c : kNoRetryPauseCells)
+    if (c.seq == seq && c.fault == fault && c.where == where) return TTuning::NoRetryPause;
+  return TTuning::Default;
+}
+
+bool HasMiddleBlock(TSeq seq) { return PlanFor(FlowOf(seq)).Blocks(seq).size() > 1; }
+
+// Every sequence meets every fault at its first block and, when it has
+// more than one, at its middle block. EchoCase must succeed: it also runs
+// on every exchange of every workflow. A few writes and read-backs run
+// again inside a send that saves a backup, whose path the boxes then name.
+std::vector<TCase> MatrixCases() {
+  std::vector<TCase> out;
+  for (TSeq seq : kAllSeqs) {
+    for (TWhere where : {F, M}) {
+      if (where == M && !HasMiddleBlock(seq)) continue;
+      for (FaultKind fault : kBlockFaults) out.push_back({seq, fault, where, TuningOf(seq, fault, where)});
+    }
+  }
+  for (TSeq seq : {TSeq::IdentifySmall, TSeq::IdentifyLarge, TSeq::ReadUsers, TSeq::BackupKeys, TSeq::ReadLarge,
+                   TSeq::BackupLarge})
+    out.push_back({seq, FaultKind::EchoCase, Every});
+  out.push_back({TSeq::WriteKeys, FaultKind::CorruptData, M, TTuning::Default, true});
+  out.push_back({TSeq::WriteUsers, FaultKind::CloseLine, M, TTuning::Default, true});
+  out.push_back({TSeq::VerifySmall, FaultKind::NoEcho, M, TTuning::Default, true});
+  out.push_back({TSeq::WriteLarge, FaultKind::CorruptData, M, TTuning::Default, true});
+  return out;
+}
+
+std::string CaseName(const TCase& c) {
+  std::string name = c.where == Every ? FlowName(FlowOf(c.seq)) : SeqName(c.seq);
+  name += std::string("_") + WhereName(c.where) + "_" + FaultName(c.fault);
+  if (c.tuning == TTuning::NoRetryPause) name += "_NoRetryPause";
+  if (c.withBackup) name += "_WithBackup";
+  return name;
+}
+
+void PrintTo(const TCase& c, std::ostream* os) { *os << CaseName(c); }
+
+void RunCase(TRun& r) {
+  Execute(r);
+  const TExpect x = ExpectFor(r);
+  if (r.faultAt) ::testing::Test::RecordProperty("exchange", std::to_string(*r.faultAt + 1));
+  if (r.flow == TFlow::CheckSmall || r.flow == TFlow::CheckLarge) {
+    CheckIdentification(r, x);
+  } else if (x.end == TEnd::Failure) {
+    CheckFailure(r, x, FailedBlockAfter(r.c.fault));
+  } else if (x.end == TEnd::Discarded) {
+    CheckDiscarded(r, x);
+  } else {
+    CheckSuccess(r, x);
+  }
+  if (x.lost) {
+    EXPECT_TRUE(r.panel->LineClosed());
+    ExpectLineGone(r);
+  }
 }
 
 class FaultMatrix : public ::testing::TestWithParam<TCase> {};
@@ -1256,210 +1895,277 @@ TEST_P(FaultMatrix, EndsAsTheProtocolSays) {
   TRun r;
   r.c = GetParam();
   ASSERT_NO_FATAL_FAILURE(Prepare(r));
-  std::optional<TDeviceNumberHold> hold;
-  if (r.c.fault == FaultKind::CloseLine) {
-    hold.emplace(r.panel->DevicePath());
-    ASSERT_TRUE(hold->Held());
+  if (r.faultAt && EffectOf(r.c.fault, r.plan.steps[*r.faultAt].frame) == TEffect::Discarded) {
+    // A dropped block that held the same bytes before would leave nothing to
+    // find: the case would prove nothing.
+    const TStep& st = r.plan.steps[*r.faultAt];
+    ASSERT_NE(BeforeOf(r, st), SentBy(r, st)) << "the block sent must differ from the panel's";
   }
-  Execute(r);
-  ::testing::Test::RecordProperty("elapsed_ms", std::to_string(r.elapsedMs));
-  ::testing::Test::RecordProperty("cpu_ms", std::to_string(r.cpuMs));
-  if (r.faultAt) ::testing::Test::RecordProperty("exchange", std::to_string(*r.faultAt + 1));
-  if (r.flow == TFlow::CheckSmall || r.flow == TFlow::CheckLarge) {
-    CheckIdentification(r);
-  } else if (r.faultAt && FaultFails(r.c.fault, r.plan.steps[*r.faultAt].frame)) {
-    CheckFailure(r, *r.faultAt, r.c.fault, *r.faultAt + 1);
-  } else {
-    CheckSuccess(r);
-  }
-  if (r.c.fault == FaultKind::CloseLine) {
-    EXPECT_TRUE(r.panel->LineClosed());
-    ExpectNoSpinning(r);
-    ExpectNextCheckFindsNoPort(r);
-  }
+  RunCase(r);
 }
 
-std::string CaseName(const ::testing::TestParamInfo<TCase>& info) {
-  const TCase& c = info.param;
-  std::string name = c.where == TWhere::EveryExchange ? FlowName(FlowOf(c.seq)) : SeqName(c.seq);
-  name += std::string("_") + WhereName(c.where) + "_" + FaultName(c.fault);
-  if (c.tuning == TTuning::NoRetryPause) name += "_NoRetryPause";
-  return name;
-}
-
-constexpr TWhere F = TWhere::FirstBlock;
-constexpr TWhere M = TWhere::MiddleBlock;
-constexpr TWhere Every = TWhere::EveryExchange;
-constexpr TTuning Dflt = TTuning::Default;
-constexpr TTuning Fast = TTuning::NoRetryPause;
-
-// Noise, CloseLine and, on reads, BadCheck fail an exchange at once: they
-// run at the first and at a middle block of every sequence. NoEcho, Stall
-// and MissingCheckByte cost the echo or data-byte limits (and a write's
-// BadCheck is never answered, so it costs the echo limit too): each runs
-// where its wait is the point, spread over first and middle blocks.
-// EchoCase must succeed: it runs on every exchange of every workflow. A
-// write carries no check byte back, so MissingCheckByte must succeed there.
-// docs/fault-matrix.md has the table.
-const TCase kCases[] = {
-    // Connection check of a small panel: one block, the version block.
-    {TSeq::IdentifySmall, FaultKind::NoEcho, F, Dflt},
-    {TSeq::IdentifySmall, FaultKind::BadCheck, F, Fast},
-    {TSeq::IdentifySmall, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::IdentifySmall, FaultKind::CloseLine, F, Fast},
-    {TSeq::IdentifySmall, FaultKind::EchoCase, Every, Dflt},
-    // Connection check of the large panel: the version block, then the
-    // re-read of the version.
-    {TSeq::IdentifyLarge, FaultKind::NoEcho, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::BadCheck, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::MissingCheckByte, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::Stall, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::CloseLine, F, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::NoEcho, M, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::BadCheck, M, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::CloseLine, M, Dflt},
-    {TSeq::IdentifyLarge, FaultKind::EchoCase, Every, Dflt},
-    // Read from a small panel.
-    {TSeq::ReadUsers, FaultKind::NoEcho, F, Dflt},
-    {TSeq::ReadUsers, FaultKind::BadCheck, F, Fast},
-    {TSeq::ReadUsers, FaultKind::MissingCheckByte, F, Fast},
-    {TSeq::ReadUsers, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::ReadUsers, FaultKind::CloseLine, F, Fast},
-    {TSeq::ReadUsers, FaultKind::BadCheck, M, Fast},
-    {TSeq::ReadUsers, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::ReadUsers, FaultKind::Stall, M, Fast},
-    {TSeq::ReadUsers, FaultKind::CloseLine, M, Fast},
-    {TSeq::ReadCodes, FaultKind::BadCheck, F, Dflt},
-    {TSeq::ReadCodes, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::ReadCodes, FaultKind::Stall, F, Fast},
-    {TSeq::ReadCodes, FaultKind::CloseLine, F, Fast},
-    {TSeq::ReadCodes, FaultKind::NoEcho, M, Fast},
-    {TSeq::ReadCodes, FaultKind::BadCheck, M, Fast},
-    {TSeq::ReadCodes, FaultKind::MissingCheckByte, M, Fast},
-    {TSeq::ReadCodes, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::ReadCodes, FaultKind::CloseLine, M, Fast},
-    {TSeq::ReadKeys, FaultKind::NoEcho, F, Fast},
-    {TSeq::ReadKeys, FaultKind::BadCheck, F, Fast},
-    {TSeq::ReadKeys, FaultKind::MissingCheckByte, F, Fast},
-    {TSeq::ReadKeys, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::ReadKeys, FaultKind::CloseLine, F, Fast},
-    {TSeq::ReadKeys, FaultKind::BadCheck, M, Fast},
-    {TSeq::ReadKeys, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::ReadKeys, FaultKind::Stall, M, Fast},
-    {TSeq::ReadKeys, FaultKind::CloseLine, M, Dflt},
-    {TSeq::ReadUsers, FaultKind::EchoCase, Every, Dflt},
-    // Send into a small panel: the target's users and codes, read to prove
-    // its main user code, and the backup of its keys and cards.
-    {TSeq::TargetUsers, FaultKind::NoEcho, F, Fast},
-    {TSeq::TargetUsers, FaultKind::BadCheck, F, Dflt},
-    {TSeq::TargetUsers, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::TargetUsers, FaultKind::CloseLine, F, Fast},
-    {TSeq::TargetUsers, FaultKind::BadCheck, M, Fast},
-    {TSeq::TargetUsers, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::TargetUsers, FaultKind::CloseLine, M, Fast},
-    {TSeq::TargetCodes, FaultKind::BadCheck, F, Fast},
-    {TSeq::TargetCodes, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::TargetCodes, FaultKind::CloseLine, F, Fast},
-    {TSeq::TargetCodes, FaultKind::BadCheck, M, Dflt},
-    {TSeq::TargetCodes, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::TargetCodes, FaultKind::Stall, M, Fast},
-    {TSeq::TargetCodes, FaultKind::CloseLine, M, Fast},
-    {TSeq::BackupKeys, FaultKind::BadCheck, F, Fast},
-    {TSeq::BackupKeys, FaultKind::NoiseBeforeEcho, F, Fast},
-    {TSeq::BackupKeys, FaultKind::CloseLine, F, Fast},
-    {TSeq::BackupKeys, FaultKind::BadCheck, M, Fast},
-    {TSeq::BackupKeys, FaultKind::NoiseBeforeEcho, M, Fast},
-    {TSeq::BackupKeys, FaultKind::MissingCheckByte, M, Dflt},
-    {TSeq::BackupKeys, FaultKind::CloseLine, M, Fast},
-    // Send into a small panel: the writes.
-    {TSeq::WriteCodes, FaultKind::NoEcho, F, Dflt},
-    {TSeq::WriteCodes, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::WriteCodes, FaultKind::CloseLine, F, Dflt},
-    {TSeq::WriteCodes, FaultKind::BadCheck, M, Dflt},
-    {TSeq::WriteCodes, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::WriteCodes, FaultKind::CloseLine, M, Dflt},
-    {TSeq::WriteUsers, FaultKind::Stall, F, Dflt},
-    {TSeq::WriteUsers, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::WriteUsers, FaultKind::CloseLine, F, Dflt},
-    {TSeq::WriteUsers, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::WriteUsers, FaultKind::CloseLine, M, Dflt},
-    {TSeq::WriteKeys, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::WriteKeys, FaultKind::CloseLine, F, Dflt},
-    {TSeq::WriteKeys, FaultKind::MissingCheckByte, M, Dflt},
-    {TSeq::WriteKeys, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::WriteKeys, FaultKind::CloseLine, M, Dflt},
-    {TSeq::BackupKeys, FaultKind::EchoCase, Every, Dflt},
-    // Read from the large panel.
-    {TSeq::ReadLarge, FaultKind::NoEcho, F, Dflt},
-    {TSeq::ReadLarge, FaultKind::BadCheck, F, Dflt},
-    {TSeq::ReadLarge, FaultKind::MissingCheckByte, F, Dflt},
-    {TSeq::ReadLarge, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::ReadLarge, FaultKind::CloseLine, F, Dflt},
-    {TSeq::ReadLarge, FaultKind::BadCheck, M, Dflt},
-    {TSeq::ReadLarge, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::ReadLarge, FaultKind::Stall, M, Dflt},
-    {TSeq::ReadLarge, FaultKind::CloseLine, M, Dflt},
-    {TSeq::ReadLarge, FaultKind::EchoCase, Every, Dflt},
-    // Send into the large panel: the backup of its seven blocks, then the
-    // writes.
-    {TSeq::BackupLarge, FaultKind::BadCheck, F, Dflt},
-    {TSeq::BackupLarge, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::BackupLarge, FaultKind::CloseLine, F, Dflt},
-    {TSeq::BackupLarge, FaultKind::BadCheck, M, Dflt},
-    {TSeq::BackupLarge, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::BackupLarge, FaultKind::Stall, M, Dflt},
-    {TSeq::BackupLarge, FaultKind::CloseLine, M, Dflt},
-    {TSeq::WriteLarge, FaultKind::NoEcho, F, Dflt},
-    {TSeq::WriteLarge, FaultKind::MissingCheckByte, F, Dflt},
-    {TSeq::WriteLarge, FaultKind::NoiseBeforeEcho, F, Dflt},
-    {TSeq::WriteLarge, FaultKind::Stall, F, Dflt},
-    {TSeq::WriteLarge, FaultKind::CloseLine, F, Dflt},
-    {TSeq::WriteLarge, FaultKind::BadCheck, M, Dflt},
-    {TSeq::WriteLarge, FaultKind::NoiseBeforeEcho, M, Dflt},
-    {TSeq::WriteLarge, FaultKind::CloseLine, M, Dflt},
-    {TSeq::BackupLarge, FaultKind::EchoCase, Every, Dflt},
-};
-
-INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(MatrixCases()),
+                         [](const ::testing::TestParamInfo<TCase>& info) { return CaseName(info.param); });
 
 // ---------------------------------------------------------------------------
-// A USB adapter pulled out: the panel is stopped from another thread when
-// it takes the header of a sequence's middle block, and its device
-// disappears. The exchange in flight, or the next one, fails at once.
+// A USB adapter pulled out as the panel takes the header of a sequence's
+// middle block.
 
+constexpr TSeq kPulledOutSeqs[] = {TSeq::ReadUsers,   TSeq::ReadCodes,   TSeq::ReadKeys,   TSeq::TargetUsers,
+                                   TSeq::TargetCodes, TSeq::BackupKeys,  TSeq::WriteCodes, TSeq::WriteUsers,
+                                   TSeq::WriteKeys,   TSeq::VerifySmall, TSeq::ReadLarge,  TSeq::BackupLarge,
+                                   TSeq::WriteLarge,  TSeq::VerifyLarge};
+
+std::string PulledOutName(const ::testing::TestParamInfo<TSeq>& info) {
+  return std::string(SeqName(info.param)) + "_MiddleBlock";
+}
+
+// On the virtual clock: the device vanishes under the open port the moment
+// the panel has that header. Its answer never arrives, the exchange fails
+// at once, and everything after it finds the device gone.
+class AdapterPulledOutVirtual : public ::testing::TestWithParam<TSeq> {};
+
+TEST_P(AdapterPulledOutVirtual, TheExchangeFailsAtOnceAndTheNextCheckFindsNoPort) {
+  TRun r;
+  r.c = {GetParam(), FaultKind::None, M};
+  ASSERT_NO_FATAL_FAILURE(Prepare(r));
+  const size_t middle = *r.faultAt;
+  r.faultAt.reset();
+  r.vanishAt = middle;
+  r.calls->VanishAtExchange(static_cast<int>(middle) + 1);
+  Execute(r);
+  ::testing::Test::RecordProperty("exchange", std::to_string(middle + 1));
+  const TExpect x = ExpectFor(r, middle);
+  // The write's data never reached the panel: its block is old.
+  CheckFailure(r, x, TFailedBlock::Old);
+  ExpectLineGone(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, AdapterPulledOutVirtual, ::testing::ValuesIn(kPulledOutSeqs), PulledOutName);
+
+// In real time, on a pseudo-terminal: the panel is stopped from another
+// thread when it takes the middle block's header, and its device
+// disappears, as a real adapter's does. The exchange in flight, or the
+// next one, fails at once. The clock is the wall clock here, so its bound
+// only catches a wait far beyond the protocol's; the line trace shows that
+// no wait ran out its limit.
 class AdapterPulledOut : public ::testing::TestWithParam<TSeq> {};
 
 TEST_P(AdapterPulledOut, TheExchangeFailsAtOnceAndTheNextCheckFindsNoPort) {
   TRun r;
-  r.c = {GetParam(), FaultKind::None, M, Dflt};
-  ASSERT_NO_FATAL_FAILURE(Prepare(r));
+  r.c = {GetParam(), FaultKind::None, M};
+  ASSERT_NO_FATAL_FAILURE(Prepare(r, TLine::RealPty));
   const size_t middle = *r.faultAt;
-  TDeviceNumberHold hold(r.panel->DevicePath());
+  r.faultAt.reset();
+  TDeviceNumberHold hold(r.ptyPanel->DevicePath());
   ASSERT_TRUE(hold.Held());
   {
-    TPullOut pull(*r.panel, static_cast<int>(middle) + 1);
+    TPullOut pull(*r.ptyPanel, static_cast<int>(middle) + 1);
     Execute(r);
     pull.Finish();
     ASSERT_TRUE(pull.Pulled()) << "the operation ended before the panel took the middle block's header";
   }
-  ::testing::Test::RecordProperty("elapsed_ms", std::to_string(r.elapsedMs));
-  ::testing::Test::RecordProperty("cpu_ms", std::to_string(r.cpuMs));
-  // The panel stopped after the middle block's header: either that block's
-  // answer was cut off, or it came whole and the next exchange met the
-  // closed line.
-  ::testing::Test::RecordProperty("exchange", std::to_string(middle + 1));
+  // The panel stopped after the middle block's header: that block's answer
+  // was cut off, or it came whole and the next exchange met the closed
+  // line (or, on a machine slow to run the stopping thread, a later one).
+  // Whichever failed, it failed at once and nothing came after it.
   const size_t done = r.t.ui.Steps().size();
-  ASSERT_TRUE(done == middle || done == middle + 1) << done << " blocks done, the middle one is " << middle;
-  CheckFailure(r, done, FaultKind::CloseLine, middle + 1);
-  ExpectNoSpinning(r);
-  ExpectNextCheckFindsNoPort(r);
+  const size_t made = r.panel->HeadersReceived().size();
+  ::testing::Test::RecordProperty("exchange", std::to_string(done + 1));
+  ASSERT_GE(done, middle) << done << " blocks done, the middle one is " << middle;
+  ASSERT_TRUE(made == done || made == done + 1) << made << " headers taken, " << done << " blocks done";
+  TExpect x = ExpectFor(r, done);
+  x.made = made;  // the failed exchange's header reached the panel or not
+  CheckFailure(r, x, TFailedBlock::Either);
+  ExpectLineGone(r);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, AdapterPulledOut,
                          ::testing::Values(TSeq::ReadKeys, TSeq::WriteUsers, TSeq::ReadLarge, TSeq::WriteLarge),
-                         [](const ::testing::TestParamInfo<TSeq>& info) { return std::string(SeqName(info.param)) + "_MiddleBlock"; });
+                         PulledOutName);
+
+// ---------------------------------------------------------------------------
+// docs/fault-matrix.md: its tables are rendered from the cases above
+
+constexpr const char* kDocBegin =
+    "<!-- Generated from tests/fault_matrix_test.cpp by scripts/update-fault-matrix-doc: do not edit by hand. -->";
+constexpr const char* kDocEnd = "<!-- End of the generated tables. -->";
+
+std::string DocPath() {
+  return (std::filesystem::path(__FILE__).parent_path().parent_path() / "docs" / "fault-matrix.md").string();
+}
+
+std::string Seconds(int64_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%lld.%03lld s", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+  return buf;
+}
+
+const char* TextName(TText t) {
+  switch (t) {
+    case TText::ReadError: return "ReadError";
+    case TText::WriteError: return "WriteError";
+    case TText::BackupFailed: return "BackupFailed";
+    case TText::VerifyFailed: return "VerifyFailed";
+    case TText::TransferOk: return "TransferOk";
+  }
+  return "?";
+}
+
+std::string ShownLabel(const TRun& r, const TExpect& x) {
+  if (r.flow == TFlow::CheckSmall || r.flow == TFlow::CheckLarge) {
+    if (x.end != TEnd::Failure) return "identified, no box";
+    if (x.lost && r.flow == TFlow::CheckSmall) return "not identified, no box; no turn to the large panel";
+    return "not identified, no box";
+  }
+  if (x.end == TEnd::Success) {
+    if (!IsSendFlow(r.flow)) return "none; status Ready";
+    return HasBackup(r.flow) ? "Information TransferOk, naming the backup" : "Information TransferOk";
+  }
+  std::string out;
+  for (const TShown& e : x.trail) {
+    if (!out.empty()) out += " · ";
+    if (e.clear) {
+      out += "clear";
+      continue;
+    }
+    out += std::string(BoxTitle(e.kind)) + " " + TextName(e.text);
+    if (e.text == TText::VerifyFailed) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(x.firstDifference));
+      out += std::string(" at 0x") + hex + (HasBackup(r.flow) ? ", naming the backup" : "");
+    }
+    if (e.hint) out += " + unplugged hint";
+  }
+  return out;
+}
+
+const char* SeqText(TSeq seq) {
+  switch (seq) {
+    case TSeq::IdentifySmall: return "Connection check, small panel (VYR8): the 12-byte version block";
+    case TSeq::IdentifyLarge: return "Connection check, VYR 320: the 17-byte version block, then the 6-byte re-read";
+    case TSeq::ReadUsers: return "Read, small panel: `ReadUsers` (attributes, then names)";
+    case TSeq::ReadCodes: return "Read, small panel: `ReadCodesAndMatch`";
+    case TSeq::ReadKeys: return "Read, small panel: `ReadKeys` (key data, key table, key names)";
+    case TSeq::TargetUsers: return "Send, small panel: the target's `ReadUsers`";
+    case TSeq::TargetCodes: return "Send, small panel: the target's `ReadCodesAndMatch`";
+    case TSeq::BackupKeys: return "Send with backup, small panel: the target's `ReadKeys`";
+    case TSeq::WriteCodes: return "Send, small panel: `WriteCodes`";
+    case TSeq::WriteUsers: return "Send, small panel: `WriteUsers` (attributes, then names)";
+    case TSeq::WriteKeys: return "Send, small panel: `WriteKeys` (key data, key table, key names)";
+    case TSeq::VerifySmall: return "Send, small panel: the read-back of everything written (`VerifyWritten`), in four runs";
+    case TSeq::ReadLarge: return "Read, VYR 320: `ReadLargePanel` (seven regions in blocks of up to 1023 bytes)";
+    case TSeq::BackupLarge: return "Send with backup, VYR 320: the target's `ReadLargePanel`";
+    case TSeq::WriteLarge: return "Send, VYR 320: `WriteLargePanel`";
+    case TSeq::VerifyLarge: return "Send, VYR 320: the read-back of the seven regions (`VerifyWritten`), in five runs";
+  }
+  return "?";
+}
+
+// One row of a table: the case prepared (no byte moves) and its expected end.
+std::string Row(const TCase& c, bool withFault) {
+  TRun r;
+  r.c = c;
+  Prepare(r);
+  std::string fault = withFault ? std::string(FaultName(c.fault)) : std::string();
+  const TExpect x = ExpectFor(r);
+  std::string row = "| ";
+  if (withFault) row += fault + " | " + (c.where == F ? "first" : "middle") + " | " + std::to_string(*r.faultAt + 1) + " | ";
+  else row += "`" + CaseName(c) + "` | ";
+  std::string notes;
+  if (c.tuning == TTuning::NoRetryPause) notes += "RetryPauseMs 0";
+  if (c.withBackup) notes += notes.empty() ? "with backup" : ", with backup";
+  row += notes + " | " + ShownLabel(r, x) + " | " + Seconds(x.ms) + " |\n";
+  return row;
+}
+
+std::string RenderDocTables() {
+  const std::vector<TCase> cases = MatrixCases();
+  std::ostringstream o;
+  o << kDocBegin << "\n\n";
+  o << "Each row: the fault, the block it hits and the exchange number the\n"
+       "panel counts it at, the tuning when not the program's, what the user is\n"
+       "shown in order (boxes by kind and text; \"clear\" is the bar's\n"
+       "ProgressClear), and the protocol time the case takes, exactly.\n";
+  for (TSeq seq : kAllSeqs) {
+    const TPlan plan = PlanFor(FlowOf(seq));
+    const auto blocks = plan.Blocks(seq);
+    o << "\n### " << SeqName(seq) << "\n\n"
+      << SeqText(seq) << ": " << blocks.size() << (blocks.size() == 1 ? " block" : " blocks") << ".\n\n";
+    o << "| fault | block | exchange | tuning | shown | time |\n|---|---|---|---|---|---|\n";
+    for (const TCase& c : cases)
+      if (c.seq == seq && c.where != Every) o << Row(c, true);
+  }
+  o << "\n### Faults that must succeed on every exchange\n\n"
+       "EchoCase turns the letters of every echo into the other case; the tool\n"
+       "compares echoes without regard to letter case.\n\n";
+  o << "| case | tuning | shown | time |\n|---|---|---|---|\n";
+  for (const TCase& c : cases)
+    if (c.where == Every) o << Row(c, false);
+  o << "\n### The adapter pulled out\n\n"
+       "The device vanishes as the panel takes the header of the sequence's\n"
+       "middle block (virtual clock); `AdapterPulledOut` plays the same on a\n"
+       "pseudo-terminal in real time for the sequences marked pty.\n\n";
+  o << "| sequence | exchange | also on the pty | shown | time |\n|---|---|---|---|---|\n";
+  for (TSeq seq : kPulledOutSeqs) {
+    TRun r;
+    r.c = {seq, FaultKind::None, M};
+    Prepare(r);
+    const size_t middle = *r.faultAt;
+    r.faultAt.reset();
+    const TExpect x = ExpectFor(r, middle);
+    const bool pty = seq == TSeq::ReadKeys || seq == TSeq::WriteUsers || seq == TSeq::ReadLarge || seq == TSeq::WriteLarge;
+    o << "| " << SeqName(seq) << " | " << middle + 1 << " | " << (pty ? "pty" : "") << " | " << ShownLabel(r, x) << " | "
+      << Seconds(x.ms) << " |\n";
+  }
+  o << "\n" << kDocEnd << "\n";
+  return o.str();
+}
+
+// The doc check is a case of its own under Faults/, so that the matrix's
+// selection runs it too.
+class FaultMatrixDoc : public ::testing::TestWithParam<int> {};
+
+TEST_P(FaultMatrixDoc, ListsTheCasesAsTheyAre) {
+  const std::string path = DocPath();
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << "cannot read " << path;
+  std::stringstream all;
+  all << in.rdbuf();
+  const std::string doc = all.str();
+  const size_t begin = doc.find(kDocBegin);
+  const size_t endMark = doc.find(kDocEnd);
+  ASSERT_NE(begin, std::string::npos) << path << " has lost its generated part's first line";
+  ASSERT_NE(endMark, std::string::npos) << path << " has lost its generated part's last line";
+  const size_t end = endMark + std::string(kDocEnd).size() + 1;
+  const std::string want = RenderDocTables();
+  const std::string have = doc.substr(begin, std::min(end, doc.size()) - begin);
+  if (have == want) return;
+  if (const char* v = std::getenv("TARVEX_UPDATE_FAULT_MATRIX_DOC"); v && std::string(v) == "1") {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << doc.substr(0, begin) << want << (end < doc.size() ? doc.substr(end) : std::string());
+    ASSERT_TRUE(out.good()) << "cannot write " << path;
+    return;
+  }
+  // The first line that differs, to show what drifted.
+  std::istringstream a(have), b(want);
+  std::string la, lb;
+  int line = 0;
+  while (true) {
+    const bool ga = static_cast<bool>(std::getline(a, la));
+    const bool gb = static_cast<bool>(std::getline(b, lb));
+    ++line;
+    if (!ga && !gb) break;
+    if (!ga || !gb || la != lb) break;
+  }
+  FAIL() << path << " does not list the cases as they are (generated part, line " << line << ":\n  doc:   " << la
+         << "\n  cases: " << lb
+         << ")\nRegenerate it with scripts/update-fault-matrix-doc BUILD_DIR (or run the test program with "
+            "TARVEX_UPDATE_FAULT_MATRIX_DOC=1 --gtest_filter='Faults/FaultMatrixDoc.*').";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixDoc, ::testing::Values(0),
+                         [](const ::testing::TestParamInfo<int>&) { return std::string("docs_fault_matrix_md"); });
 
 }  // namespace
 }  // namespace tarvex

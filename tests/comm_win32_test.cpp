@@ -1,7 +1,10 @@
 // The Windows serial layer against stand-ins for its system calls: device
 // names, the control block it writes, the errors it tells apart (a port held
 // by another program answers "access denied", which no Wine port does), the
-// queue count and the waits, and the port list built on top of it.
+// queue count and the waits, and the port list built on top of it. The
+// stand-ins keep a virtual clock (the layer's performance counter and its
+// sleeps), so the whole-second waits are checked to the millisecond without
+// waiting; one smoke test runs a wait on the real clock.
 #include <gtest/gtest.h>
 
 #include "serial/comm.h"
@@ -16,7 +19,10 @@
 #include <vector>
 
 #include "app/connection.h"
+#include "app/languages.h"
 #include "protocol/session.h"
+#include "tests/test_session.h"
+#include "tests/test_time.h"
 
 namespace tarvex {
 namespace {
@@ -38,8 +44,20 @@ struct TFakeSerial {
   DCB reported{};                // what GetCommState reports
 
   std::deque<uint8_t> input;
-  // Bytes that reach the input queue only at a given time.
-  std::vector<std::pair<Clock::time_point, uint8_t>> later;
+  // Bytes that reach the input queue only at a given time of the virtual
+  // clock (milliseconds).
+  std::vector<std::pair<int64_t, uint8_t>> later;
+
+  // The virtual clock, in microseconds, as the performance counter reads it
+  // (1 MHz); Sleep moves it on. Every sleep is kept.
+  int64_t nowUs = 7'000'000;
+  std::vector<DWORD> sleeps;
+  // Counter reads since the last sleep: a wait that never sleeps would
+  // read it for ever. Past a million reads the clock moves on by itself
+  // (so such a wait still ends) and spun is set.
+  int readsSinceSleep = 0;
+  bool spun = false;
+  int64_t NowMs() const { return nowUs / 1000; }
   std::vector<uint8_t> written;
 
   std::vector<std::string> calls;
@@ -52,8 +70,22 @@ struct TFakeSerial {
   DWORD lastError = 0;
   int nextHandle = 0x100;
 
+  // The device manager's ports class: what SetupAPI lists.
+  struct TDevice {
+    std::wstring portName;    // the PortName value of its key; empty: no key
+    std::wstring friendly;    // empty: no friendly name
+    std::wstring instanceId;
+    bool terminated = true;   // whether the registry value ends with its NUL
+  };
+  std::vector<TDevice> devices;
+  bool noDeviceList = false;
+  const GUID* askedClass = nullptr;
+  DWORD askedFlags = 0;
+  int listsOpen = 0;
+  int keysOpen = 0;
+
   void Arrive() {
-    const auto now = Clock::now();
+    const int64_t now = NowMs();
     for (auto it = later.begin(); it != later.end();) {
       if (it->first <= now) {
         input.push_back(it->second);
@@ -90,6 +122,26 @@ HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
 }
 
 DWORD WINAPI FakeGetLastError() { return fake->lastError; }
+
+BOOL WINAPI FakeQueryPerformanceFrequency(LARGE_INTEGER* f) {
+  f->QuadPart = 1'000'000;
+  return TRUE;
+}
+
+BOOL WINAPI FakeQueryPerformanceCounter(LARGE_INTEGER* c) {
+  if (++fake->readsSinceSleep > 1'000'000) {
+    fake->spun = true;
+    fake->nowUs += 1000;
+  }
+  c->QuadPart = fake->nowUs;
+  return TRUE;
+}
+
+VOID WINAPI FakeSleep(DWORD ms) {
+  fake->sleeps.push_back(ms);
+  fake->readsSinceSleep = 0;
+  fake->nowUs += int64_t{ms} * 1000;
+}
 
 BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb) {
   fake->calls.push_back("GetCommState");
@@ -167,6 +219,112 @@ BOOL WINAPI FakeCloseHandle(HANDLE h) {
   return TRUE;
 }
 
+constexpr ULONG_PTR kDeviceList = 0x5000;
+
+HDEVINFO WINAPI FakeGetClassDevs(const GUID* cls, PCWSTR enumerator, HWND, DWORD flags) {
+  fake->askedClass = cls;
+  fake->askedFlags = flags;
+  EXPECT_EQ(enumerator, nullptr);
+  if (fake->noDeviceList) {
+    fake->lastError = ERROR_INVALID_DATA;
+    return INVALID_HANDLE_VALUE;
+  }
+  ++fake->listsOpen;
+  return reinterpret_cast<HDEVINFO>(kDeviceList);
+}
+
+// The member's index travels in DevInst.
+const TFakeSerial::TDevice* Member(HDEVINFO set, PSP_DEVINFO_DATA data) {
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(set), kDeviceList);
+  if (!data || data->DevInst >= fake->devices.size()) return nullptr;
+  return &fake->devices[data->DevInst];
+}
+
+BOOL WINAPI FakeEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(set), kDeviceList);
+  EXPECT_EQ(data->cbSize, sizeof(SP_DEVINFO_DATA)) << "the caller sets the size before asking";
+  if (index >= fake->devices.size()) {
+    fake->lastError = ERROR_NO_MORE_ITEMS;
+    return FALSE;
+  }
+  data->DevInst = index;
+  return TRUE;
+}
+
+BOOL WINAPI FakeGetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD type,
+                                          PBYTE buffer, DWORD size, PDWORD required) {
+  const TFakeSerial::TDevice* d = Member(set, data);
+  EXPECT_EQ(property, static_cast<DWORD>(SPDRP_FRIENDLYNAME));
+  if (!d || d->friendly.empty()) {
+    fake->lastError = ERROR_INVALID_DATA;
+    return FALSE;
+  }
+  const DWORD bytes = static_cast<DWORD>((d->friendly.size() + 1) * sizeof(wchar_t));
+  if (required) *required = bytes;
+  if (size < bytes) {
+    fake->lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  std::memcpy(buffer, d->friendly.c_str(), bytes);
+  if (type) *type = REG_SZ;
+  return TRUE;
+}
+
+BOOL WINAPI FakeGetDeviceInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, PWSTR buffer, DWORD chars, PDWORD required) {
+  const TFakeSerial::TDevice* d = Member(set, data);
+  if (!d) return FALSE;
+  if (required) *required = static_cast<DWORD>(d->instanceId.size() + 1);
+  if (chars < d->instanceId.size() + 1) {
+    fake->lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  std::memcpy(buffer, d->instanceId.c_str(), (d->instanceId.size() + 1) * sizeof(wchar_t));
+  return TRUE;
+}
+
+HKEY WINAPI FakeOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD, DWORD keyType, REGSAM access) {
+  const TFakeSerial::TDevice* d = Member(set, data);
+  EXPECT_EQ(scope, static_cast<DWORD>(DICS_FLAG_GLOBAL));
+  EXPECT_EQ(keyType, static_cast<DWORD>(DIREG_DEV)) << "PortName lives in the device's hardware key";
+  EXPECT_EQ(access & KEY_WRITE & ~KEY_READ, 0u) << "read only";
+  if (!d || d->portName.empty()) {
+    fake->lastError = ERROR_FILE_NOT_FOUND;
+    return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+  }
+  ++fake->keysOpen;
+  return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7000 + data->DevInst));
+}
+
+LONG WINAPI FakeRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE buffer, LPDWORD size) {
+  EXPECT_EQ(reserved, nullptr);
+  EXPECT_EQ(std::wstring(name), L"PortName");
+  const size_t index = reinterpret_cast<ULONG_PTR>(key) - 0x7000;
+  if (index >= fake->devices.size()) return ERROR_INVALID_HANDLE;
+  const TFakeSerial::TDevice& d = fake->devices[index];
+  // The registry hands out what was stored: a value written without its
+  // terminating NUL comes back without it.
+  const DWORD bytes = static_cast<DWORD>((d.portName.size() + (d.terminated ? 1 : 0)) * sizeof(wchar_t));
+  if (*size < bytes) {
+    *size = bytes;
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(buffer, d.portName.c_str(), bytes);
+  *size = bytes;
+  if (type) *type = REG_SZ;
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI FakeRegCloseKey(HKEY) {
+  --fake->keysOpen;
+  return ERROR_SUCCESS;
+}
+
+BOOL WINAPI FakeDestroyDeviceInfoList(HDEVINFO set) {
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(set), kDeviceList);
+  --fake->listsOpen;
+  return TRUE;
+}
+
 // Puts the stand-ins into the layer's table for the life of a test.
 class Win32Comm : public ::testing::Test {
  protected:
@@ -183,6 +341,17 @@ class Win32Comm : public ::testing::Test {
     api.readFile = FakeReadFile;
     api.writeFile = FakeWriteFile;
     api.closeHandle = FakeCloseHandle;
+    api.getClassDevs = FakeGetClassDevs;
+    api.enumDeviceInfo = FakeEnumDeviceInfo;
+    api.getDeviceRegistryProperty = FakeGetDeviceRegistryProperty;
+    api.getDeviceInstanceId = FakeGetDeviceInstanceId;
+    api.openDevRegKey = FakeOpenDevRegKey;
+    api.regQueryValue = FakeRegQueryValue;
+    api.regCloseKey = FakeRegCloseKey;
+    api.destroyDeviceInfoList = FakeDestroyDeviceInfoList;
+    api.queryPerformanceCounter = FakeQueryPerformanceCounter;
+    api.queryPerformanceFrequency = FakeQueryPerformanceFrequency;
+    api.sleep = FakeSleep;
   }
   void TearDown() override {
     win32::SerialApi() = saved_;
@@ -462,10 +631,49 @@ TEST_F(Win32Comm, AStatusQueryThatFailsMeansTheLineIsGone) {
   TComm c = PanelLink(3);
   ASSERT_TRUE(OpenComm(c));
   sys.statusFails = true;
-  const auto t = Clock::now();
+  const int64_t t0 = sys.nowUs;
   EXPECT_EQ(ReadCharTimed(c, 2), "");
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count(), 500);
+  EXPECT_EQ(sys.nowUs, t0) << "no wait at all";
+  EXPECT_TRUE(sys.sleeps.empty());
   EXPECT_TRUE(c.LineLost);
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, WaitsEndAtTheFirstWholeSecondAboveTheLimitWithoutSpinning) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  struct TCase {
+    double limitSeconds;
+    int64_t waitedMs;
+  };
+  for (const TCase w : {TCase{0, 1000}, TCase{0.5, 1000}, TCase{1.9, 2000}, TCase{2, 3000}}) {
+    SCOPED_TRACE(w.limitSeconds);
+    sys.sleeps.clear();
+    sys.statusCalls = 0;
+    const int64_t t0 = sys.nowUs;
+    EXPECT_EQ(ReadCharTimed(c, w.limitSeconds), "");
+    EXPECT_EQ(sys.nowUs - t0, w.waitedMs * 1000);
+    // The count is polled with a 1 ms sleep after every look: as many
+    // sleeps as milliseconds waited, each of 1 ms, and a look before each
+    // sleep and after the last. A spinning wait would look without sleeping.
+    EXPECT_EQ(sys.sleeps.size(), static_cast<size_t>(w.waitedMs));
+    EXPECT_TRUE(std::all_of(sys.sleeps.begin(), sys.sleeps.end(), [](DWORD ms) { return ms == 1; }));
+    EXPECT_LE(sys.statusCalls, w.waitedMs + 3);
+    EXPECT_FALSE(sys.spun);
+  }
+  CloseComm(c);
+}
+
+TEST_F(Win32Comm, AByteThatArrivesDuringTheWaitIsTakenAtOnce) {
+  sys.present = {"\\\\.\\COM3"};
+  TComm c = PanelLink(3);
+  ASSERT_TRUE(OpenComm(c));
+  const int64_t t0 = sys.NowMs();
+  sys.later.emplace_back(t0 + 300, 0x5A);
+  EXPECT_EQ(ReadCharTimed(c, 2), "\x5A");
+  EXPECT_EQ(sys.NowMs() - t0, 300) << "seen at the first look after it came";
+  EXPECT_FALSE(sys.spun);
   CloseComm(c);
 }
 
@@ -483,41 +691,28 @@ int64_t MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-TEST_F(Win32Comm, WaitsEndAtTheFirstWholeSecondAboveTheLimitWithoutSpinning) {
+// The same wait on the system's own clock and sleep: a smoke test. At
+// least the whole second (the layer's clock counts whole milliseconds, so
+// a wait may end up to one millisecond before the mark by this finer
+// clock); the upper bound only tells it from a wait that ran on; and the
+// processor time stays a small share of the wall time, which a spinning
+// wait would burn however loaded the machine is.
+TEST_F(Win32Comm, TheSystemsClockWaitsTheWholeSecond) {
+  win32::TSerialApi& api = win32::SerialApi();
+  api.queryPerformanceCounter = &::QueryPerformanceCounter;
+  api.queryPerformanceFrequency = &::QueryPerformanceFrequency;
+  api.sleep = &::Sleep;
   sys.present = {"\\\\.\\COM3"};
   TComm c = PanelLink(3);
   ASSERT_TRUE(OpenComm(c));
   const double cpuBefore = CpuMs();
-  auto t = Clock::now();
-  EXPECT_EQ(ReadCharTimed(c, 0.5), "");
-  const int64_t half = MsSince(t);
-  t = Clock::now();
-  EXPECT_EQ(ReadCharTimed(c, 1.9), "");
-  const int64_t almostTwo = MsSince(t);
-  const double cpu = CpuMs() - cpuBefore;
-  // The layer's clock counts whole milliseconds, so a wait may end up to one
-  // millisecond before the mark by this finer clock.
-  EXPECT_GE(half, 999);
-  EXPECT_LT(half, 1300);
-  EXPECT_GE(almostTwo, 1999);
-  EXPECT_LT(almostTwo, 2300);
-  // Three seconds on a silent line. A spinning wait would poll millions of
-  // times and burn the whole of it.
-  EXPECT_LT(sys.statusCalls, 6000);
-  EXPECT_LT(cpu, 600);
-  CloseComm(c);
-}
-
-TEST_F(Win32Comm, AByteThatArrivesDuringTheWaitIsTakenAtOnce) {
-  sys.present = {"\\\\.\\COM3"};
-  TComm c = PanelLink(3);
-  ASSERT_TRUE(OpenComm(c));
   const auto t = Clock::now();
-  sys.later.emplace_back(t + std::chrono::milliseconds(300), 0x5A);
-  EXPECT_EQ(ReadCharTimed(c, 2), "\x5A");
-  const int64_t waited = MsSince(t);
-  EXPECT_GE(waited, 295);
-  EXPECT_LT(waited, 500);
+  EXPECT_EQ(ReadCharTimed(c, 0.5), "");
+  const int64_t wallMs = MsSince(t);
+  const double cpu = CpuMs() - cpuBefore;
+  EXPECT_GE(wallMs, 999);
+  EXPECT_LT(wallMs, test::ScaledMs(3000));
+  EXPECT_LT(cpu, 0.25 * static_cast<double>(wallMs));
   CloseComm(c);
 }
 
@@ -530,7 +725,7 @@ TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
   TLanguageStrings texts;
   texts.AlreadyOpen = "In uso";
 
-  const std::vector<TPortEntry> list = BuildPortList(texts);
+  const std::vector<TPortEntry> list = BuildPortList(texts, TExtraStrings{});
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].Label, "Com 3");
   EXPECT_EQ(list[0].Device, "COM3");
@@ -560,6 +755,114 @@ TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
   ASSERT_TRUE(OpenComm(chosen));
   EXPECT_EQ(sys.calls.front(), "CreateFile \\\\.\\COM12");
   CloseComm(chosen);
+}
+
+TEST_F(Win32Comm, ThePortListNamesPortsAsTheDeviceManagerDoes) {
+  sys.present = {"\\\\.\\COM3", "\\\\.\\COM4", "\\\\.\\COM12"};
+  sys.openErrors["\\\\.\\COM105"] = ERROR_ACCESS_DENIED;
+  sys.devices = {
+      {L"COM3", L"USB Serial Port (COM3)", L"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000"},
+      // Printers share the class.
+      {L"LPT1", L"Printer Port (LPT1)", L"ACPI\\PNP0401\\4&1D401FB5&0"},
+      {L"COM4", L"Silicon Labs CP210x USB to UART Bridge (COM4)", L"USB\\VID_10C4&PID_EA60\\0001"},
+      // A serial number the system made up: no serial number.
+      {L"COM105", L"Prolific USB-to-Serial Comm Port (COM105)", L"USB\\VID_067B&PID_2303\\5&2B1C3D&0&2"},
+      // The device manager knows a port that does not open: the probe
+      // decides what is listed.
+      {L"COM7", L"Communications Port (COM7)", L"ACPI\\PNP0501\\1"},
+  };
+  TLanguageStrings texts;
+  texts.AlreadyOpen = "In uso";
+
+  const std::vector<TPortEntry> list = BuildPortList(texts, TExtraStrings{});
+  std::vector<std::string> labels;
+  for (const TPortEntry& e : list) labels.push_back(e.Label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"Com 3 - USB Serial Port",
+                                              "Com 4 - Silicon Labs CP210x USB to UART Bridge", "Com 12",
+                                              "Com 105 - Prolific USB-to-Serial Comm Port - In uso"}));
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].Device, "COM3");
+  EXPECT_EQ(list[0].Description, "USB Serial Port");
+  EXPECT_EQ(list[0].Vid, "0403");
+  EXPECT_EQ(list[0].Pid, "6001");
+  EXPECT_EQ(list[0].Serial, "") << "the FTDI driver's id carries no plain serial number";
+  EXPECT_EQ(list[0].State, TPortState::Free);
+  EXPECT_EQ(list[1].Vid, "10c4");
+  EXPECT_EQ(list[1].Pid, "ea60");
+  EXPECT_EQ(list[1].Serial, "0001");
+  EXPECT_EQ(list[2].Description, "");
+  EXPECT_EQ(list[3].Device, "COM105");
+  EXPECT_EQ(list[3].State, TPortState::InUse);
+  EXPECT_TRUE(list[3].Busy);
+  EXPECT_EQ(list[3].Serial, "");
+  EXPECT_EQ(list[3].Vid, "067b");
+
+  // The ports class, present devices only; everything given back.
+  ASSERT_NE(sys.askedClass, nullptr);
+  EXPECT_TRUE(IsEqualGUID(*sys.askedClass, win32::kPortsClassGuid));
+  EXPECT_EQ(sys.askedFlags & DIGCF_PRESENT, static_cast<DWORD>(DIGCF_PRESENT));
+  EXPECT_EQ(sys.listsOpen, 0);
+  EXPECT_EQ(sys.keysOpen, 0);
+  EXPECT_TRUE(sys.handles.empty());
+}
+
+TEST_F(Win32Comm, FriendlyNamesAreTakenAsTheSystemStoresThem) {
+  sys.devices = {
+      // A registry value stored without its NUL; a name with no suffix.
+      {L"COM9", L"Virtual Serial Link", L"ROOT\\PORTS\\0000", false},
+      // No PortName: the number from the name's suffix.
+      {L"", L"Bluetooth Link (COM21)", L"BTHENUM\\{00001101}\\7&1"},
+      // Letters beyond ASCII arrive as UTF-8.
+      {L"COM5", L"P\u00e9riph\u00e9rique s\u00e9rie USB (COM5)", L"USB\\VID_0403&PID_6015\\DN02ABCD"},
+      // A suffix naming another port is part of the name.
+      {L"COM6", L"Modem (COM5)", L"PCI\\VEN_1"},
+      // Neither a PortName nor a number in the name: not a numbered port.
+      {L"", L"Printer", L"X"},
+  };
+  const std::vector<win32::TPortDevice> devices = win32::PortDevices();
+  ASSERT_EQ(devices.size(), 4u);
+  EXPECT_EQ(devices[0].Port, 9);
+  EXPECT_EQ(devices[0].FriendlyName, "Virtual Serial Link");
+  EXPECT_EQ(devices[0].Vid, "");
+  EXPECT_EQ(devices[1].Port, 21);
+  EXPECT_EQ(devices[1].FriendlyName, "Bluetooth Link");
+  EXPECT_EQ(devices[2].Port, 5);
+  EXPECT_EQ(devices[2].FriendlyName, "P\xc3\xa9riph\xc3\xa9rique s\xc3\xa9rie USB");
+  EXPECT_EQ(devices[2].Serial, "DN02ABCD");
+  EXPECT_EQ(devices[3].Port, 6);
+  EXPECT_EQ(devices[3].FriendlyName, "Modem (COM5)");
+  EXPECT_EQ(sys.listsOpen, 0);
+  EXPECT_EQ(sys.keysOpen, 0);
+}
+
+TEST_F(Win32Comm, WithoutTheDeviceManagersListThePortsAreListedAsBefore) {
+  sys.present = {"\\\\.\\COM3"};
+  sys.openErrors["\\\\.\\COM4"] = ERROR_SHARING_VIOLATION;
+  sys.noDeviceList = true;
+  TLanguageStrings texts;
+  texts.AlreadyOpen = "Already open";
+  const std::vector<TPortEntry> list = BuildPortList(texts, TExtraStrings{});
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Label, "Com 3");
+  EXPECT_EQ(list[1].Label, "Com 4 - Already open");
+  EXPECT_EQ(sys.listsOpen, 0);
+}
+
+TEST_F(Win32Comm, APortHeldByAnotherProgramSaysSoInTheBox) {
+  // Windows cannot tell who holds a port: the box says what to do anyway.
+  sys.openErrors["\\\\.\\COM3"] = ERROR_ACCESS_DENIED;
+  test::TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  TSession& s = t.s;
+  s.PanelPort.Device = "COM3";
+  EXPECT_FALSE(EnsurePortOpen(s, s.PanelPort));
+  // An adapter pulled out: its number is gone.
+  s.PanelPort.Device = "COM4";
+  EXPECT_FALSE(EnsurePortOpen(s, s.PanelPort));
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
+                          "Warning: Errore apertura porta seriale!\r\nUn altro programma sta usando la porta: chiuderlo.",
+                          "Warning: Errore apertura porta seriale!\r\nL'adattatore \xc3\xa8 stato scollegato? Ricollegarlo e "
+                          "riprovare."}));
 }
 
 }  // namespace

@@ -1,21 +1,34 @@
-// The block transfers against simulated panels: splitting, progress, pauses
+// The block transfers against a simulated panel: splitting, progress, pauses
 // and refusals. The frames themselves are in frame_format_test.cpp.
+//
+// The panel sits behind the in-process line on its virtual clock, so every
+// wait and pause is checked to the millisecond against the documented
+// numbers (a 50 ms pause after a good exchange, 700 ms after a failed one,
+// 100 ms after a written small block and 50 ms between two of them, 25 ms
+// between large written blocks; waits give up at the first whole second
+// above their limit) without any real waiting. Expected headers are fixed
+// bytes. One smoke test at the end runs a range over a pseudo-terminal in
+// real time.
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "protocol/frames.h"
+#include "sim/sim_line.h"
 #include "tests/test_support.h"
+#include "tests/test_time.h"
 
 namespace tarvex {
 namespace {
 
 using sim::FaultKind;
-using test::MsSince;
 using test::OpenOn;
+using test::ScaledMs;
 using test::StartPanel;
+using test::SteadyMsSince;
 using test::TTestSession;
-using Clock = std::chrono::steady_clock;
+
+constexpr int64_t kMs = 1'000'000;  // nanoseconds
 
 std::vector<uint8_t> Bytes(const THeader& h) { return std::vector<uint8_t>(h.begin(), h.end()); }
 std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
@@ -24,16 +37,37 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
   return out;
 }
 
-class SmallRange : public ::testing::Test {
+// A session whose port talks to an in-process panel on the virtual clock;
+// the recorded events carry that clock.
+class TVirtualRange : public ::testing::Test {
  protected:
+  TVirtualRange(sim::PanelConfig cfg, uint8_t baudIndex) : line(std::move(cfg)), panel(&line.Engine()) {
+    t.s.PanelPort.System = &line;
+    t.s.PanelPort.BaudIndex = baudIndex;
+    t.ui.lineClockNs = [this] { return line.NowNs(); };
+  }
   void SetUp() override {
-    panel = StartPanel({.model = "VYR8"});
-    OpenOn(t.s, *panel, 6);
+    ASSERT_TRUE(OpenComm(t.s.PanelPort)) << DescribeCommError(t.s.PanelPort);
+    t0 = line.NowNs();
   }
   void TearDown() override { CloseComm(t.s.PanelPort); }
+  // Milliseconds on the line's clock since the test's start, exactly.
+  int64_t ElapsedMs() const {
+    const int64_t ns = line.NowNs() - t0;
+    EXPECT_EQ(ns % kMs, 0) << "no wire time: only whole-millisecond waits and pauses";
+    return ns / kMs;
+  }
+  // The line outlives the session whose port points at it.
+  sim::TSimLine line;
+  sim::PanelEngine* panel;
   TTestSession t;
-  std::unique_ptr<sim::SimPanel> panel;
+  int64_t t0 = 0;
   TTransferBuffer& buf() { return *t.s.TransferBuffer; }
+};
+
+class SmallRange : public TVirtualRange {
+ protected:
+  SmallRange() : TVirtualRange({.model = "VYR8"}, 6) {}  // 9600, the panel's speed
 };
 
 TEST_F(SmallRange, ReadsWhatThePanelHoldsInBlocksOf64AndTheRest) {
@@ -44,8 +78,9 @@ TEST_F(SmallRange, ReadsWhatThePanelHoldsInBlocksOf64AndTheRest) {
   EXPECT_EQ(std::vector<uint8_t>(buf().begin(), buf().begin() + 65), pattern);
   const auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 2u);
-  EXPECT_EQ(Bytes(headers[0]), Bytes(MakeSmallHeader(0xF0, 0x1234, 63)));
-  EXPECT_EQ(Bytes(headers[1]), Bytes(MakeSmallHeader(0xF0, 0x1274, 0)));
+  // Read 64 bytes at 0x1234 (last index 3F), then 1 at 0x1274.
+  EXPECT_EQ(Bytes(headers[0]), Bytes({0xF0, 0x34, 0x12, 0x3F, 0x00, 0x75}));
+  EXPECT_EQ(Bytes(headers[1]), Bytes({0xF0, 0x74, 0x12, 0x00, 0x00, 0x76}));
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{64, 1}));
 }
 
@@ -66,23 +101,27 @@ TEST_F(SmallRange, WritesIn64And1WithTheMandatedPauses) {
   EXPECT_EQ(panel->ReadMemory(0x2000, 65), data);
   const auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 2u);
-  EXPECT_EQ(Bytes(headers[0]), Bytes(MakeSmallHeader(0x0F, 0x2000, 63)));
-  EXPECT_EQ(Bytes(headers[1]), Bytes(MakeSmallHeader(0x0F, 0x2040, 0)));
+  // Write 64 bytes at 0x2000 (last index 3F), then 1 at 0x2040.
+  EXPECT_EQ(Bytes(headers[0]), Bytes({0x0F, 0x00, 0x20, 0x3F, 0x00, 0x6E}));
+  EXPECT_EQ(Bytes(headers[1]), Bytes({0x0F, 0x40, 0x20, 0x00, 0x00, 0x6F}));
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{64, 1}));
-  // The first block's attempt ends, then 100 ms after its echo and 50 ms
-  // between the blocks pass before the second attempt ends.
-  const auto pumps = t.ui.PumpTimes();
+  // The first block's attempt ends with its echo; then 100 ms after the
+  // written block and 50 ms between the blocks pass before the second
+  // attempt ends, and 100 ms after that one.
+  const auto pumps = t.ui.PumpLineNs();
   ASSERT_EQ(pumps.size(), 2u);
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(pumps[1] - pumps[0]).count(), 150);
+  EXPECT_EQ(pumps[0], t0) << "the echo comes at once on a line without wire time";
+  EXPECT_EQ(pumps[1] - pumps[0], 150 * kMs);
+  EXPECT_EQ(ElapsedMs(), 250);
 }
 
 TEST_F(SmallRange, ReadsPauseOnlyTheSuccessPauseBetweenBlocks) {
   ASSERT_TRUE(ReadSmallRange(t.s, 0x100, 127, buf(), t.s.PanelPort));
-  const auto pumps = t.ui.PumpTimes();
+  // 50 ms after each good exchange; a read adds no pause between blocks.
+  const auto pumps = t.ui.PumpLineNs();
   ASSERT_EQ(pumps.size(), 2u);
-  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(pumps[1] - pumps[0]).count();
-  EXPECT_GE(gap, 50);
-  EXPECT_LT(gap, 150);
+  EXPECT_EQ(pumps[1] - pumps[0], 50 * kMs);
+  EXPECT_EQ(ElapsedMs(), 100);
 }
 
 TEST_F(SmallRange, WritesRefuseStartAddressZeroWithoutSendingAByte) {
@@ -110,37 +149,37 @@ TEST_F(SmallRange, EchoInOtherLetterCasePasses) {
 TEST_F(SmallRange, WrongSumFailsTheBlockAfterTheRetryPauseAndLeavesTheBufferAlone) {
   buf().fill(0x11);
   panel->SetFault({FaultKind::BadCheck, 2});
-  const auto t0 = Clock::now();
   EXPECT_FALSE(ReadSmallRange(t.s, 0x100, 127, buf(), t.s.PanelPort));
-  EXPECT_GE(MsSince(t0), 700);
+  // 50 ms after the good block; the wrong sum is seen at once, and 700 ms
+  // follow the failed attempt.
+  EXPECT_EQ(ElapsedMs(), 50 + 700);
   // The first block stays copied; the failed one is not.
   EXPECT_EQ(std::vector<uint8_t>(buf().begin(), buf().begin() + 64), panel->ReadMemory(0x100, 64));
   EXPECT_EQ(buf()[64], 0x11);
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{64}));
 }
 
-TEST_F(SmallRange, AWriteWithABadChecksumIsNotEchoedAndFails) {
-  // The panel refuses the block; the tool waits out the 4-second echo limit.
-  panel->SetFault({FaultKind::BadCheck, 1});
+TEST_F(SmallRange, AWriteThatIsNotEchoedFailsAfterItsWholeSecondLimit) {
+  // The panel ignores the header; the tool waits out the 4-second echo
+  // limit of a small write.
+  panel->SetFault({FaultKind::NoEcho, 1});
   buf().fill(0x22);
   const auto before = panel->ReadMemory(0x3000, 16);
-  const auto t0 = Clock::now();
   EXPECT_FALSE(WriteSmallRange(t.s, 0x3000, 15, buf(), t.s.PanelPort));
-  const int64_t ms = MsSince(t0);
-  EXPECT_GE(ms, 5000);
-  EXPECT_LT(ms, 5400);
+  // The wait ends at the first whole second above 4; no pause follows the
+  // last attempt of a write.
+  EXPECT_EQ(ElapsedMs(), 5000);
+  EXPECT_TRUE(line.PanelSent().empty());
   EXPECT_EQ(panel->ReadMemory(0x3000, 16), before);
+  EXPECT_TRUE(t.ui.Steps().empty());
 }
 
 TEST_F(SmallRange, NoEchoFailsAfterTheWholeSecondLimitAndTheRetryPause) {
   // 12 bytes: echo limit 3110 ms, 3 whole seconds, so the wait ends after
   // 4 s; then the 700 ms retry pause.
   panel->SetFault({FaultKind::NoEcho, 0});
-  const auto t0 = Clock::now();
   EXPECT_FALSE(ReadSmallRange(t.s, 0, 11, buf(), t.s.PanelPort));
-  const int64_t ms = MsSince(t0);
-  EXPECT_GE(ms, 4700);
-  EXPECT_LT(ms, 5100);
+  EXPECT_EQ(ElapsedMs(), 4000 + 700);
   EXPECT_TRUE(t.ui.Steps().empty());
 }
 
@@ -150,18 +189,14 @@ TEST_F(SmallRange, MoreAttemptsRetryTheExchange) {
   panel->SetFault({FaultKind::BadCheck, 1});
   ASSERT_TRUE(ReadSmallRange(t.s, 0, 11, buf(), t.s.PanelPort));
   EXPECT_EQ(panel->ExchangeCount(), 2);
+  // The failed attempt is seen at once and paused after (10 ms here), the
+  // good one is followed by the 50 ms success pause.
+  EXPECT_EQ(ElapsedMs(), 10 + 50);
 }
 
-class LargeRange : public ::testing::Test {
+class LargeRange : public TVirtualRange {
  protected:
-  void SetUp() override {
-    panel = StartPanel({.model = "VYR 320", .firmware = "2.05"});
-    OpenOn(t.s, *panel, 9);  // 38400, the panel's own speed
-  }
-  void TearDown() override { CloseComm(t.s.PanelPort); }
-  TTestSession t;
-  std::unique_ptr<sim::SimPanel> panel;
-  TTransferBuffer& buf() { return *t.s.TransferBuffer; }
+  LargeRange() : TVirtualRange({.model = "VYR 320", .firmware = "2.05"}, 9) {}  // 38400, the panel's own speed
 };
 
 TEST_F(LargeRange, ReadsAndWritesIn1023ByteBlocksWithCrc) {
@@ -172,9 +207,13 @@ TEST_F(LargeRange, ReadsAndWritesIn1023ByteBlocksWithCrc) {
   EXPECT_EQ(panel->ReadMemory(0xE1BA92, data.size()), data);
   auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 3u);
+  // 1023 bytes at E1BA92, 1023 at E1BE91, 1 at E1C290.
   EXPECT_EQ(Bytes(headers[0]), Bytes({0xAB, 0xFE, 0xE1, 0xBA, 0x92, 0xD6}));
-  EXPECT_EQ(Bytes(headers[2]), Bytes(MakeLargeHeader(0xA8, 0xE1BA92 + 2046, 0)));
+  EXPECT_EQ(Bytes(headers[1]), Bytes({0xAB, 0xFE, 0xE1, 0xBE, 0x91, 0xD9}));
+  EXPECT_EQ(Bytes(headers[2]), Bytes({0xA8, 0x00, 0xE1, 0xC2, 0x90, 0xDB}));
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1023, 1023, 1}));
+  // 50 ms after each good exchange, 25 ms between written blocks.
+  EXPECT_EQ(ElapsedMs(), 50 + 25 + 50 + 25 + 50);
   // The write puts the pointer back when it ends.
   ASSERT_FALSE(t.ui.events.empty());
   EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor);
@@ -182,10 +221,13 @@ TEST_F(LargeRange, ReadsAndWritesIn1023ByteBlocksWithCrc) {
 
   buf().fill(0);
   t.ui.Clear();
+  t0 = line.NowNs();
   ASSERT_EQ(ReadLargeRange(t.s, 0xE1BA92, 2046, buf(), t.s.PanelPort), 0);
   EXPECT_EQ(std::vector<uint8_t>(buf().begin(), buf().begin() + 2047), data);
   // One pump per attempt and one more per block.
   EXPECT_EQ(t.ui.PumpTimes().size(), 6u);
+  // 50 ms after each good exchange and 50 ms between read blocks.
+  EXPECT_EQ(ElapsedMs(), 50 + 50 + 50 + 50 + 50);
 }
 
 TEST_F(LargeRange, RefusesStartAddressZero) {
@@ -197,11 +239,37 @@ TEST_F(LargeRange, RefusesStartAddressZero) {
 
 TEST_F(LargeRange, AMissingSecondCrcByteFailsTheCheck) {
   panel->SetFault({FaultKind::MissingCheckByte, 0});
-  const auto t0 = Clock::now();
   EXPECT_EQ(ReadLargeRange(t.s, 5523, 16, buf(), t.s.PanelPort), 1);
-  // The missing byte is waited for with the 2-second data limit.
-  EXPECT_GE(MsSince(t0), 3000);
-  EXPECT_LT(MsSince(t0), 3500);
+  // The missing byte is waited for with the 2-second data limit, which ends
+  // at 3 s; no pause follows the last attempt of a large read.
+  EXPECT_EQ(ElapsedMs(), 3000);
+  EXPECT_EQ(line.PanelSent().size(), 6u + 17 + 1) << "echo, data and the low CRC byte";
+}
+
+// ---------------------------------------------------------------- real time
+
+// A write and its read-back over a pseudo-terminal: the same frames reach a
+// panel served by a thread of its own. Real time is at least the mandated
+// pauses; the upper bound only catches a wait that ran out.
+TEST(SmallRangeOnAPseudoTerminal, AWriteAndItsReadBackInRealTime) {
+  TTestSession t;
+  auto panel = StartPanel({.model = "VYR32"});
+  OpenOn(t.s, *panel, 6);
+  TTransferBuffer& buf = *t.s.TransferBuffer;
+  std::vector<uint8_t> data(65);
+  for (size_t i = 0; i < data.size(); ++i) buf[i] = data[i] = static_cast<uint8_t>(0x30 + i);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WriteSmallRange(t.s, 0x3000, 64, buf, t.s.PanelPort));
+  buf.fill(0);
+  ASSERT_TRUE(ReadSmallRange(t.s, 0x3000, 64, buf, t.s.PanelPort));
+  const int64_t ms = SteadyMsSince(t0);
+  EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 65), data);
+  EXPECT_EQ(panel->ReadMemory(0x3000, 65), data);
+  // Write: 100 + 50 + 100 ms; read: 50 + 50 ms.
+  EXPECT_GE(ms, 350);
+  // Far below the first wait that could run out (4 s).
+  EXPECT_LT(ms, ScaledMs(3000));
+  CloseComm(t.s.PanelPort);
 }
 
 }  // namespace

@@ -38,9 +38,29 @@ TEST(SmallImage, LayoutOffsets) {
   EXPECT_EQ(b[1008 + 21 * 127 + 18], 0x42);
   EXPECT_EQ(b[1008 + 21 * 127 + 19], 0xC3);
   EXPECT_EQ(b[1008 + 21 * 127 + 20], 0x0C);
-  EXPECT_EQ(1008 + 21 * 128, 3696);
+  img.KeyData()[0] = 0x44;
+  EXPECT_EQ(b[3696], 0x44) << "the key data follows the 128 key records";
   img.KeyData()[511] = 0x33;
   EXPECT_EQ(b[4207], 0x33);
+}
+
+// The program's layout constants are the file format's numbers, and the
+// parts follow one another without a gap or an overlap.
+TEST(SmallImage, LayoutConstants) {
+  EXPECT_EQ(kHeaderSize, 120u);
+  EXPECT_EQ(kUserTableOffset, 120u);
+  EXPECT_EQ(kUserCount, 24u);
+  EXPECT_EQ(kUserEntrySize, 37u);
+  EXPECT_EQ(kKeyTableOffset, 1008u);
+  EXPECT_EQ(kKeyCount, 128u);
+  EXPECT_EQ(kKeyEntrySize, 21u);
+  EXPECT_EQ(kKeyDataOffset, 3696u);
+  EXPECT_EQ(kKeyDataSize, 512u);
+  EXPECT_EQ(kSmallImageSize, 4208u);
+  EXPECT_EQ(kUserTableOffset, kHeaderSize);
+  EXPECT_EQ(kUserTableOffset + kUserCount * kUserEntrySize, kKeyTableOffset);
+  EXPECT_EQ(kKeyTableOffset + kKeyCount * kKeyEntrySize, kKeyDataOffset);
+  EXPECT_EQ(kKeyDataOffset + kKeyDataSize, kSmallImageSize);
 }
 
 TEST(SmallImage, ShortStringsAreCutAndClamped) {
@@ -86,7 +106,16 @@ TEST(LargeImage, RegionsAtTheirOffsets) {
     EXPECT_EQ(img.Region(r).size(), sizes[r]);
     EXPECT_EQ(LargePanelMap[r].PanelAddress, addresses[r]);
   }
-  EXPECT_LE(394706u + 12000u, 460242u);
+  EXPECT_EQ(kLargeRegionsOffset, 1485u);
+  EXPECT_EQ(kLargeImageSize, 460248u);
+  // Each region's block ends before the next region starts, and the last
+  // one inside the image.
+  for (size_t r = 0; r < kLargeRegionCount; ++r) {
+    const size_t end = kLargeRegionsOffset + LargePanelMap[r].RegionOffset + LargePanelMap[r].Bytes;
+    const size_t next =
+        r + 1 < kLargeRegionCount ? kLargeRegionsOffset + LargePanelMap[r + 1].RegionOffset : kLargeImageSize;
+    EXPECT_LE(end, next) << "region " << r;
+  }
 }
 
 TEST(BlockMaps, KeyDataEndsWhereTheKeyTableBegins) {

@@ -6,12 +6,21 @@ namespace tarvex::test {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+void StampWith(TEvent& e, const std::function<int64_t()>& lineClockNs) {
+  e.at = Clock::now();
+  if (lineClockNs) e.lineNs = lineClockNs();
+}
+
+}  // namespace
+
 void TRecordingUserInterface::TransferProgress(int code, int32_t value, const std::string& statusText) {
   TEvent e{TEvent::Progress};
   e.code = code;
   e.value = value;
   e.text = statusText;
-  e.at = Clock::now();
+  StampWith(e, lineClockNs);
   events.push_back(e);
 }
 
@@ -19,20 +28,20 @@ void TRecordingUserInterface::MessageBox(TBoxKind kind, const std::string& text)
   TEvent e{TEvent::Box};
   e.box = kind;
   e.text = text;
-  e.at = Clock::now();
+  StampWith(e, lineClockNs);
   events.push_back(e);
 }
 
 void TRecordingUserInterface::SetBusyCursor(bool busy) {
   TEvent e{TEvent::Cursor};
   e.value = busy ? 1 : 0;
-  e.at = Clock::now();
+  StampWith(e, lineClockNs);
   events.push_back(e);
 }
 
 void TRecordingUserInterface::PumpEvents() {
   TEvent e{TEvent::Pump};
-  e.at = Clock::now();
+  StampWith(e, lineClockNs);
   events.push_back(e);
 }
 
@@ -54,6 +63,13 @@ std::vector<std::string> TRecordingUserInterface::Statuses() const {
   std::vector<std::string> out;
   for (const auto& e : events)
     if (e.kind == TEvent::Progress && e.code == ProgressShowStatus) out.push_back(e.text);
+  return out;
+}
+
+std::vector<int64_t> TRecordingUserInterface::PumpLineNs() const {
+  std::vector<int64_t> out;
+  for (const auto& e : events)
+    if (e.kind == TEvent::Pump) out.push_back(e.lineNs);
   return out;
 }
 

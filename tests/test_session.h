@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct TEvent {
   TBoxKind box = TBoxKind::Warning;
   std::string text;     // status text (progress) or box text
   std::chrono::steady_clock::time_point at;
+  // The line's clock at the event, in nanoseconds, when the interface has
+  // one (lineClockNs); 0 otherwise.
+  int64_t lineNs = 0;
 };
 
 class TRecordingUserInterface : public TUserInterface {
@@ -35,7 +39,12 @@ class TRecordingUserInterface : public TUserInterface {
   // Status texts shown with ProgressShowStatus, in order.
   std::vector<std::string> Statuses() const;
   std::vector<std::chrono::steady_clock::time_point> PumpTimes() const;
+  // The line's clock at every pump, in order (needs lineClockNs).
+  std::vector<int64_t> PumpLineNs() const;
   void Clear() { events.clear(); }
+  // When set, every event also records this clock (a simulated line's
+  // virtual clock, say), so pauses can be checked exactly.
+  std::function<int64_t()> lineClockNs;
 };
 
 // A session with English texts and a recording interface.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace tarvex::test {
 
 std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg) {
@@ -15,6 +17,18 @@ void OpenOn(TSession& s, const sim::SimPanel& panel, uint8_t baudIndex) {
   s.PanelPort.Device = panel.DevicePath();
   s.PanelPort.BaudIndex = baudIndex;
   ASSERT_TRUE(OpenComm(s.PanelPort)) << DescribeCommError(s.PanelPort);
+}
+
+TEnvGuard::TEnvGuard(std::string name) : name_(std::move(name)) {
+  if (const char* v = std::getenv(name_.c_str())) saved_ = v;
+}
+
+TEnvGuard::~TEnvGuard() {
+  if (saved_) {
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
 }
 
 }  // namespace tarvex::test

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "protocol/session.h"
 #include "sim/sim_panel.h"
@@ -15,5 +17,20 @@ std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg);
 
 // Opens the session's port on a panel at a baud index (no message boxes).
 void OpenOn(TSession& s, const sim::SimPanel& panel, uint8_t baudIndex);
+
+// Keeps an environment variable's value (or its absence) and puts it back
+// when it goes out of scope, so that a test that changes HOME or
+// XDG_DATA_HOME leaves the process as it found it.
+class TEnvGuard {
+ public:
+  explicit TEnvGuard(std::string name);
+  ~TEnvGuard();
+  TEnvGuard(const TEnvGuard&) = delete;
+  TEnvGuard& operator=(const TEnvGuard&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
 
 }  // namespace tarvex::test

@@ -257,8 +257,10 @@ TEST(TransferRead, Vyr16DCodesFromTheFirstHalfOfTheBlock) {
   // The whole 144-byte block is read, though only 72 bytes hold codes.
   const auto headers = panel->HeadersReceived();
   ASSERT_GE(headers.size(), 13u);
-  EXPECT_EQ(headers[10], MakeSmallHeader(kSmallReadCommand, m.CodesAddr, 63));
-  EXPECT_EQ(headers[12], MakeSmallHeader(kSmallReadCommand, m.CodesAddr + 128, 15));
+  // Reads of 64 bytes at 203 (00CB) and, two blocks on, 16 at 331 (014B).
+  EXPECT_EQ(m.CodesAddr, 203);
+  EXPECT_EQ(headers[10], (THeader{0xF0, 0xCB, 0x00, 0x3F, 0x00, 0xFA}));
+  EXPECT_EQ(headers[12], (THeader{0xF0, 0x4B, 0x01, 0x0F, 0x00, 0x4B}));
   CloseComm(t.s.PanelPort);
 }
 
@@ -505,8 +507,10 @@ TEST(TransferWrite, Vyr16DCodeBlockTailGoesBackAsRead) {
   // The whole 144-byte block went out, in three blocks.
   const auto headers = target->HeadersReceived();
   ASSERT_EQ(headers.size(), exchanges + 3);
-  EXPECT_EQ(headers[exchanges], MakeSmallHeader(kSmallWriteCommand, m.CodesAddr, 63));
-  EXPECT_EQ(headers[exchanges + 2], MakeSmallHeader(kSmallWriteCommand, m.CodesAddr + 128, 15));
+  // Writes of 64 bytes at 203 (00CB) and, two blocks on, 16 at 331 (014B).
+  EXPECT_EQ(m.CodesAddr, 203);
+  EXPECT_EQ(headers[exchanges], (THeader{0x0F, 0xCB, 0x00, 0x3F, 0x00, 0x19}));
+  EXPECT_EQ(headers[exchanges + 2], (THeader{0x0F, 0x4B, 0x01, 0x0F, 0x00, 0x6A}));
   EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Writing codes"});
   EXPECT_EQ(Ranges(t.ui), std::vector<int32_t>{286});
   ASSERT_NE(LastProgress(t.ui), nullptr);
@@ -625,9 +629,11 @@ TEST(TransferFailure, KeysWriteStopsAtTheKeyTable) {
   const Bytes tableBefore = panel->ReadMemory(m.KeyTableAddr, m.KeyTableLen);
   const Bytes namesBefore = panel->ReadMemory(m.KeyNamesAddr, m.KeyNamesLen);
   const int dataBlocks = (m.KeyDataLen + SmallBlockSize - 1) / SmallBlockSize;
-  // The panel refuses the first block of the key table and stays silent,
-  // so this waits out one echo limit.
-  panel->SetFault({FaultKind::BadCheck, panel->ExchangeCount() + dataBlocks + 1});
+  // The panel ignores the header of the key table's first block and stays
+  // silent, so this waits out one echo limit. (A block whose check fails
+  // is echoed before the panel drops it: only the read-back of a send
+  // finds it.)
+  panel->SetFault({FaultKind::NoEcho, panel->ExchangeCount() + dataBlocks + 1});
 
   EXPECT_FALSE(WriteKeys(t.s, t.s.PanelPort));
   EXPECT_EQ(panel->ReadMemory(m.KeyDataAddr, m.KeyDataLen), ToBytes(image.KeyData()));

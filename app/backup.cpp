@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/file_names.h"
+
 namespace tarvex {
 
 std::string DefaultBackupFolder() {
 #ifdef _WIN32
-  const char* local = std::getenv("LOCALAPPDATA");
-  if (local && *local) return std::string(local) + "\\tarvex\\backups";
+  const std::string local = EnvironmentUtf8(L"LOCALAPPDATA");
+  if (!local.empty()) return local + "\\tarvex\\backups";
   return std::string();
 #else
   const char* data = std::getenv("XDG_DATA_HOME");
@@ -30,8 +32,8 @@ bool EnsureBackupFolder(const std::string& folder, std::string* error) {
     return false;
   }
   std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec || !std::filesystem::is_directory(folder, ec)) {
+  std::filesystem::create_directories(PathFromUtf8(folder), ec);
+  if (ec || !std::filesystem::is_directory(PathFromUtf8(folder), ec)) {
     if (error) *error = folder + ": " + (ec ? ec.message() : std::string("not a folder"));
     return false;
   }
@@ -64,7 +66,7 @@ std::string BackupFileName(const std::string& folder, const std::string& modelNa
   const std::string base = folder + sep + model + "-" + stamp;
   std::string path = base + ".tvx";
   std::error_code ec;
-  for (int n = 2; std::filesystem::exists(path, ec); ++n) path = base + "-" + std::to_string(n) + ".tvx";
+  for (int n = 2; std::filesystem::exists(PathFromUtf8(path), ec); ++n) path = base + "-" + std::to_string(n) + ".tvx";
   return path;
 }
 

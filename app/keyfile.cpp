@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include "serial/windows_api.h"
+#include "serial/windows_text.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "app/file_names.h"
 #include "app/languages.h"
 
 namespace tarvex {
@@ -65,17 +67,7 @@ namespace {
 // The error of the last failed call, and its text in the system's words.
 int LastFileError() { return static_cast<int>(::GetLastError()); }
 
-std::string SystemText(int err) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(err), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n && text ? std::string(text, n) : std::string();
-  if (text) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  if (out.empty()) out = "system error " + std::to_string(err);
-  return out;
-}
+std::string SystemText(int err) { return SystemErrorText(static_cast<unsigned long>(err)); }
 #else
 int LastFileError() { return errno; }
 
@@ -105,7 +97,7 @@ class TTempFile {
   TTempFile& operator=(const TTempFile&) = delete;
   ~TTempFile() {
     if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+    if (!path_.empty()) ::DeleteFileW(WideFromUtf8(path_).c_str());
   }
 
   // Creates a new file next to target, under a name no other file has.
@@ -116,7 +108,7 @@ class TTempFile {
     for (int attempt = 0; attempt < 100; ++attempt) {
       names.Advance();
       const std::string name = folder + ".tarvex-" + std::to_string(names.Seed()) + ".tmp";
-      handle_ = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      handle_ = ::CreateFileW(WideFromUtf8(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle_ != INVALID_HANDLE_VALUE) {
         path_ = name;
         return true;
@@ -152,7 +144,8 @@ class TTempFile {
   // Replaces an earlier file of that name in one step; the write-through
   // flag returns only once the new name is on the disk.
   bool RenameTo(const std::string& target) {
-    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!::MoveFileExW(WideFromUtf8(path_).c_str(), WideFromUtf8(target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return false;
     path_.clear();
     return true;
@@ -336,10 +329,10 @@ TReadResult ReadKeyCodeBytes(const std::string& path, std::vector<uint8_t>* byte
   };
 
   WIN32_FILE_ATTRIBUTE_DATA info{};
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) return ioFailure(::GetLastError());
+  if (!::GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &info)) return ioFailure(::GetLastError());
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return folder();
 
-  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  const HANDLE h = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return ioFailure(::GetLastError());
   struct TCloser {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/display_text.h"
+#include "app/file_names.h"
 #include "app/keyfile.h"
 #include "protocol/identify.h"
 #include "protocol/panel_image.h"
@@ -58,11 +59,12 @@ std::string FirmwareText(double v) {
 
 bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool reveal, std::ostream& out) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  const std::filesystem::path file = PathFromUtf8(path);
+  if (!std::filesystem::exists(file, ec)) {
     s.Box(TBoxKind::Error, s.LangStrings.FileNotFound);
     return false;
   }
-  const auto size = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
+  const auto size = std::filesystem::is_regular_file(file, ec) ? std::filesystem::file_size(file, ec) : 0;
   if (ec || (size != kSmallFileSize && size != kLargeFileSize)) {
     s.Box(TBoxKind::Error, s.ExtraStrings.NotKeyCodeFile);
     return false;

@@ -179,20 +179,31 @@ TEST(KeyFileEncode, GeneratorDrawsTopByteAndWraps) {
 }
 
 TEST(KeyFileEncode, FillerFollowsDrawWriteAdvanceOrder) {
-  const Bytes image = RandomBytes(300, 7);
-  const uint32_t seed = 0x89ABCDEFu;
-  const Bytes file = EncodeImage(image, seed);
+  // Worked by hand from the documented rule (draw: seed := seed x 134775813
+  // + 1, the byte is the top eight bits; the seed steps by 1 after every file
+  // byte): the low nibble of each image byte goes with the first draw's high
+  // nibble, its high nibble with the second draw's low nibble.
+  const Bytes image{0x12, 0x34, 0xAB, 0xCD, 0x00, 0xFF};
+  EXPECT_EQ(EncodeImage(image, 0x89ABCDEFu),
+            (Bytes{0x22, 0x15, 0x14, 0x37, 0xFB, 0xA8, 0x0D, 0xCF, 0x10, 0x00, 0x3F, 0xFD}));
+
+  // A longer image against the same rule, written out here apart from the
+  // program's generator.
+  const Bytes longer = RandomBytes(300, 7);
+  uint32_t seed = 0x89ABCDEFu;
+  auto draw = [&seed] {
+    seed = seed * 134775813u + 1u;
+    return static_cast<uint8_t>(seed >> 24);
+  };
+  const Bytes file = EncodeImage(longer, 0x89ABCDEFu);
   ASSERT_EQ(file.size(), 600u);
-  TFillerGenerator g(seed);
-  for (size_t k = 0; k < image.size(); ++k) {
-    const uint8_t f1 = g.Draw();
-    g.Advance();
-    const uint8_t f2 = g.Draw();
-    g.Advance();
-    ASSERT_EQ(file[2 * k] & 0xF0, f1 & 0xF0) << "byte " << 2 * k;
-    ASSERT_EQ(file[2 * k] & 0x0F, image[k] & 0x0F) << "byte " << 2 * k;
-    ASSERT_EQ(file[2 * k + 1] & 0xF0, image[k] & 0xF0) << "byte " << 2 * k + 1;
-    ASSERT_EQ(file[2 * k + 1] & 0x0F, f2 & 0x0F) << "byte " << 2 * k + 1;
+  for (size_t k = 0; k < longer.size(); ++k) {
+    const uint8_t f1 = draw();
+    ++seed;
+    const uint8_t f2 = draw();
+    ++seed;
+    ASSERT_EQ(file[2 * k], (f1 & 0xF0) | (longer[k] & 0x0F)) << "byte " << 2 * k;
+    ASSERT_EQ(file[2 * k + 1], (longer[k] & 0xF0) | (f2 & 0x0F)) << "byte " << 2 * k + 1;
   }
 }
 
@@ -504,6 +515,31 @@ TEST(KeyFileLoad, LooksForExactlyTheGivenName) {
   EXPECT_EQ(LoadSmallFile(t.s, ""), TLoadResult::NotFound);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>(3, ErrorBox("File not found!")));
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+}
+
+TEST(KeyFileNames, ANameInAnyScriptIsSavedAndLoadedUnderThatName) {
+  // Names are UTF-8 in the program; on Windows they must reach the system
+  // as the same characters, not as their code-page approximation.
+  TScratchDir dir;
+  TSmallSession t;
+  const std::string name = "Sede Cr\xC3\xA9" "teil \xC5\x81\xC3\xB3" "d\xC5\xBA \xE4\xB8\xAD\xE5\xBF\x83";
+#ifdef _WIN32
+  const std::string sep = "\\";
+#else
+  const std::string sep = "/";
+#endif
+  std::string written;
+  ASSERT_TRUE(SaveSmallFile(t.s, dir.Path() + sep + name + ".dat", &written)) << testing::PrintToString(t.ui.Boxes());
+  EXPECT_EQ(written, dir.Path() + sep + name + ".tvx");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    const std::u8string u8 = entry.path().filename().u8string();
+    names.emplace_back(u8.begin(), u8.end());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{name + ".tvx"});
+  FillRandom(t.s.Small->Bytes(), 3);
+  EXPECT_EQ(LoadSmallFile(t.s, written), TLoadResult::Loaded);
+  EXPECT_TRUE(t.ui.Boxes().empty());
 }
 
 TEST(KeyFileLoad, WrongLengthIsNotAKeyCodeFile) {

@@ -1,0 +1,25 @@
+// File names are UTF-8 throughout the program: the windows hand them over
+// as typed, the command line as given. Windows' own file calls take UTF-16
+// (its narrow calls would read the bytes in the system's code page and
+// find or make another file), so every file call of the core goes through
+// these.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#ifdef _WIN32
+#include "serial/windows_text.h"
+#endif
+
+namespace tarvex {
+
+// A UTF-8 file name as std::filesystem takes it, on every platform.
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+
+#ifdef _WIN32
+// An environment variable as UTF-8; empty when it is not set.
+std::string EnvironmentUtf8(const wchar_t* name);
+#endif
+
+}  // namespace tarvex

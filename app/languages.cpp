@@ -96,20 +96,95 @@ TLanguageStrings LanguageStrings(TLanguage lang) {
 }
 
 TExtraStrings ExtraStrings(TLanguage lang) {
+  // The environment variable whose absence leaves no folder for backups.
+#ifdef _WIN32
+  const std::string var = "LOCALAPPDATA";
+#else
+  const std::string var = "HOME";
+#endif
+  TExtraStrings t;
   switch (lang) {
     case TLanguage::Italian:
-      return {"Il file non contiene dati di codici!",
-              "Impossibile salvare la copia dei dati della centrale: nessun dato è stato scritto nella centrale.",
-              "Copia dei dati precedenti della centrale: ", "Copie dei dati delle centrali: "};
+      t.NotKeyCodeFile = "Il file non contiene dati di codici!";
+      t.BackupFailed =
+          "Impossibile salvare la copia dei dati della centrale: nessun dato è stato scritto nella centrale.";
+      t.BackupSaved = "Copia dei dati precedenti della centrale: ";
+      t.BackupFolder = "Copie dei dati delle centrali: ";
+      t.NoBackupFolder = "Nessuna cartella per le copie dei dati (la variabile " + var + " non è impostata).";
+      t.VerifyingData = "Verifica dei dati della centrale...";
+      t.VerifyFailed =
+          "La centrale non contiene i dati inviati (prima differenza all'indirizzo 0x%04X). Inviare di nuovo il "
+          "file; i dati precedenti della centrale sono nel backup: %s";
+      t.VerifyFailedNoBackup =
+          "La centrale non contiene i dati inviati (prima differenza all'indirizzo 0x%04X). Inviare di nuovo il "
+          "file.";
+      t.NoPermission = "permesso negato";
+      t.NoPortSelected = "nessuna porta seriale selezionata";
+      t.PortMissing = "porta seriale inesistente";
+      t.PortInUse = "la porta è usata da un altro programma";
+      t.PortAccessDenied = "permesso negato";
+      t.PortNotSerial = "non è una porta seriale";
+      t.PortSettings = "la porta ha rifiutato le impostazioni della linea";
+      t.HintJoinGroup =
+          "Permesso negato: aggiungere il proprio utente al gruppo '%s', poi uscire dalla sessione e rientrare.";
+      t.HintNoPermission = "Permesso negato: chiedere all'amministratore del computer l'accesso alla porta.";
+      t.HintHeldBy = "%s (pid %d) sta usando la porta: chiuderlo o fermare quel servizio.";
+      t.HintInUse = "Un altro programma sta usando la porta: chiuderlo.";
+      t.HintUnplugged = "L'adattatore è stato scollegato? Ricollegarlo e riprovare.";
+      return t;
     case TLanguage::French:
-      return {"Le fichier ne contient pas de données de codes!",
-              "Impossible d'enregistrer la copie des données de la centrale : rien n'a été écrit dans la centrale.",
-              "Copie des données précédentes de la centrale : ", "Copies des données des centrales : "};
+      t.NotKeyCodeFile = "Le fichier ne contient pas de données de codes!";
+      t.BackupFailed =
+          "Impossible d'enregistrer la copie des données de la centrale : rien n'a été écrit dans la centrale.";
+      t.BackupSaved = "Copie des données précédentes de la centrale : ";
+      t.BackupFolder = "Copies des données des centrales : ";
+      t.NoBackupFolder = "Aucun dossier pour les copies des données (la variable " + var + " n'est pas définie).";
+      t.VerifyingData = "Vérification des données de la centrale...";
+      t.VerifyFailed =
+          "La centrale ne contient pas les données envoyées (première différence à l'adresse 0x%04X). Renvoyez le "
+          "fichier ; les données précédentes de la centrale sont dans la sauvegarde : %s";
+      t.VerifyFailedNoBackup =
+          "La centrale ne contient pas les données envoyées (première différence à l'adresse 0x%04X). Renvoyez le "
+          "fichier.";
+      t.NoPermission = "permission refusée";
+      t.NoPortSelected = "aucun port série sélectionné";
+      t.PortMissing = "port série inexistant";
+      t.PortInUse = "le port est utilisé par un autre programme";
+      t.PortAccessDenied = "permission refusée";
+      t.PortNotSerial = "ce n'est pas un port série";
+      t.PortSettings = "le port a refusé les paramètres de la ligne";
+      t.HintJoinGroup = "Permission refusée : ajoutez votre utilisateur au groupe '%s', puis reconnectez-vous.";
+      t.HintNoPermission = "Permission refusée : demandez l'accès au port à l'administrateur de l'ordinateur.";
+      t.HintHeldBy = "%s (pid %d) utilise le port : fermez-le ou arrêtez ce service.";
+      t.HintInUse = "Un autre programme utilise le port : fermez-le.";
+      t.HintUnplugged = "L'adaptateur a été débranché ? Rebranchez-le et réessayez.";
+      return t;
     case TLanguage::English: break;
   }
-  return {"File is not a key-code data file!",
-          "The panel's data could not be backed up: nothing was written into the panel.",
-          "Backup of the panel's previous data: ", "Backups of panel data: "};
+  t.NotKeyCodeFile = "File is not a key-code data file!";
+  t.BackupFailed = "The panel's data could not be backed up: nothing was written into the panel.";
+  t.BackupSaved = "Backup of the panel's previous data: ";
+  t.BackupFolder = "Backups of panel data: ";
+  t.NoBackupFolder = "No folder for backups was found (" + var + " is not set).";
+  t.VerifyingData = "Verifying the panel's data...";
+  t.VerifyFailed =
+      "The panel does not hold the data sent (first difference at address 0x%04X). Send the file again; the "
+      "panel's previous data is in the backup: %s";
+  t.VerifyFailedNoBackup =
+      "The panel does not hold the data sent (first difference at address 0x%04X). Send the file again.";
+  t.NoPermission = "no permission";
+  t.NoPortSelected = "no serial port selected";
+  t.PortMissing = "no such serial port";
+  t.PortInUse = "the port is in use by another program";
+  t.PortAccessDenied = "permission denied";
+  t.PortNotSerial = "not a serial port";
+  t.PortSettings = "the port refused the line settings";
+  t.HintJoinGroup = "No permission: add your user to the '%s' group, then log out and in again.";
+  t.HintNoPermission = "No permission: ask the computer's administrator for access to the port.";
+  t.HintHeldBy = "%s (pid %d) is using the port; close it or stop that service.";
+  t.HintInUse = "Another program is using the port; close it.";
+  t.HintUnplugged = "The adapter was unplugged? Plug it back in and try again.";
+  return t;
 }
 
 void ApplyLanguageTexts(TSession& s, TLanguage lang) {

@@ -1,10 +1,12 @@
 // tarvex-cli: the command-line front end.
 //
-//   tarvex-cli [--lang en|it|fr] ports
+//   tarvex-cli [--lang en|it|fr] ports [--json]
+//   (and before any subcommand: --trace FILE [--trace-data], a line trace)
 //   tarvex-cli [--lang en|it|fr] identify --port DEVICE
 //   tarvex-cli [--lang en|it|fr] read --port DEVICE --out FILE [--code CODE]
-//   tarvex-cli [--lang en|it|fr] send --port DEVICE --in FILE [--code CODE] [--no-backup]
+//   tarvex-cli [--lang en|it|fr] send --port DEVICE --in FILE [--code CODE] [--no-backup] [--no-verify]
 //   tarvex-cli [--lang en|it|fr] show FILE [--json] [--reveal-codes]
+//   tarvex-cli --version
 //
 // DEVICE is a device path such as /dev/ttyUSB0; on Windows a port number
 // (3) or name (COM3).
@@ -12,6 +14,8 @@
 // Exit status: 0 success, 1 the operation failed, 2 bad usage.
 #ifdef _WIN32
 #include "serial/windows_api.h"
+#include "serial/windows_text.h"
+#include <shellapi.h>
 #else
 #include <termios.h>
 #include <unistd.h>
@@ -19,28 +23,74 @@
 
 #include <CLI/CLI.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/backup.h"
 #include "app/connection.h"
+#include "app/display_text.h"
 #include "app/keyfile.h"
 #include "app/languages.h"
+#include "app/version.h"
 #include "app/workflows.h"
 #include "cli/console_ui.h"
 #include "cli/show.h"
+#include "serial/trace.h"
 
 using namespace tarvex;
 
 namespace {
 
+#ifdef _WIN32
+// The command line as the system keeps it (UTF-16), in UTF-8; empty if it
+// cannot be had, and main's own arguments are used.
+std::vector<std::string> Utf8Arguments() {
+  int n = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  std::vector<std::string> out;
+  if (!wide) return out;
+  for (int i = 0; i < n; ++i) out.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
+  return out;
+}
+#endif
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-int RunPorts(const TLanguageStrings& texts) {
-  for (const TPortEntry& e : BuildPortList(texts)) std::cout << e.Label << "\n";
+// Where the ports are looked for. TARVEX_DEVICE_DIR and TARVEX_SYSFS_ROOT
+// are for tests, which list folders of their own instead of the machine's.
+TPortSources PortSources() {
+  TPortSources sources;
+  if (const char* dir = std::getenv("TARVEX_DEVICE_DIR"); dir && *dir) sources.DeviceFolder = dir;
+  if (const char* root = std::getenv("TARVEX_SYSFS_ROOT"); root && *root) sources.SysfsRoot = root;
+  return sources;
+}
+
+int RunPorts(const TSession& s, bool json) {
+  const std::vector<TPortEntry> list = BuildPortList(s.LangStrings, s.ExtraStrings, PortSources());
+  if (!json) {
+    for (const TPortEntry& e : list) std::cout << e.Label << "\n";
+    return kExitOk;
+  }
+  using Json = nlohmann::ordered_json;
+  auto text = [](const std::string& value) { return value.empty() ? Json() : Json(value); };
+  Json out = Json::array();
+  for (const TPortEntry& e : list)
+    out.push_back({{"path", e.Device},
+                   {"description", text(e.Description)},
+                   {"vid", text(e.Vid)},
+                   {"pid", text(e.Pid)},
+                   {"serial", text(e.Serial)},
+                   {"state", PortStateName(e.State)}});
+  std::cout << out.dump(2) << "\n";
   return kExitOk;
 }
 
@@ -70,16 +120,19 @@ void SelectPort(TComm& port, const std::string& name) {
 }
 
 // The connection check, with the reason of an open failure spelled out.
-bool Identify(TSession& s, const std::string& device) {
+bool Identify(TSession& s, TConsoleUserInterface& ui, const std::string& device) {
   SelectPort(s.PanelPort, device);
   const bool ok = CheckConnection(s);
-  if (s.PanelPort.LastError != TCommError::None) std::cerr << DescribeCommError(s.PanelPort) << "\n";
+  ui.EndLine();
+  if (s.PanelPort.LastError != TCommError::None) std::cerr << OpenFailureReason(s.PanelPort, s.ExtraStrings) << "\n";
   return ok;
 }
 
-int RunIdentify(TSession& s, const std::string& device) {
-  if (!Identify(s, device)) return kExitFailed;
-  std::cout << s.SystemFlags.PanelDescription << std::endl;
+int RunIdentify(TSession& s, TConsoleUserInterface& ui, const std::string& device) {
+  const bool identified = Identify(s, ui, device);
+  if (!identified) return kExitFailed;
+  // The panel's text as the window shows it (Windows-1252 on the panel).
+  std::cout << Cp1252ToUtf8(s.SystemFlags.PanelDescription) << std::endl;
   return kExitOk;
 }
 
@@ -158,8 +211,9 @@ bool TakeCode(const CLI::Option* codeOption, std::string* code) {
 
 int RunRead(TSession& s, TConsoleUserInterface& ui, const std::string& device, const std::string& out,
             const std::string& code) {
-  if (!Identify(s, device)) return kExitFailed;
+  if (!Identify(s, ui, device)) return kExitFailed;
   const TReadOutcome r = ReadFromPanel(s, code);
+  ui.EndLine();
   if (!r.ok) {
     if (r.status) ui.Status(*r.status);
     return kExitFailed;
@@ -172,20 +226,39 @@ int RunRead(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
 }
 
 int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, const std::string& in,
-            const std::string& code, bool backup) {
-  if (!Identify(s, device)) return kExitFailed;
+            const std::string& code, bool backup, bool verify) {
+  if (!Identify(s, ui, device)) return kExitFailed;
   const TLoadResult loaded = s.IsLargePanel() ? LoadLargeFile(s, in) : LoadSmallFile(s, in);
   if (loaded != TLoadResult::Loaded) return kExitFailed;
   TSendOptions options;
+  options.backup = backup;
+  options.verify = verify;
   if (backup) {
     options.backupFolder = DefaultBackupFolder();
     // Printed before the first write, so the path is known even if the
     // send is interrupted.
-    options.backupSaved = [](const std::string& path) { std::cout << "backup: " << path << std::endl; };
+    options.backupSaved = [&ui](const std::string& path) {
+      ui.EndLine();
+      std::cout << "backup: " << path << std::endl;
+    };
   }
   const TSendOutcome r = SendToPanel(s, code, options);
+  ui.EndLine();
   if (r.status) ui.Status(*r.status);
   return r.ok ? kExitOk : kExitFailed;
+}
+
+// The line trace of --trace, times counted from now; null (with the reason
+// on standard error) when the file cannot be made.
+std::unique_ptr<TTraceFile> OpenTrace(const std::string& path, bool withData) {
+  TTraceFileOptions options;
+  options.withData = withData;
+  options.program = std::string("tarvex-cli ") + kTarvexVersion;
+  options.clock = &PlatformCommSystem();
+  std::string error;
+  std::unique_ptr<TTraceFile> trace = TTraceFile::Open(path, options, &error);
+  if (!trace) std::cerr << "Cannot write the line trace: " << error << "\n";
+  return trace;
 }
 
 }  // namespace
@@ -194,14 +267,38 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   // Texts go out as UTF-8, as to the terminals of other platforms.
   ::SetConsoleOutputCP(CP_UTF8);
+  // Arguments come in as UTF-8 too: file names in any script stay the
+  // names the user typed, not their code-page approximation.
+  const std::vector<std::string> utf8Args = Utf8Arguments();
+  std::vector<char*> utf8Argv;
+  for (const std::string& a : utf8Args) utf8Argv.push_back(const_cast<char*>(a.c_str()));
+  utf8Argv.push_back(nullptr);
+  if (!utf8Args.empty()) {
+    argc = static_cast<int>(utf8Args.size());
+    argv = utf8Argv.data();
+  }
 #endif
   CLI::App app{"Tarvex: identify VYR alarm panels, read and write their codes and keys"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("tarvex-cli ") + kTarvexVersion, "Print the version and exit");
   std::string lang = "en";
   app.add_option("--lang", lang, "Language of messages: en, it or fr")
       ->check(CLI::IsMember({"en", "it", "fr"}, CLI::ignore_case));
+  std::string tracePath;
+  bool traceData = false;
+  CLI::Option* traceOption = app.add_option(
+      "--trace", tracePath,
+      "Write a trace of the panel line into FILE, for support: every byte's role, wait, pause and outcome; "
+      "it holds no user codes");
+  app.add_flag("--trace-data", traceData,
+               "With --trace, write the data bytes of every block too: the trace then holds user codes")
+      ->needs(traceOption);
 
   CLI::App* ports = app.add_subcommand("ports", "List the serial ports");
+  bool portsJson = false;
+  ports->add_flag("--json", portsJson,
+                  "One JSON array: path, description, vid, pid, serial (null where unknown) and state (\"free\", "
+                  "\"in use\" or \"no permission\") of each port");
 
   std::string device;
   CLI::App* identify = app.add_subcommand("identify", "Identify the panel on a port");
@@ -218,9 +315,17 @@ int main(int argc, char** argv) {
   send->add_option("--in", inFile, "Key-code file to load")->required();
   CLI::Option* sendCode = send->add_option("--code", code, "Main user code of the target panel (else standard input)");
   bool noBackup = false;
+  const std::string backups = DefaultBackupFolder();
   send->add_flag("--no-backup", noBackup,
-                 "Do not save the target panel's data before writing (by default it is saved in " +
-                     DefaultBackupFolder() + ")");
+                 "Do not save the target panel's data before writing (by default it is saved " +
+                     (backups.empty() ? "first; " + ExtraStrings(TLanguage::English).NoBackupFolder + " A send "
+                                                                                               "with a backup is refused"
+                                      : "in " + backups) +
+                     ")");
+  bool noVerify = false;
+  send->add_flag("--no-verify", noVerify,
+                 "Do not read back what was written to check that the panel holds it (by default every send is "
+                 "verified)");
 
   std::string showFile;
   bool json = false, reveal = false;
@@ -238,12 +343,16 @@ int main(int argc, char** argv) {
 
   TLanguage language = TLanguage::English;
   LanguageFromCode(lang, &language);
+  // Made before the session, so it outlives every use of the port.
+  std::unique_ptr<TTraceFile> trace;
+  if (traceOption->count() > 0 && !(trace = OpenTrace(tracePath, traceData))) return kExitUsage;
   TConsoleUserInterface ui;
   TSession session(ui);
   ApplyLanguageTexts(session, language);
+  session.PanelPort.Trace = trace.get();
 
-  if (*ports) return RunPorts(session.LangStrings);
-  if (*identify) return RunIdentify(session, device);
+  if (*ports) return RunPorts(session, portsJson);
+  if (*identify) return RunIdentify(session, ui, device);
   if (*read) {
     if (!TakeCode(readCode, &code)) return kExitUsage;
     const int rc = RunRead(session, ui, device, outFile, code);
@@ -252,7 +361,7 @@ int main(int argc, char** argv) {
   }
   if (*send) {
     if (!TakeCode(sendCode, &code)) return kExitUsage;
-    const int rc = RunSend(session, ui, device, inFile, code, !noBackup);
+    const int rc = RunSend(session, ui, device, inFile, code, !noBackup, !noVerify);
     WipeString(code);
     return rc;
   }

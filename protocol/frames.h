@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/session.h"
+#include "serial/trace.h"
 
 namespace tarvex {
 
@@ -51,8 +52,9 @@ uint16_t Crc16Cms(const uint8_t* data, size_t count);
 bool EchoMatches(const THeader& sent, const std::string& reply);
 
 // Waits until count bytes are queued and reads exactly those; empty when
-// the limit (whole seconds) passes first, leaving the queue as it was.
-std::string ReadReply(TComm& comm, int count, double limitSeconds);
+// the limit (whole seconds) passes first, leaving the queue as it was. The
+// role names what was awaited in the trace of a wait that ran out.
+std::string ReadReply(TComm& comm, int count, double limitSeconds, TTraceRole role = TTraceRole::None);
 
 // The data bytes of a read reply and their check byte(s); each byte waits
 // at most 2 s. True only when every byte came and the check matches.

@@ -2,6 +2,7 @@
 
 #include "protocol/frames.h"
 #include "protocol/text.h"
+#include "serial/trace.h"
 
 namespace tarvex {
 
@@ -61,13 +62,40 @@ namespace {
 constexpr int kProbeSettleMs = 50;
 constexpr double kProbeEchoLimit = 0.5;
 
+int BaudOf(const TComm& port) { return port.BaudIndex < kBaudIndexCount ? kBaudTable[port.BaudIndex] : 0; }
+
 // Writes the probe and waits for it to come back unchanged.
 bool ProbeEchoed(TSession& s, TComm& port) {
   WriteComm(port, kBaudProbe, sizeof kBaudProbe);
-  SleepOn(port, kProbeSettleMs);
-  const std::string reply = ReadReply(port, 6, kProbeEchoLimit);
+  if (port.Trace) {
+    TTraceEvent e(TTraceKind::Sent);
+    e.role = TTraceRole::Probe;
+    e.bytes = kBaudProbe;
+    e.count = sizeof kBaudProbe;
+    e.baud = BaudOf(port);
+    TraceEvent(port, e);
+  }
+  SleepOn(port, kProbeSettleMs, "for the probe to come back");
+  const std::string reply = ReadReply(port, 6, kProbeEchoLimit, TTraceRole::ProbeEcho);
   s.Notify(ProgressStep, 1);
-  return reply == std::string(reinterpret_cast<const char*>(kBaudProbe), sizeof kBaudProbe);
+  const bool echoed = reply == std::string(reinterpret_cast<const char*>(kBaudProbe), sizeof kBaudProbe);
+  if (port.Trace) {
+    if (!reply.empty())
+      TraceBytes(port, TTraceKind::Received, TTraceRole::ProbeEcho, reinterpret_cast<const uint8_t*>(reply.data()),
+                 reply.size(), echoed);
+    TTraceEvent e(TTraceKind::BaudProbe);
+    e.ok = echoed;
+    e.baud = BaudOf(port);
+    TraceEvent(port, e);
+  }
+  return echoed;
+}
+
+void TraceBaudSearch(const TComm& port, bool found) {
+  TTraceEvent e(TTraceKind::BaudSearch);
+  e.ok = found;
+  e.baud = BaudOf(port);
+  TraceEvent(port, e);
 }
 
 }  // namespace
@@ -75,16 +103,20 @@ bool ProbeEchoed(TSession& s, TComm& port) {
 bool FindBaudRate(TSession& s, TComm& port) {
   s.ShowStatus(s.LangStrings.SyncBaudRate);
   s.Notify(ProgressSetRange, 6);
-  if (EnsurePortOpen(s, port) && ProbeEchoed(s, port)) return true;
+  if (EnsurePortOpen(s, port) && ProbeEchoed(s, port)) {
+    if (port.Trace) TraceBaudSearch(port, true);
+    return true;
+  }
   ClosePort(port);
   bool found = false;
   for (uint8_t index = 11; index >= 6 && !found; --index) {
     port.BaudIndex = index;
-    if (EnsurePortOpen(s, port)) {
-      found = ProbeEchoed(s, port);
-      if (!found) ClosePort(port);
-    }
+    if (EnsurePortOpen(s, port)) found = ProbeEchoed(s, port);
+    // Also after a failed open: a port that refused the rate is still held,
+    // and the next rate's open would see it open and never set its speed.
+    if (!found) ClosePort(port);
   }
+  if (port.Trace) TraceBaudSearch(port, found);
   EnsurePortOpen(s, port);
   return found;
 }
@@ -93,7 +125,7 @@ int IdentifyLargePanel(TSession& s, TComm& port) {
   bool ok = true;
   TTransferBuffer& buf = *s.TransferBuffer;
   FindBaudRate(s, port);
-  SleepOn(port, 100);
+  SleepOn(port, 100, "before the version read");
   s.ShowStatus(s.LangStrings.ReadingVersion + " VYR 320");
   s.Notify(ProgressSetRange, 25);
   if (ReadLargeRange(s, kLargeVersionAddress, kLargeVersionLastIndex, buf, port) != 0) {

@@ -35,6 +35,29 @@ struct TExtraStrings {
   std::string BackupFailed;    // the target's backup could not be read or saved
   std::string BackupSaved;     // followed by the backup file's path
   std::string BackupFolder;    // followed by the folder where backups go
+  std::string NoBackupFolder;  // no folder for backups is known
+  std::string VerifyingData;   // status while a send reads back what it wrote
+  // A send whose read-back differs: %04X the first address that differs,
+  // %s the backup's path; the second without the sentence on the backup.
+  std::string VerifyFailed;
+  std::string VerifyFailedNoBackup;
+
+  // Serial ports. The mark of a listed device that this user may not open:
+  std::string NoPermission;
+  // Why a port could not be opened, after the device's name:
+  std::string NoPortSelected;
+  std::string PortMissing;
+  std::string PortInUse;
+  std::string PortAccessDenied;
+  std::string PortNotSerial;
+  std::string PortSettings;  // followed by the system's words in brackets
+  // What to do, as the second line of a box: %s the device's group; %s
+  // the program holding the port and %d its process id.
+  std::string HintJoinGroup;
+  std::string HintNoPermission;  // no group to join
+  std::string HintHeldBy;
+  std::string HintInUse;       // the holder is not known
+  std::string HintUnplugged;   // the device is gone, or the line was lost
 };
 
 }  // namespace tarvex

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/lang_strings.h"
 #include "protocol/panel_image.h"
 #include "protocol/user_interface.h"
 #include "protocol/wipe.h"
+#include "protocol/write_record.h"
 #include "serial/comm.h"
 
 namespace tarvex {
@@ -69,6 +71,13 @@ struct TSession {
   std::unique_ptr<SmallPanelImage> Small = std::make_unique<SmallPanelImage>();
   std::unique_ptr<LargePanelImage> Large = std::make_unique<LargePanelImage>();
   TTargetUsers TargetUsers{};
+  // The target's code block as read during a send, kept aside while the
+  // backup reads more blocks through the transfer buffer: on map 3 its
+  // second half goes back exactly as read. Wiped when the send ends.
+  std::vector<uint8_t> TargetCodeBlock;
+  // While a send writes, every byte the range writes put into the panel,
+  // for the read-back that proves them; null otherwise.
+  TWriteRecord* Written = nullptr;
 
   bool IsLargePanel() const { return SystemFlags.ConnectedModel == kLargeModel; }
 
@@ -79,13 +88,27 @@ struct TSession {
     StatusText = text;
     Notify(ProgressShowStatus);
   }
-  void Box(TBoxKind kind, const std::string& text) { UI->MessageBox(kind, text); }
+  // Shows a message box. A read or write error box after the panel's line
+  // was lost (TComm.LineLost) gets a second line asking whether the
+  // adapter was unplugged.
+  void Box(TBoxKind kind, const std::string& text);
   void Pump() { UI->PumpEvents(); }
 };
 
 // Opens the port unless it is open. On failure shows the ErrorOpeningPort
 // warning (whatever QuietErrors says) and returns false.
 bool EnsurePortOpen(TSession& s, TComm& port);
+// The text of that warning after port failed to open: ErrorOpeningPort,
+// and after "\r\n" what to do where the system can tell (OpenFailureHint).
+std::string OpenFailureText(const TSession& s, const TComm& port);
+// Why port could not be opened and what to do, in the language of texts;
+// empty when there is nothing to add. No permission: join the device's
+// group (or ask for access); held by another program: close it, naming it
+// where the system can; no device: was the adapter unplugged?
+std::string OpenFailureHint(const TComm& port, const TExtraStrings& texts);
+// The device and why it could not be opened, in the language of texts
+// ("/dev/ttyUSB0: permission denied").
+std::string OpenFailureReason(const TComm& port, const TExtraStrings& texts);
 // Closes the port; the record counts as closed afterwards in every case.
 void ClosePort(TComm& port);
 

@@ -6,7 +6,18 @@
 #include <cmath>
 #include <vector>
 
+#include "serial/trace.h"
+
 namespace tarvex {
+
+namespace {
+
+// The moment a system call finds the line gone is traced once.
+void TraceIfLost(const TComm& comm, bool lostBefore) {
+  if (comm.Trace && !lostBefore && comm.LineLost) TraceEvent(comm, TTraceEvent(TTraceKind::LineLost));
+}
+
+}  // namespace
 
 int64_t WaitLimitMs(double limitSeconds) {
   // A wait gives up once the elapsed whole seconds exceed the limit, that is
@@ -22,31 +33,58 @@ bool OpenComm(TComm& comm) {
   comm.LastSystemError = 0;
   comm.LastErrorText.clear();
   comm.LineLost = false;
-  return SystemOf(comm).Open(comm);
+  const bool ok = SystemOf(comm).Open(comm);
+  if (comm.Trace) {
+    TTraceEvent e(TTraceKind::Open);
+    e.ok = ok;
+    TraceEvent(comm, e);
+  }
+  return ok;
 }
 
 void CloseComm(TComm& comm) {
   if (comm.Handle == -1) return;
   SystemOf(comm).Close(comm);
+  if (comm.Trace) TraceEvent(comm, TTraceEvent(TTraceKind::Close));
 }
 
 int32_t BytesWaiting(TComm& comm) {
   if (comm.Handle == -1) return 0;
-  return SystemOf(comm).Queued(comm);
+  const bool lost = comm.LineLost;
+  const int32_t n = SystemOf(comm).Queued(comm);
+  TraceIfLost(comm, lost);
+  return n;
 }
 
 void WriteComm(TComm& comm, const uint8_t* src, uint16_t count) {
   if (comm.Handle == -1 || count == 0) return;
+  const bool lost = comm.LineLost;
   SystemOf(comm).Write(comm, src, count);
+  TraceIfLost(comm, lost);
 }
 
 void ReadComm(TComm& comm, uint8_t* dst, uint16_t count) {
   if (comm.Handle == -1 || count == 0) return;
+  const bool lost = comm.LineLost;
   SystemOf(comm).Read(comm, dst, count);
+  TraceIfLost(comm, lost);
 }
 
-void SleepOn(const TComm& comm, int64_t ms) {
-  if (ms > 0) SystemOf(comm).SleepMs(ms);
+void WaitForInputOn(TComm& comm, int64_t timeoutMs) {
+  const bool lost = comm.LineLost;
+  SystemOf(comm).WaitForInput(comm, timeoutMs);
+  TraceIfLost(comm, lost);
+}
+
+void SleepOn(const TComm& comm, int64_t ms, const char* why) {
+  if (ms <= 0) return;
+  if (comm.Trace) {
+    TTraceEvent e(TTraceKind::Pause);
+    e.ms = ms;
+    e.why = why;
+    TraceEvent(comm, e);
+  }
+  SystemOf(comm).SleepMs(ms);
 }
 
 std::string DescribeCommError(const TComm& comm) { return SystemOf(comm).Describe(comm); }
@@ -63,6 +101,14 @@ void FlushInput(TComm& comm) {
       const uint16_t piece = static_cast<uint16_t>(std::min<size_t>(scratch.size() - done, 0xFFFF));
       ReadComm(comm, scratch.data() + done, piece);
       done += piece;
+    }
+    // Late or stray bytes (the rest of an abandoned reply, noise) are what
+    // support most needs to see when a line is out of step.
+    if (comm.Trace) {
+      TTraceEvent e(TTraceKind::Dropped);
+      e.bytes = scratch.data();
+      e.count = scratch.size();
+      TraceEvent(comm, e);
     }
     if (comm.LineLost) return;
   }
@@ -86,7 +132,7 @@ std::string ReadCharTimed(TComm& comm, double limitSeconds) {
       sys.SleepMs(limitMs - elapsed);
       continue;
     }
-    sys.WaitForInput(comm, limitMs - elapsed);
+    WaitForInputOn(comm, limitMs - elapsed);
   }
 }
 

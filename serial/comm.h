@@ -12,10 +12,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
 struct TComm;
+class TLineTrace;  // serial/trace.h
+
+// A program that has a port open, as the system names it.
+struct TPortHolder {
+  std::string Program;  // "ModemManager"
+  int32_t Pid = 0;
+};
 
 // The operating system's side of the serial layer: one implementation per
 // platform (comm_posix.cpp, comm_win32.cpp). A record can carry another
@@ -41,6 +49,15 @@ class TCommSystem {
   virtual void SleepMs(int64_t ms) = 0;
   // Why the last Open failed, in words a user can act on.
   virtual std::string Describe(const TComm& comm) = 0;
+  // What else the system can tell after a failed Open, for a message that
+  // says what to do. Asked for only when such a message is shown: finding
+  // a port's holders means looking at every process. The defaults know
+  // nothing.
+  // The group whose members may read and write the device; empty when
+  // unknown or when joining a group would not help.
+  virtual std::string DeviceGroup(const TComm&) { return std::string(); }
+  // The programs that have the device open, the one holding its lock first.
+  virtual std::vector<TPortHolder> Holders(const TComm&) { return {}; }
 };
 
 // The system layer of the platform the program runs on.
@@ -128,6 +145,10 @@ struct TComm {
   // out, the far end of a pseudo-terminal closed). Waits then end at once
   // instead of running out their limits. Cleared by OpenComm.
   bool LineLost = false;
+
+  // Where the events of this port are traced (serial/trace.h); null for
+  // none, and then nothing about them is formatted.
+  TLineTrace* Trace = nullptr;
 };
 
 // Opens (or reopens) the port with the record's settings. False when the
@@ -157,10 +178,23 @@ int64_t WaitLimitMs(double limitSeconds);
 // The record's system layer.
 inline TCommSystem& SystemOf(const TComm& comm) { return comm.System ? *comm.System : PlatformCommSystem(); }
 
-// Sleeps on the link's clock (the record's system layer).
-void SleepOn(const TComm& comm, int64_t ms);
+// Sleeps on the link's clock (the record's system layer). why, a static
+// text, says in the trace what the pause is for.
+void SleepOn(const TComm& comm, int64_t ms, const char* why = nullptr);
+
+// Blocks until input is queued, the line is lost, or timeoutMs passes (the
+// record's system layer; the record must be open).
+void WaitForInputOn(TComm& comm, int64_t timeoutMs);
 
 // Human-readable text of an open failure, for messages that say what to do.
 std::string DescribeCommError(const TComm& comm);
+
+#ifndef _WIN32
+// The processes that have device open, found in the process table under
+// procRoot ("/proc"): those holding the device's lock first, then in
+// process order. Processes whose descriptors this user may not read are
+// skipped. What the platform's Holders answers.
+std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::string& procRoot);
+#endif
 
 }  // namespace tarvex

@@ -1,5 +1,6 @@
-# The tests of a Windows build. The simulated panels live on POSIX
-# pseudo-terminals, so only the tests that need no panel are built; the
+# The tests of a Windows build. The pty panels live on POSIX
+# pseudo-terminals, so only the tests that need none are built (the
+# in-process line's tests run the protocol against its panel); the
 # Windows serial layer is tested against stand-ins for its system calls
 # (comm_win32_test.cpp). A cross build runs them through Wine (see
 # cmake/mingw-w64-x86_64.cmake).
@@ -31,9 +32,13 @@ add_executable(tarvex_windows_tests
   port_name_test.cpp
   text_test.cpp
   transfer_helpers_test.cpp
+  sim_line_test.cpp
+  window_model_test.cpp
+  send_verify_test.cpp
+  trace_test.cpp
   test_session.cpp
 )
-target_link_libraries(tarvex_windows_tests PRIVATE tarvex_app GTest::gtest GTest::gtest_main)
+target_link_libraries(tarvex_windows_tests PRIVATE tarvex_app tarvex_sim_core GTest::gtest GTest::gtest_main)
 target_compile_options(tarvex_windows_tests PRIVATE -Wno-missing-field-initializers)
 add_test(NAME tarvex_windows_tests COMMAND tarvex_windows_tests)
 set_tests_properties(tarvex_windows_tests PROPERTIES TIMEOUT 300)
@@ -49,3 +54,48 @@ if(CMAKE_CROSSCOMPILING AND TARVEX_NATIVE_BUILD_DIR)
                    ${TARVEX_NATIVE_BUILD_DIR})
   set_tests_properties(windows_end_to_end PROPERTIES TIMEOUT 600)
 endif()
+
+# ---- The Win32 window (win32/, tarvex.exe) ----
+# A driver program starts tarvex.exe and works it from outside through the
+# window messages a user's actions send (tests/win32_driver.cpp). The
+# windows need a display: scripts/test-windows runs the tests under a
+# virtual X server (Xvfb) in a throw-away Wine prefix.
+if(TARGET tarvex)
+  add_executable(tarvex_win32_driver win32_driver.cpp)
+  target_link_libraries(tarvex_win32_driver PRIVATE tarvex_app)
+  target_compile_definitions(tarvex_win32_driver PRIVATE UNICODE _UNICODE)
+  add_dependencies(tarvex_win32_driver tarvex)
+  # The demo panels answering at once: captions in three languages, the
+  # supported-panels window, the code edits, check, read, save, load, send
+  # and the proof that the target holds the source's users.
+  add_test(NAME win32_window_walk COMMAND tarvex_win32_driver walk $<TARGET_FILE:tarvex>)
+  # The demo panels at their line speed: a read of some 4.5 s, during which
+  # the controls are off, the bar moves and a close waits.
+  add_test(NAME win32_window_wire_time COMMAND tarvex_win32_driver wire-time $<TARGET_FILE:tarvex>)
+  set_tests_properties(win32_window_walk win32_window_wire_time PROPERTIES TIMEOUT 300)
+  # A real serial port: a simulated panel of the native build behind COM3.
+  if(CMAKE_CROSSCOMPILING AND TARVEX_NATIVE_BUILD_DIR)
+    add_test(NAME win32_window_serial
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/win32_serial.sh $<TARGET_FILE:tarvex_win32_driver>
+                     $<TARGET_FILE:tarvex> ${TARVEX_NATIVE_BUILD_DIR})
+    set_tests_properties(win32_window_serial PROPERTIES TIMEOUT 300)
+  endif()
+endif()
+
+# ---- The Windows packages (packaging/) ----
+# CPack makes tarvex-<version>-setup.exe (with NSIS's makensis) and the
+# portable tarvex-<version>-windows-x64.zip from this build; the test checks
+# the zip and installs and uninstalls silently in the throw-away Wine prefix
+# of scripts/test-windows (WINEPREFIX; without it the test is skipped).
+find_program(TARVEX_MAKENSIS makensis)
+if(CMAKE_CROSSCOMPILING AND TARVEX_WINE AND TARGET tarvex)
+  if(TARVEX_MAKENSIS)
+    add_test(NAME windows_installer
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows_installer_test.sh ${CMAKE_CPACK_COMMAND}
+                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+    set_tests_properties(windows_installer PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+  else()
+    message(STATUS "makensis (Debian package nsis) not found: the test of the Windows installer is left out")
+  endif()
+endif()
+# ---- end of the Windows packages ----

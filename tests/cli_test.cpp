@@ -1,16 +1,24 @@
 // The command-line tool as a user runs it, against simulated panels.
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/version.h"
 #include "tests/test_support.h"
 
 namespace tarvex {
@@ -32,8 +40,34 @@ std::string Drain(int fd) {
   return s;
 }
 
+// How a run of tarvex-cli differs from a user's.
+struct TCliSetting {
+  std::vector<std::pair<std::string, std::string>> env;  // set in its environment
+  // File permissions apply as to an ordinary user, even for root: the
+  // capabilities that override them are dropped from its bounding set.
+  bool permissionsApply = false;
+};
+
+// The exit status of a run whose permissions could not be made to apply.
+constexpr int kCannotDropOverride = 125;
+
+// The runs below give the tool a data folder of this process's own
+// (XDG_DATA_HOME, so backups never reach the real home). The backups in it
+// hold panel codes: the folder goes when the test program ends.
+class TCliDataFolderRemoval : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::temp_directory_path(ec) /
+                                    ("tarvex-cli-data-" + std::to_string(::getpid())),
+                                ec);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kCliDataFolderRemoval =
+    ::testing::AddGlobalTestEnvironment(new TCliDataFolderRemoval);
+
 // Runs tarvex-cli with the arguments; standard input is empty.
-TRun RunCli(std::vector<std::string> args, const std::string& input = "") {
+TRun RunCli(std::vector<std::string> args, const std::string& input = "", const TCliSetting& setting = {}) {
   int out[2], err[2], in[2];
   EXPECT_EQ(::pipe(out), 0);
   EXPECT_EQ(::pipe(err), 0);
@@ -43,6 +77,11 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "") {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    for (const auto& [name, value] : setting.env) ::setenv(name.c_str(), value.c_str(), 1);
+    if (setting.permissionsApply && ::geteuid() == 0 &&
+        (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+         ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+      ::_exit(kCannotDropOverride);
     ::dup2(in[0], 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
@@ -71,6 +110,99 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "") {
   ::waitpid(pid, &status, 0);
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
+}
+
+// Runs tarvex-cli with standard output and standard error on one terminal,
+// as an installer sees it; returns everything the terminal received.
+TRun RunCliOnTerminal(std::vector<std::string> args) {
+  int master = -1, slave = -1;
+  EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const std::string data = (std::filesystem::temp_directory_path() / ("tarvex-cli-data-" + std::to_string(::getpid()))).string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    ::dup2(slave, 1);
+    ::dup2(slave, 2);
+    ::close(master);
+    ::close(slave);
+    ::close(null);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(TARVEX_CLI_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+  TRun r;
+  // Read until the program's side closes (EIO once no one holds the slave).
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(master, buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// What stays visible on the terminal's last lines: each carriage return
+// starts the line again and "erase to end of line" clears what was there.
+std::vector<std::string> VisibleLines(const std::string& raw) {
+  std::vector<std::string> lines(1);
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw.compare(i, 3, "\033[K") == 0) {
+      i += 2;
+      continue;  // the line is cleared from the cursor, which a \r put at 0
+    }
+    if (raw.compare(i, 2, "\r\n") == 0) {
+      lines.emplace_back();  // the terminal's own line end
+      ++i;
+    } else if (raw[i] == '\r') {
+      lines.back().clear();
+    } else if (raw[i] == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back().push_back(raw[i]);
+    }
+  }
+  return lines;
+}
+
+// This process's name as the system shows it to other programs.
+std::string OwnName() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+TEST(CliIdentify, OnATerminalTheDescriptionStandsOnALineOfItsOwn) {
+  auto panel = StartPanel({.model = "VYR8", .firmware = "2.10"});
+  const TRun r = RunCliOnTerminal({"identify", "--port", panel->DevicePath()});
+  EXPECT_EQ(r.exit, 0) << r.out;
+  EXPECT_NE(r.out.find("] Ready"), std::string::npos) << "the progress line was drawn";
+  EXPECT_EQ(VisibleLines(r.out), (std::vector<std::string>{"VYR8 v.2.10", ""})) << r.out;
+
+  // A failed check leaves no progress line open, neither under the reason
+  // it prints nor for the shell's prompt.
+  TComm holder;
+  holder.Device = panel->DevicePath();
+  ASSERT_TRUE(OpenComm(holder));
+  const TRun failed = RunCliOnTerminal({"identify", "--port", panel->DevicePath()});
+  CloseComm(holder);
+  EXPECT_EQ(failed.exit, 1);
+  const std::vector<std::string> lines = VisibleLines(failed.out);
+  ASSERT_EQ(lines.size(), 4u) << failed.out;
+  EXPECT_EQ(lines[0], "Warning: Error opening Com port!");
+  // The box's second line names the holder: this test's process.
+  EXPECT_EQ(lines[1], OwnName() + " (pid " + std::to_string(::getpid()) +
+                          ") is using the port; close it or stop that service.");
+  EXPECT_EQ(lines[2].find('['), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[2], panel->DevicePath() + ": the port is in use by another program");
+  EXPECT_EQ(lines[3], "");
 }
 
 TEST(CliIdentify, PrintsTheSmallPanelsDescription) {
@@ -111,9 +243,21 @@ TEST(CliIdentify, APortInUseIsReportedInTheChosenLanguage) {
   ASSERT_TRUE(OpenComm(holder));
   const TRun r = RunCli({"--lang", "it", "identify", "--port", panel->DevicePath()});
   EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "Warning: Errore apertura porta seriale!");
-  EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
+  // The box with its second line, then why the port could not be opened:
+  // every line in Italian.
+  EXPECT_EQ(r.err, "Warning: Errore apertura porta seriale!\n" + OwnName() + " (pid " + std::to_string(::getpid()) +
+                       ") sta usando la porta: chiuderlo o fermare quel servizio.\n" + panel->DevicePath() +
+                       ": la porta è usata da un altro programma\n");
   CloseComm(holder);
+}
+
+TEST(CliIdentify, AVanishedDeviceIsReportedInTheChosenLanguage) {
+  const std::string gone = "/dev/ttyUSB-tarvex-" + std::to_string(::getpid());
+  const TRun r = RunCli({"--lang", "fr", "identify", "--port", gone});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "Warning: Erreur d'ouverture du port Com!\n"
+                   "L'adaptateur a été débranché ? Rebranchez-le et réessayez.\n" +
+                       gone + ": port série inexistant\n");
 }
 
 TEST(CliUsage, BadUsageExitsTwo) {
@@ -124,15 +268,115 @@ TEST(CliUsage, BadUsageExitsTwo) {
   EXPECT_EQ(RunCli({"--help"}).exit, 0);
 }
 
-TEST(CliPorts, ListsOnlyDevicesAndSucceeds) {
-  const TRun r = RunCli({"ports"});
-  EXPECT_EQ(r.exit, 0);
-  size_t start = 0;
-  while (start < r.out.size()) {
-    const size_t end = r.out.find('\n', start);
-    EXPECT_EQ(r.out.compare(start, 5, "/dev/"), 0) << r.out;
-    start = end == std::string::npos ? r.out.size() : end + 1;
+// A device folder and a sysfs tree of the test's own, as the kernel lays
+// them out, for the CLI's hidden TARVEX_DEVICE_DIR and TARVEX_SYSFS_ROOT.
+class CliPorts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/tarvex-cli-ports-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    root_ = name;
+    std::filesystem::create_directories(root_ / "dev");
+    // A USB serial converter: its port's tty under the USB interface, the
+    // USB device's attributes two levels above the port.
+    const std::filesystem::path usb = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+    const std::filesystem::path tty = usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0";
+    std::filesystem::create_directories(tty);
+    std::filesystem::create_directories(root_ / "sys/class/tty");
+    for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{
+             {"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+             {"product", "FT232R USB UART"}, {"serial", "A50285BI"}})
+      std::ofstream(usb / file) << text << "\n";
+    std::filesystem::create_symlink("../../../ttyUSB0", tty / "device");
+    std::filesystem::create_symlink("../../devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0",
+                                    root_ / "sys/class/tty/ttyUSB0");
   }
+  void TearDown() override {
+    for (int fd : masters_) ::close(fd);
+    std::filesystem::remove_all(root_);
+  }
+
+  // A pseudo-terminal's slave, reached from the device folder as name.
+  std::string Pty(const std::string& name) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(::grantpt(master), 0);
+    EXPECT_EQ(::unlockpt(master), 0);
+    masters_.push_back(master);
+    const std::string slave = ::ptsname(master);
+    std::filesystem::create_symlink(slave, root_ / "dev" / name);
+    return slave;
+  }
+
+  TCliSetting Setting() const {
+    TCliSetting s;
+    s.env = {{"TARVEX_DEVICE_DIR", (root_ / "dev").string()}, {"TARVEX_SYSFS_ROOT", (root_ / "sys").string()}};
+    s.permissionsApply = true;
+    return s;
+  }
+  std::string Dev(const std::string& name) const { return (root_ / "dev" / name).string(); }
+
+  std::filesystem::path root_;
+  std::vector<int> masters_;
+};
+
+TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
+  Pty("ttyUSB0");
+  const std::string held = Pty("ttyUSB1");
+  // A device this user may not open: no one may, the owner neither.
+  ASSERT_EQ(::chmod(Pty("ttyACM0").c_str(), 0), 0);
+  std::ofstream(root_ / "dev/ttyS3") << "";  // a plain file: not a port
+  std::ofstream(root_ / "dev/console") << "";
+  TComm holder;
+  holder.Device = held;
+  ASSERT_TRUE(OpenComm(holder));
+
+  TRun r = RunCli({"ports"}, "", Setting());
+  if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, Dev("ttyACM0") + " - no permission\n" + Dev("ttyUSB0") +
+                       " - FTDI FT232R USB UART (0403:6001, A50285BI)\n" + Dev("ttyUSB1") + " - Already open\n");
+  EXPECT_EQ(r.err, "");
+
+  r = RunCli({"--lang", "it", "ports"}, "", Setting());
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, Dev("ttyACM0") + " - permesso negato\n" + Dev("ttyUSB0") +
+                       " - FTDI FT232R USB UART (0403:6001, A50285BI)\n" + Dev("ttyUSB1") + " - In uso\n");
+
+  r = RunCli({"ports", "--json"}, "", Setting());
+  CloseComm(holder);
+  EXPECT_EQ(r.exit, 0) << r.err;
+  const nlohmann::json list = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(list.is_array()) << r.out;
+  ASSERT_EQ(list.size(), 3u) << r.out;
+  EXPECT_EQ(list[0], nlohmann::json({{"path", Dev("ttyACM0")},
+                                     {"description", nullptr},
+                                     {"vid", nullptr},
+                                     {"pid", nullptr},
+                                     {"serial", nullptr},
+                                     {"state", "no permission"}}));
+  EXPECT_EQ(list[1], nlohmann::json({{"path", Dev("ttyUSB0")},
+                                     {"description", "FTDI FT232R USB UART"},
+                                     {"vid", "0403"},
+                                     {"pid", "6001"},
+                                     {"serial", "A50285BI"},
+                                     {"state", "free"}}));
+  EXPECT_EQ(list[2]["path"], Dev("ttyUSB1"));
+  EXPECT_EQ(list[2]["state"], "in use");
+  EXPECT_TRUE(list[2]["vid"].is_null());
+  // The fields in the order documented.
+  EXPECT_LT(r.out.find("\"path\""), r.out.find("\"description\""));
+  EXPECT_LT(r.out.find("\"serial\""), r.out.find("\"state\""));
+}
+
+TEST_F(CliPorts, AnEmptyFolderListsNothing) {
+  TRun r = RunCli({"ports"}, "", Setting());
+  if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = RunCli({"ports", "--json"}, "", Setting());
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "[]\n");
 }
 
 std::string TempPath(const std::string& name) {
@@ -162,7 +406,6 @@ TEST(CliReadSend, ReadsASmallPanelAndSendsItIntoAnotherModel) {
   EXPECT_NE(r.out.find("\"code\": \"1357\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"layout\": \"small\""), std::string::npos);
 
-  const auto targetCodes = target->ReadMemory(sim::BlockMapFor("VYR16D")->CodesAddr, 72);
   r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "2468"});
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_NE(r.err.find("Information: Transfer successful"), std::string::npos) << r.err;
@@ -175,7 +418,6 @@ TEST(CliReadSend, ReadsASmallPanelAndSendsItIntoAnotherModel) {
   EXPECT_NE(backup.find("/tarvex/backups/VYR16D-"), std::string::npos) << backup;
   r = RunCli({"show", backup, "--json", "--reveal-codes"});
   EXPECT_NE(r.out.find("\"code\": \"2468\""), std::string::npos) << "the target's own main user code";
-  (void)targetCodes;
   // The VYR16D holds the VYR8's main user code now, packed two digits a byte.
   const auto* map = sim::BlockMapFor("VYR16D");
   EXPECT_EQ(target->ReadMemory(map->CodesAddr, 3), sim::EncodeCode("VYR16D", "1357"));
@@ -200,13 +442,14 @@ TEST(CliReadSend, RefusesBadCodesBeforeTheLineIsTouched) {
   EXPECT_FALSE(std::filesystem::exists(out + ".tvx"));
 }
 
-TEST(CliReadSend, AWrongCodeReadsNothingAndSaysWhy) {
+TEST(CliReadSend, ACodeStoredNowhereIsRefusedAsInvalidAndNothingIsSaved) {
   auto panel = StartPanel({.model = "VYR32", .mainCode = "1234"});
   const std::string out = TempPath("wrong");
   const TRun r = RunCli({"read", "--port", panel->DevicePath(), "--out", out, "--code", "4321"});
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("Reading error on serial port!"), std::string::npos) << r.err;
+  // Every read worked: the status names the code, not the line.
+  EXPECT_EQ(r.err, "Invalid code!\n");
   EXPECT_FALSE(std::filesystem::exists(out + ".tvx"));
 }
 
@@ -220,6 +463,68 @@ TEST(CliShow, RefusesWhatIsNotAKeyCodeFile) {
   r = RunCli({"show", TempPath("missing.tvx")});
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.err, "Error: File not found!\n");
+}
+
+// --trace, before the subcommand: the line trace of a connection check, in a
+// file of the owner's only, without the identification block's bytes.
+TEST(CliTrace, IdentifyWritesTheLineTrace) {
+  auto panel = StartPanel({.model = "VYR8", .firmware = "2.10"});
+  const std::string trace = TempPath("identify.trace");
+  std::filesystem::remove(trace);
+  TRun r = RunCli({"--trace", trace, "identify", "--port", panel->DevicePath()});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "VYR8 v.2.10\n");
+  ASSERT_TRUE(std::filesystem::exists(trace));
+  EXPECT_EQ(std::filesystem::status(trace).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_GE(lines.size(), 3u);
+  const std::string first = std::string("# Tarvex line trace by tarvex-cli ") + kTarvexVersion + ", started ";
+  EXPECT_EQ(lines[0].rfind(first, 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(" UTC. It holds no user codes"), std::string::npos) << lines[0];
+  // Every event line: the time, right-aligned in eight places, and the
+  // direction; times never go back.
+  long long previous = 0;
+  for (size_t i = 2; i < lines.size(); ++i) {
+    ASSERT_GE(lines[i].size(), 12u) << lines[i];
+    const long long ms = std::stoll(lines[i].substr(0, 8));
+    EXPECT_GE(ms, previous) << lines[i];
+    previous = ms;
+    const std::string dir = lines[i].substr(9, 2);
+    EXPECT_TRUE(dir == "TX" || dir == "RX" || dir == "--") << lines[i];
+  }
+  auto has = [&](const std::string& text) {
+    for (size_t i = 2; i < lines.size(); ++i)
+      if (lines[i].substr(12) == text) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("port opened: " + panel->DevicePath() + ", 9600 baud 8E1 (8 data bits, even parity, 1 stop bit)"));
+  EXPECT_TRUE(has("header F0 00 00 0B 00 FB: read 12 bytes at 0 (0x0000)"));
+  EXPECT_TRUE(has("echo F0 00 00 0B 00 FB: matches the header"));
+  EXPECT_TRUE(has("12 data bytes"));
+  EXPECT_TRUE(has("sum 3A: good"));
+  EXPECT_EQ(lines.back().substr(12), "port closed: " + panel->DevicePath() + ", 9600 baud 8E1");
+
+  // --trace-data alone is bad usage; a trace that cannot be made stops the
+  // command before the port is opened.
+  r = RunCli({"--trace-data", "identify", "--port", panel->DevicePath()});
+  EXPECT_EQ(r.exit, 2);
+  const int exchanges = panel->ExchangeCount();
+  const std::string link = TempPath("trace-link");
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(trace, link);
+  const std::uintmax_t size = std::filesystem::file_size(trace);
+  r = RunCli({"--trace", link, "identify", "--port", panel->DevicePath()});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "Cannot write the line trace: " + link + ": a symbolic link, not followed\n");
+  EXPECT_EQ(std::filesystem::file_size(trace), size) << "the file behind the link is left alone";
+  EXPECT_EQ(panel->ExchangeCount(), exchanges);
+  std::filesystem::remove(link);
+  std::filesystem::remove(trace);
 }
 
 }  // namespace

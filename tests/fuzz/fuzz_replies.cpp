@@ -437,7 +437,8 @@ void CheckReadFromPanel(TCase& c, size_t from, const std::string& code, const TR
 // The backup of a send's target: the target's users and codes as they were
 // read, its keys and cards or the large panel's blocks as read after
 // them, and the header of the connected panel.
-void CheckBackup(TCase& c, size_t from, const std::string& path) {
+// w: the blocks as the send had them when the backup was saved.
+void CheckBackup(TCase& c, const TWatcher& w, size_t from, const std::string& path) {
   const TSession& s = c.s;
   std::vector<uint8_t> image;
   std::string error;
@@ -448,17 +449,17 @@ void CheckBackup(TCase& c, size_t from, const std::string& path) {
   FUZZ_CHECK(ImageDescription(image) == s.SystemFlags.PanelDescription.substr(0, kHeaderDescriptionMax));
   if (s.IsLargePanel()) {
     FUZZ_CHECK(image.size() == kLargeImageSize);
-    CheckLargeRegions(c.w, from, std::span<uint8_t>(image).subspan(kLargeRegionsOffset));
+    CheckLargeRegions(w, from, std::span<uint8_t>(image).subspan(kLargeRegionsOffset));
     return;
   }
   FUZZ_CHECK(image.size() == kSmallImageSize);
   SmallPanelImage view;
   std::memcpy(view.Bytes().data(), image.data(), kSmallImageSize);
   bool matched = false;
-  CheckUsers(c.w, from, s.BlockMap, view.Users());
-  FUZZ_CHECK(CheckCodes(c.w, from, s.BlockMap, s.SystemFlags.ConnectedModel, view.Users(), std::string(), &matched));
+  CheckUsers(w, from, s.BlockMap, view.Users());
+  FUZZ_CHECK(CheckCodes(w, from, s.BlockMap, s.SystemFlags.ConnectedModel, view.Users(), std::string(), &matched));
   SmallPanelImage fresh;
-  CheckKeys(c.w, from, s.BlockMap, view, KeyBytes(fresh));
+  CheckKeys(w, from, s.BlockMap, view, KeyBytes(fresh));
 }
 
 void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, const TSendOutcome& out,
@@ -471,18 +472,41 @@ void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, cons
   FUZZ_CHECK(toldOk == out.ok);
 
   // Everything is read from the target before anything is written into it,
-  // and with a backup asked for, nothing is written without one.
+  // but for the read-back after the last write; and with a backup asked
+  // for, nothing is written without one.
   const std::vector<TExchange>& xs = c.line.Exchanges();
-  const auto firstWrite = std::find_if(xs.begin(), xs.end(), [](const TExchange& x) { return IsWrite(x.kind); });
-  FUZZ_CHECK(std::none_of(firstWrite, xs.end(), [](const TExchange& x) { return IsRead(x.kind); }));
+  auto isWrite = [](const TExchange& x) { return IsWrite(x.kind); };
+  const auto firstWrite = std::find_if(xs.begin(), xs.end(), isWrite);
+  const auto afterLastWrite = std::find_if(xs.rbegin(), xs.rend(), isWrite).base();
+  FUZZ_CHECK(std::none_of(firstWrite, afterLastWrite, [](const TExchange& x) { return IsRead(x.kind); }));
   FUZZ_CHECK(backup || out.backupPath.empty());
   FUZZ_CHECK(out.backupPath == toldPath);
   if (backup && out.backupPath.empty()) FUZZ_CHECK(firstWrite == xs.end());
-  if (!out.backupPath.empty()) CheckBackup(c, from, out.backupPath);
+  if (!out.backupPath.empty()) {
+    // The backup holds the target as it was: the blocks read before the
+    // first write (the read-back reads the same addresses again).
+    TWatcher before(c.w);
+    const auto firstAccepted = std::find_if(before.accepted.begin() + static_cast<long>(from), before.accepted.end(),
+                                            [](const TAccepted& a) { return IsWrite(a.kind); });
+    before.accepted.erase(firstAccepted, before.accepted.end());
+    CheckBackup(c, before, from, out.backupPath);
+  }
 
   if (!out.ok) return;
+  // A success was proved: the blocks read back after the last write carry
+  // what was written (the runs that start with these blocks are read from
+  // their first byte on).
+  size_t readBack = from;
+  for (size_t i = from; i < c.w.accepted.size(); ++i)
+    if (IsWrite(c.w.accepted[i].kind)) readBack = i + 1;
   if (s.IsLargePanel()) {
     FUZZ_CHECK(code.size() >= 4);
+    for (size_t i : {size_t{1}, size_t{5}, size_t{6}}) {
+      const TLargeRegion& r = LargePanelMap[i];
+      const auto back = RangeBytes(c.w, readBack, TExchangeKind::LargeRead, r.PanelAddress, r.Bytes);
+      const auto region = s.Large->Region(i);
+      FUZZ_CHECK(back && std::equal(back->begin(), back->end(), region.begin()));
+    }
     for (size_t i = 0; i < kLargeRegionCount; ++i) {
       const TLargeRegion& r = LargePanelMap[i];
       const auto sent = RangeBytes(c.w, from, TExchangeKind::LargeWrite, r.PanelAddress, r.Bytes);
@@ -495,6 +519,8 @@ void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, cons
     FUZZ_CHECK(MainUserOnLine(c.w, from, s.BlockMap, s.SystemFlags.ConnectedModel, code));
     const auto keyData = RangeBytes(c.w, from, TExchangeKind::SmallWrite, s.BlockMap.KeyDataAddr, kKeyDataSize);
     FUZZ_CHECK(keyData && std::equal(keyData->begin(), keyData->end(), s.Small->KeyData().begin()));
+    const auto back = RangeBytes(c.w, readBack, TExchangeKind::SmallRead, s.BlockMap.KeyDataAddr, kKeyDataSize);
+    FUZZ_CHECK(back && *back == *keyData);
   }
 }
 

@@ -38,6 +38,16 @@ std::string Hex(const uint8_t* bytes, size_t count) {
   return out;
 }
 
+// "<count> <what>", with the bytes themselves only in a trace that holds data.
+std::string Counted(const uint8_t* bytes, size_t count, const char* what, bool withData) {
+  std::string s = std::to_string(count) + " " + what;
+  if (withData) {
+    s += ": ";
+    AppendHex(s, bytes, count);
+  }
+  return s;
+}
+
 // Short texts of numbers; 64-bit and size_t values go through
 // std::to_string, as the C libraries of the platforms differ on their
 // conversions.
@@ -110,14 +120,8 @@ std::string Describe(const TComm& comm, const TTraceEvent& e, bool withData) {
     case TTraceKind::Close: return "port closed: " + DeviceName(comm) + ", " + Settings(comm, true);
     case TTraceKind::LineLost:
       return "line lost: " + DeviceName(comm) + " went away (the far end hung up, or the adapter was pulled out)";
-    case TTraceKind::Dropped: {
-      std::string s = std::to_string(e.count) + " stray bytes dropped before the header";
-      if (withData) {
-        s += ": ";
-        AppendHex(s, e.bytes, e.count);
-      }
-      return s;
-    }
+    case TTraceKind::Dropped:
+      return Counted(e.bytes, e.count, "stray bytes dropped before the header", withData);
     case TTraceKind::Sent:
       switch (e.role) {
         case TTraceRole::Header:
@@ -125,14 +129,7 @@ std::string Describe(const TComm& comm, const TTraceEvent& e, bool withData) {
                  Format("%u bytes at ", e.length) + Address(e.address, e.large);
         case TTraceRole::Probe:
           return "baud probe " + Hex(e.bytes, e.count) + Format(" at %d baud", e.baud);
-        case TTraceRole::Data: {
-          std::string s = std::to_string(e.count) + " data bytes";
-          if (withData) {
-            s += ": ";
-            AppendHex(s, e.bytes, e.count);
-          }
-          return s;
-        }
+        case TTraceRole::Data: return Counted(e.bytes, e.count, "data bytes", withData);
         default: return std::to_string(e.count) + " bytes: " + Hex(e.bytes, e.count);
       }
     case TTraceKind::Received:
@@ -141,14 +138,7 @@ std::string Describe(const TComm& comm, const TTraceEvent& e, bool withData) {
           return "echo " + Hex(e.bytes, e.count) + (e.ok ? ": matches the header" : ": does NOT match the header");
         case TTraceRole::ProbeEcho:
           return "probe echo " + Hex(e.bytes, e.count) + (e.ok ? ": matches the probe" : ": does NOT match the probe");
-        case TTraceRole::Data: {
-          std::string s = std::to_string(e.count) + " data bytes";
-          if (withData) {
-            s += ": ";
-            AppendHex(s, e.bytes, e.count);
-          }
-          return s;
-        }
+        case TTraceRole::Data: return Counted(e.bytes, e.count, "data bytes", withData);
         default: return std::to_string(e.count) + " bytes: " + Hex(e.bytes, e.count);
       }
     case TTraceKind::Check: {

@@ -24,30 +24,12 @@ parity=$native/tests/libtarvex_wine_pty_parity.so
 for f in "$driver" "$tarvex" "$sim" "$parity"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
-com3=$WINEPREFIX/dosdevices/com3
-
 work=$(mktemp -d)
-panel_pid=""
-stop_panel() {
-  if [ -n "$panel_pid" ]; then
-    kill "$panel_pid" 2>/dev/null
-    wait "$panel_pid" 2>/dev/null
-    panel_pid=""
-  fi
-  rm -f "$com3"
-}
+# shellcheck source=tests/wine_com3.sh
+. "$(dirname "$0")/wine_com3.sh"
 trap 'stop_panel; rm -rf "$work"' EXIT
 
-"$sim" --model VYR8 --firmware 2.10 --code 2468 --link "$com3" >"$work/panel.out" 2>"$work/panel.err" &
-panel_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/panel.out" ] && break
-  sleep 0.05
-done
-if [ ! -s "$work/panel.out" ]; then
-  echo "the simulated panel did not start: $(cat "$work/panel.err")" >&2
-  exit 2
-fi
+start_panel --model VYR8 --firmware 2.10 --code 2468
 
 # Wine sets parity through glibc, which a pseudo-terminal refuses (see
 # wine_pty_parity.cpp); tarvex.exe, started by the driver, inherits the

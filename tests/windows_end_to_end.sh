@@ -23,17 +23,9 @@ parity=$native/tests/libtarvex_wine_pty_parity.so
 for f in "$win_cli" "$sim" "$linux_cli" "$parity"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
-com3=$WINEPREFIX/dosdevices/com3
-
 work=$(mktemp -d)
-panel_pid=""
-stop_panel() {
-  if [ -n "$panel_pid" ]; then
-    kill "$panel_pid" 2>/dev/null
-    wait "$panel_pid" 2>/dev/null
-    panel_pid=""
-  fi
-}
+# shellcheck source=tests/wine_com3.sh
+. "$(dirname "$0")/wine_com3.sh"
 trap 'stop_panel; rm -rf "$work"' EXIT
 cd "$work" || exit 2
 
@@ -41,22 +33,6 @@ passed=0
 failed=0
 pass() { passed=$((passed + 1)); echo "ok - $1"; }
 fail() { failed=$((failed + 1)); echo "FAIL - $1"; }
-
-# Starts a simulated panel as COM3; its device path goes to $panel_dev.
-start_panel() {
-  stop_panel
-  "$sim" "$@" --link "$com3" >"$work/panel.out" 2>"$work/panel.err" &
-  panel_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$work/panel.out" ] && break
-    sleep 0.05
-  done
-  panel_dev=$(head -n 1 "$work/panel.out")
-  if [ -z "$panel_dev" ]; then
-    echo "the simulated panel did not start: $(cat "$work/panel.err")" >&2
-    exit 2
-  fi
-}
 
 # The Windows program. Wine sets parity through glibc, which a pseudo-terminal
 # refuses (see wine_pty_parity.cpp).

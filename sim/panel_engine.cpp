@@ -91,6 +91,7 @@ void PanelEngine::Receive(int64_t nowNs, const uint8_t* data, size_t count) {
 }
 
 void PanelEngine::ResetInput() {
+  if (mode_ == Mode::WriteData) EndWriteData();
   in_.clear();
   inDue_.clear();
   mode_ = Mode::Header;
@@ -132,6 +133,7 @@ std::optional<int64_t> PanelEngine::Process(int64_t nowNs) {
           if (nowNs - lastActivity_ < kWriteDataIdleNs) return lastActivity_ + kWriteDataIdleNs;
           Drop(in_.size());
           mode_ = Mode::Header;
+          EndWriteData();
           return std::nullopt;
         }
         if (cfg_.wireTime && nowNs < inDue_[need - 1]) return inDue_[need - 1];
@@ -202,6 +204,10 @@ void PanelEngine::HandleHeader(int64_t nowNs, const Header& h) {
     if (Answer(nowNs, h, std::move(data), std::move(check), fk)) mode_ = Mode::Header;
     return;
   }
+  {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    writeOpen_ = true;
+  }
   pendingFault_ = fk;
   pendingAddr_ = addr;
   pendingCount_ = count;
@@ -210,6 +216,8 @@ void PanelEngine::HandleHeader(int64_t nowNs, const Header& h) {
   // data and its check are still on their way (the line is full duplex):
   // the echo can never say whether the block was kept.
   Answer(nowNs, h, {}, {}, fk);
+  // A panel that hung up takes no more data.
+  if (closed_) EndWriteData();
 }
 
 void PanelEngine::HandleWriteData(const std::vector<uint8_t>& frame) {
@@ -221,8 +229,14 @@ void PanelEngine::HandleWriteData(const std::vector<uint8_t>& frame) {
   if (pendingFault_ == FaultKind::CorruptData) data[data.size() / 2] ^= 0xFF;
   // The panel checks the block as it arrived and silently discards it when
   // the check fails; the echo has gone out already.
-  if (check != CheckBytes(data)) return;
-  Store(pendingAddr_, data.data(), data.size());
+  if (check == CheckBytes(data)) Store(pendingAddr_, data.data(), data.size());
+  EndWriteData();
+}
+
+void PanelEngine::EndWriteData() {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  writeOpen_ = false;
+  writeDone_.notify_all();
 }
 
 // ---------------------------------------------------------------- answers
@@ -345,6 +359,11 @@ void PanelEngine::WriteMemory(uint32_t addr, const std::vector<uint8_t>& bytes) 
 void PanelEngine::SetFault(Fault f) {
   std::lock_guard<std::mutex> lock(logMutex_);
   fault_ = f;
+}
+
+bool PanelEngine::WaitForWriteData(std::chrono::milliseconds limit) const {
+  std::unique_lock<std::mutex> lock(logMutex_);
+  return writeDone_.wait_for(lock, limit, [this] { return !writeOpen_; });
 }
 
 int PanelEngine::ExchangeCount() const {

@@ -20,6 +20,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -108,10 +110,18 @@ class PanelEngine {
   std::vector<std::array<uint8_t, 6>> HeadersReceived() const;
   // Every byte the tool sent, in order.
   std::vector<uint8_t> ReceivedBytes() const;
+  // Waits until the block of the latest write header is off the line:
+  // stored, or discarded (bad check, or the data stopped coming). The echo
+  // goes out before the data, so a tool's write can end before the panel
+  // holds the block. False when the limit ran out first. Only for a panel
+  // whose transport runs on a thread of its own.
+  bool WaitForWriteData(std::chrono::milliseconds limit) const;
 
  private:
   enum class Mode { Header, WriteData, Discard };
   using Header = std::array<uint8_t, 6>;
+
+  void EndWriteData();
 
   int64_t ByteTimeNs(int speed) const;
   uint32_t AddrMask() const;
@@ -148,6 +158,8 @@ class PanelEngine {
   mutable std::mutex logMutex_;
   Fault fault_;
   int exchanges_ = 0;
+  bool writeOpen_ = false;  // a write header is in, its data not yet taken
+  mutable std::condition_variable writeDone_;
   std::vector<Header> headers_;
   std::vector<uint8_t> received_;
 

@@ -297,6 +297,10 @@ bool SimPanel::IsLarge() const { return s_->engine.IsLarge(); }
 int SimPanel::PanelSpeed() const { return s_->engine.PanelSpeed(); }
 
 std::vector<uint8_t> SimPanel::ReadMemory(uint32_t addr, size_t count) const {
+  // Ends at once when no write is open; a stalled block is given up by the
+  // panel itself after its idle limit, so 10 s is reached only by a panel
+  // thread that does not run.
+  s_->engine.WaitForWriteData(std::chrono::seconds(10));
   return s_->engine.ReadMemory(addr, count);
 }
 
@@ -305,6 +309,9 @@ void SimPanel::WriteMemory(uint32_t addr, const std::vector<uint8_t>& bytes) { s
 void SimPanel::SetFault(Fault f) { s_->engine.SetFault(f); }
 
 int SimPanel::ExchangeCount() const { return s_->engine.ExchangeCount(); }
+bool SimPanel::WaitForWriteData(std::chrono::milliseconds limit) const {
+  return s_->engine.WaitForWriteData(limit);
+}
 
 std::vector<std::array<uint8_t, 6>> SimPanel::HeadersReceived() const { return s_->engine.HeadersReceived(); }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,6 +52,9 @@ class SimPanel {
   int PanelSpeed() const;
 
   // Panel memory: 65536 bytes (small) or 16 MiB (large). Addresses wrap.
+  // A write's block still on its way in is waited for first (up to 10 s):
+  // the tool's write ends at the header's echo, before the panel has taken
+  // the data off the line.
   std::vector<uint8_t> ReadMemory(uint32_t addr, size_t count) const;
   void WriteMemory(uint32_t addr, const std::vector<uint8_t>& bytes);
 
@@ -62,6 +66,9 @@ class SimPanel {
   std::vector<std::array<uint8_t, 6>> HeadersReceived() const;
   // Every byte the tool sent, in order.
   std::vector<uint8_t> ReceivedBytes() const;
+  // Waits until the panel has taken the data of the latest write off the
+  // line (stored or discarded). False when the limit ran out first.
+  bool WaitForWriteData(std::chrono::milliseconds limit) const;
   // The speed the tool's side is set to right now, read from the pty. 0 while
   // no descriptor other than the panel's own holds the device open, after
   // the line was closed, or when it cannot be read.

@@ -96,6 +96,9 @@ class PanelEngine {
   std::optional<int64_t> Process(int64_t nowNs);
   // True once a CloseLine fault has hung up.
   bool LineClosed() const { return closed_; }
+  // The line went away (the transport stopped): what was on its way in,
+  // a write's block among it, is lost.
+  void LineGone() { ResetInput(); }
 
   // ---- any thread ----
 

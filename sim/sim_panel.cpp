@@ -278,6 +278,8 @@ void SimPanel::Stop() {
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t ignored = ::write(s.wakeFd, &one, sizeof one);
   if (s.thread.joinable()) s.thread.join();
+  // The serving thread has ended: the engine is this thread's now.
+  s.engine.LineGone();
   {
     std::lock_guard<std::mutex> lock(s.fdMutex);
     if (s.masterFd >= 0) ::close(s.masterFd);

@@ -292,6 +292,15 @@ TEST(SimSmall, MemoryReadDuringAWriteWaitsForTheBlockOnItsWay) {
   EXPECT_FALSE(panel->WaitForWriteData(std::chrono::milliseconds(0)));
   EXPECT_TRUE(panel->WaitForWriteData(std::chrono::milliseconds(tarvex::test::ScaledMs(5000))));
   EXPECT_EQ(panel->ReadMemory(0x3000, 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
+
+  // Nor does a panel whose line went away (the adapter pulled out) keep a
+  // block open: what was on its way in is lost.
+  const Bytes h2{0x0F, 0x10, 0x30, 0x03, 0x00, 0x52};
+  line.Send(h2);
+  ASSERT_EQ(line.Read(6), h2);
+  EXPECT_FALSE(panel->WaitForWriteData(std::chrono::milliseconds(0)));
+  panel->Stop();
+  EXPECT_TRUE(panel->WaitForWriteData(std::chrono::milliseconds(0)));
 }
 
 TEST(SimSmall, IgnoresProbesBadHeadersAndStrayBytesThenResyncs) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/messages.h"
 #include "protocol/identify.h"
 #ifdef _WIN32
 #include "serial/comm_win32_api.h"
@@ -13,24 +14,36 @@
 namespace tarvex {
 
 bool CheckConnection(TSession& s) {
-  s.SystemFlags.QuietErrors = true;
+  TLink& link = s.Link;
+  TComm& port = link.PanelPort;
+  const TTexts texts{s.LangStrings, s.ExtraStrings};
   s.UI->SetBusyCursor(true);
-  s.ShowStatus(s.LangStrings.OpeningPort);
-  s.PanelPort.BaudIndex = 6;  // 9600 baud
+  s.ShowStatus(PhaseText(TPhase::OpeningPort, texts));
+  port.BaudIndex = 6;  // 9600 baud
   bool identified = false;
-  if (EnsurePortOpen(s, s.PanelPort)) {
-    SleepOn(s.PanelPort, 500, "for the panel after the port opened");
-    identified = IdentifySmallPanel(s, s.PanelPort) == 0;
+  // The check holds back the identifications' boxes: a failed check shows
+  // as "no panel". It shows the port's own failures (the user chose the
+  // port) and a large panel's unknown firmware.
+  if (EnsurePortOpen(s)) {
+    SleepOn(port, 500, "for the panel after the port opened");
+    identified = IdentifySmallPanel(link, s.Panel).Ok();
     // A line that went away (an adapter pulled out) answers nobody: the
     // large panel's baud search would only fail to reopen it at every rate,
     // with a warning each time.
-    if (!identified && !s.PanelPort.LineLost) identified = IdentifyLargePanel(s, s.PanelPort) == 0;
+    if (!identified && !port.LineLost) {
+      const TOutcome large = IdentifyLargePanel(link, s.Panel);
+      identified = large.Ok();
+      if (large.result == TResult::UnknownFirmware) {
+        const TMessage m = MessageFor(large, texts);
+        s.Box(m.kind, m.text);
+      }
+      s.UI->SetBusyCursor(false);
+    }
   }
   s.Notify(ProgressClear);
-  s.ShowStatus(s.LangStrings.Ready);
+  s.ShowStatus(PhaseText(TPhase::Ready, texts));
   s.UI->SetBusyCursor(false);
-  s.SystemFlags.QuietErrors = false;
-  ClosePort(s.PanelPort);
+  ClosePort(port);
   return identified;
 }
 

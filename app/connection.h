@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "protocol/session.h"
+#include "app/session.h"
 
 namespace tarvex {
 
 // The connection check: 9600 baud, quiet identification of a small panel,
 // then of the large panel with its baud search; the status line ends on
 // Ready, the pointer normal and the port closed. True when a panel was
-// identified (its description is in SystemFlags.PanelDescription). The
+// identified (its description is in Panel.PanelDescription). The
 // window resets its controls before and shows the result after.
 bool CheckConnection(TSession& s);
 

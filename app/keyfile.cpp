@@ -291,9 +291,9 @@ namespace {
 bool SaveImage(TSession& s, std::span<uint8_t> image, const std::string& name, std::string* writtenPath) {
   // The header goes into the image before the file is touched, so the image
   // says where it came from even when the file cannot be written.
-  SetImageModel(image, s.SystemFlags.ConnectedModel);
-  SetImageDescription(image, s.SystemFlags.PanelDescription);
-  SetImageFirmware(image, s.SystemFlags.FirmwareVersion);
+  SetImageModel(image, s.Panel.ConnectedModel);
+  SetImageDescription(image, s.Panel.PanelDescription);
+  SetImageFirmware(image, s.Panel.FirmwareVersion);
 
   const std::string path = SaveFileName(name);
   if (writtenPath) *writtenPath = path;
@@ -449,7 +449,7 @@ TLoadResult LoadImage(TSession& s, std::span<uint8_t> image, bool smallLayout, c
   const TWipeOnExit wipeScratch(scratch);
   DecodeImage(file, scratch);
   if (smallLayout) ClearUnnamedKeys(scratch);
-  if ((ImageModel(scratch) == kLargeModel) != (s.SystemFlags.ConnectedModel == kLargeModel)) {
+  if ((ImageModel(scratch) == kLargeModel) != (s.Panel.ConnectedModel == kLargeModel)) {
     s.Box(TBoxKind::Error, s.LangStrings.PanelMismatch);
     return TLoadResult::Mismatch;
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/session.h"
+#include "app/session.h"
 
 namespace tarvex {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "protocol/session.h"
+#include "app/session.h"
 
 namespace tarvex {
 

@@ -55,7 +55,7 @@ std::string SupportedPanelsToolTip(TLanguage lang) {
 TWindowModel::TWindowModel(TWindowView& view, TWindowModelOptions options)
     : view_(view), options_(std::move(options)), session_(*this) {
   state_.title = WindowTitle();
-  session_.PanelPort.Trace = options_.trace.get();
+  session_.Link.PanelPort.Trace = options_.trace.get();
 }
 
 TWindowModel::~TWindowModel() {
@@ -65,10 +65,10 @@ TWindowModel::~TWindowModel() {
 
 void TWindowModel::Start() {
   HandleTransferProgress(ProgressClear, 0, std::string());
-  session_.SystemFlags.SuccessPauseMs = 50;
-  session_.SystemFlags.Attempts = 1;
-  session_.SystemFlags.RetryPauseMs = 700;
-  TComm& port = session_.PanelPort;
+  session_.Link.Tuning.SuccessPauseMs = 50;
+  session_.Link.Tuning.Attempts = 1;
+  session_.Link.Tuning.RetryPauseMs = 700;
+  TComm& port = session_.Link.PanelPort;
   port.Handle = -1;
   port.BaudIndex = 11;     // 115200 baud
   port.ParityIndex = 2;    // even
@@ -129,7 +129,7 @@ void TWindowModel::PortChosen(int index) {
     Show(PartPorts);
     return;
   }
-  TComm& port = session_.PanelPort;
+  TComm& port = session_.Link.PanelPort;
   const bool valid = index >= 0 && static_cast<size_t>(index) < state_.ports.size();
   state_.selectedPort = valid ? index : -1;
   // No entry (a machine without serial ports): no device, so that any
@@ -178,7 +178,7 @@ void TWindowModel::CheckConnection() {
   RunOperation([this, identified] { *identified = ::tarvex::CheckConnection(session_); },
                [this, identified] {
                  if (*identified) {
-                   state_.linkedPanel = Cp1252ToUtf8(session_.SystemFlags.PanelDescription);
+                   state_.linkedPanel = Cp1252ToUtf8(session_.Panel.PanelDescription);
                    state_.controls.PanelIdentified();
                  } else {
                    state_.linkedPanel = session_.LangStrings.NoPanelConnected;
@@ -209,11 +209,11 @@ void TWindowModel::ReadFromPanel() {
         WipeString(*code);
       },
       [this, outcome] {
-        if (outcome->status) {
-          state_.status = *outcome->status;
+        if (const auto status = StatusAfterRead(outcome->outcome, Texts())) {
+          state_.status = *status;
           Show(PartStatus);
         }
-        if (outcome->ok) {
+        if (outcome->ok()) {
           state_.controls.DataRead();
           Show(PartControls);
         }
@@ -263,8 +263,8 @@ void TWindowModel::SendToPanel() {
         WipeString(*code);
       },
       [this, outcome] {
-        if (outcome->status) {
-          state_.status = *outcome->status;
+        if (const auto status = StatusAfterSend(outcome->outcome, Texts())) {
+          state_.status = *status;
           Show(PartStatus);
         }
         // Whatever the outcome, No panel.
@@ -307,7 +307,7 @@ void TWindowModel::HandleTransferProgress(int code, int32_t value, const std::st
       state_.bar.Clear();
       parts = PartStatus | PartBar;
       break;
-    default:  // ProgressPump and unknown codes change nothing visible
+    default:  // unknown codes change nothing visible
       break;
   }
   if (parts) Show(parts);

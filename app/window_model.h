@@ -26,9 +26,11 @@
 #include "app/backup.h"
 #include "app/connection.h"
 #include "app/languages.h"
+#include "app/messages.h"
 #include "app/progress.h"
 #include "app/workflows.h"
-#include "protocol/session.h"
+#include "app/workflows.h"
+#include "app/session.h"
 #include "serial/trace.h"
 
 namespace tarvex {
@@ -188,7 +190,7 @@ class TWindowModel : private TUserInterface {
   // window is closed (CloseWindow) once the operation has ended.
   bool CloseRequested();
 
-  // The progress notice (WM_TRANSFER_PROGRESS), on the window's thread.
+  // The progress notice, on the window's thread.
   void HandleTransferProgress(int code, int32_t value, const std::string& statusText);
 
   // The window is going away while an operation may still run: from now on
@@ -203,9 +205,9 @@ class TWindowModel : private TUserInterface {
   void TransferProgress(int code, int32_t value, const std::string& statusText) override;
   void MessageBox(TBoxKind kind, const std::string& text) override;
   void SetBusyCursor(bool busy) override;
-  void PumpEvents() override {}
 
   void ApplyLanguage();
+  TTexts Texts() const { return TTexts{session_.LangStrings, session_.ExtraStrings}; }
   void BuildPortList();
   void ResetWindow();
   void SetControls(const TControlStates& states);

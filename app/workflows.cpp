@@ -37,51 +37,79 @@ bool IsMainUserCode(UserTable table, const std::string& typedCode) {
 
 namespace {
 
-// The transfer buffer held the panel's code block and the target table its
-// codes: neither outlives the workflow.
-void WipeCodeBuffers(TSession& s) {
-  WipeBytes(s.TransferBuffer->data(), s.TransferBuffer->size());
-  WipeBytes(s.TargetCodeBlock.data(), s.TargetCodeBlock.size());
-  s.TargetCodeBlock.clear();
-  auto target = s.TargetUsers.Table().Bytes();
-  WipeBytes(target.data(), target.size());
-  std::fill(target.begin(), target.end(), 0xFF);
+// The transfer buffer held the panel's code block: it does not outlive the
+// workflow.
+void WipeCodeBuffers(TSession& s) { WipeBytes(s.Link.TransferBuffer->data(), s.Link.TransferBuffer->size()); }
+
+TTexts TextsOf(const TSession& s) { return TTexts{s.LangStrings, s.ExtraStrings}; }
+
+// The box of a failed sequence; the bar is cleared after it, except after
+// the large panel's read, whose bar stays as it is.
+void SequenceFailed(TSession& s, const TOutcome& o) {
+  const TMessage m = MessageFor(o, TextsOf(s));
+  s.Box(m.kind, m.text);
+  if (o.step != TStep::ReadLarge) s.Notify(ProgressClear);
+}
+
+// The workflow's own box after a sequence's, of its own kind.
+void ShowAs(TSession& s, TBoxKind kind, const TOutcome& o) { s.Box(kind, MessageFor(o, TextsOf(s)).text); }
+
+TOutcome PortNotOpen(const TComm& port) {
+  TOutcome o = Failure(TResult::PortNotOpen, TStep::OpenPort);
+  o.portError = port.LastError;
+  return o;
 }
 
 }  // namespace
 
+std::optional<std::string> StatusAfterRead(const TOutcome& o, const TTexts& texts) {
+  switch (o.result) {
+    case TResult::Ok: return texts.lang.Ready;
+    case TResult::PortNotOpen: return std::nullopt;
+    case TResult::CodeStoredNowhere:
+    case TResult::CodeNotMainUser:
+    case TResult::CodeTooShort: return texts.lang.InvalidCode;
+    default: return texts.lang.ReadError;
+  }
+}
+
+std::optional<std::string> StatusAfterSend(const TOutcome& o, const TTexts& texts) {
+  if (o.result == TResult::CodeStoredNowhere || o.result == TResult::CodeNotMainUser) return texts.lang.InvalidCode;
+  return std::nullopt;
+}
+
 TReadOutcome ReadFromPanel(TSession& s, const std::string& code) {
   TReadOutcome out;
-  TComm& port = s.PanelPort;
-  if (!EnsurePortOpen(s, port)) {
-    s.Box(TBoxKind::Warning, OpenFailureText(s, port));
+  TLink& link = s.Link;
+  TComm& port = link.PanelPort;
+  if (!EnsurePortOpen(s)) {
+    out.outcome = PortNotOpen(port);
+    s.Box(TBoxKind::Warning, OpenFailureText(TextsOf(s), port));
   } else if (s.IsLargePanel()) {
     SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
     if (code.size() < kLargeMinCodeDigits) {
       // The large panel's code is not compared with anything; only its
       // length is checked.
-      out.status = s.LangStrings.InvalidCode;
-    } else if (ReadLargePanel(s, port, s.Large->Regions())) {
-      out.ok = true;
-      out.status = s.LangStrings.Ready;
+      out.outcome = Failure(TResult::CodeTooShort);
     } else {
-      out.status = s.LangStrings.ReadError;
+      out.outcome = ReadLargePanel(link, s.Large->Regions());
+      if (!out.outcome) SequenceFailed(s, out.outcome);
     }
   } else {
     UserTable users = s.Small->Users();
-    bool codesRead = false;
-    if (!ReadUsers(s, port, users) || !ReadCodesAndMatch(s, port, users, code, &codesRead)) {
+    TOutcome o = ReadUsers(link, s.Panel, users);
+    if (o) o = ReadCodesAndMatch(link, s.Panel, users, code);
+    if (!o) {
       // Every read worked and no user has the code: the code is wrong, not
       // the line.
-      out.status = codesRead ? s.LangStrings.InvalidCode : s.LangStrings.ReadError;
+      if (o.result != TResult::CodeStoredNowhere) SequenceFailed(s, o);
     } else if (!IsMainUserCode(users, code)) {
-      out.status = s.LangStrings.InvalidCode;
-    } else if (ReadKeys(s, port)) {
-      out.ok = true;
-      out.status = s.LangStrings.Ready;
+      o = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
     } else {
-      out.status = s.LangStrings.ReadError;
+      o = ReadKeys(link, s.Panel, *s.Small);
+      if (!o) SequenceFailed(s, o);
     }
+    out.outcome = o;
   }
   ClosePort(port);
   WipeCodeBuffers(s);
@@ -93,12 +121,12 @@ namespace {
 // Saves a backup image with the target's header; false after telling the
 // user why.
 bool SaveBackup(TSession& s, std::span<uint8_t> image, const TSendOptions& options, std::string* path) {
-  SetImageModel(image, s.SystemFlags.ConnectedModel);
-  SetImageDescription(image, s.SystemFlags.PanelDescription);
-  SetImageFirmware(image, s.SystemFlags.FirmwareVersion);
+  SetImageModel(image, s.Panel.ConnectedModel);
+  SetImageDescription(image, s.Panel.PanelDescription);
+  SetImageFirmware(image, s.Panel.FirmwareVersion);
   std::string error;
   if (EnsureBackupFolder(options.backupFolder, &error)) {
-    *path = BackupFileName(options.backupFolder, ModelName(s.SystemFlags.ConnectedModel), std::time(nullptr));
+    *path = BackupFileName(options.backupFolder, ModelName(s.Panel.ConnectedModel), std::time(nullptr));
     if (WriteKeyCodeFile(image, *path, &error)) {
       if (options.backupSaved) options.backupSaved(*path);
       return true;
@@ -111,29 +139,35 @@ bool SaveBackup(TSession& s, std::span<uint8_t> image, const TSendOptions& optio
 
 // The target's users and codes are already in its table; its keys and
 // cards are read into the same separate image.
-bool BackupSmallTarget(TSession& s, TComm& port, UserTable target, const TSendOptions& options, std::string* path) {
+bool BackupSmallTarget(TSession& s, UserTable target, const TSendOptions& options, TSendOutcome& out) {
   auto image = std::make_unique<SmallPanelImage>();
   const auto users = target.Bytes();
   std::copy(users.begin(), users.end(), image->Users().Bytes().begin());
   bool saved = false;
-  if (!ReadKeys(s, port, *image)) {
+  if (const TOutcome o = ReadKeys(s.Link, s.Panel, *image); !o) {
+    SequenceFailed(s, o);
+    out.outcome = o;
     s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed);
   } else {
-    saved = SaveBackup(s, image->Bytes(), options, path);
+    saved = SaveBackup(s, image->Bytes(), options, &out.backupPath);
   }
   WipeBytes(image->Bytes().data(), image->Bytes().size());
+  if (!saved) out.backupFailed = true;
   return saved;
 }
 
-bool BackupLargeTarget(TSession& s, TComm& port, const TSendOptions& options, std::string* path) {
+bool BackupLargeTarget(TSession& s, const TSendOptions& options, TSendOutcome& out) {
   auto image = std::make_unique<LargePanelImage>();
   bool saved = false;
-  if (!ReadLargePanel(s, port, image->Regions())) {
+  if (const TOutcome o = ReadLargePanel(s.Link, image->Regions()); !o) {
+    SequenceFailed(s, o);
+    out.outcome = o;
     s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed);
   } else {
-    saved = SaveBackup(s, image->Bytes(), options, path);
+    saved = SaveBackup(s, image->Bytes(), options, &out.backupPath);
   }
   WipeBytes(image->Bytes().data(), image->Bytes().size());
+  if (!saved) out.backupFailed = true;
   return saved;
 }
 
@@ -142,79 +176,66 @@ std::string TransferOkText(const TSession& s, const std::string& backupPath) {
   return s.LangStrings.TransferOk + "\r\n" + s.ExtraStrings.BackupSaved + backupPath;
 }
 
-// Keeps the record of what a send writes in the session for as long as it
-// lives, on every path.
-class TRecordWrites {
- public:
-  TRecordWrites(TSession& s, TWriteRecord& record) : s_(s) { s_.Written = &record; }
-  ~TRecordWrites() { s_.Written = nullptr; }
-  TRecordWrites(const TRecordWrites&) = delete;
-  TRecordWrites& operator=(const TRecordWrites&) = delete;
-
- private:
-  TSession& s_;
-};
-
 // Writes the small image; the code block's bytes past the codes (map 3)
 // go back as read from this panel and belong to it.
-bool WriteSmall(TSession& s, TComm& port, TWriteRecord& record) {
-  const TRecordWrites recording(s, record);
-  if (!WriteCodes(s, port)) return false;
-  const size_t codeBytes = CodeBytesInCodeBlock(s.SystemFlags.ConnectedModel);
-  if (s.BlockMap.CodesLen > codeBytes)
-    record.MarkPanelOwned(s.BlockMap.CodesAddr + static_cast<uint32_t>(codeBytes), s.BlockMap.CodesLen - codeBytes);
-  return WriteUsers(s, port) && WriteKeys(s, port);
+TOutcome WriteSmall(TSession& s, TWriteRecord& record) {
+  TOutcome o = WriteCodes(s.Link, s.Panel, *s.Small, &record);
+  if (!o) return o;
+  const TBlockMap& m = s.Panel.BlockMap;
+  const size_t codeBytes = CodeBytesInCodeBlock(s.Panel.ConnectedModel);
+  if (m.CodesLen > codeBytes)
+    record.MarkPanelOwned(m.CodesAddr + static_cast<uint32_t>(codeBytes), m.CodesLen - codeBytes);
+  o = WriteUsers(s.Link, s.Panel, *s.Small, &record);
+  if (!o) return o;
+  return WriteKeys(s.Link, s.Panel, *s.Small, &record);
 }
 
-bool WriteLarge(TSession& s, TComm& port, TWriteRecord& record) {
-  const TRecordWrites recording(s, record);
+TOutcome WriteLarge(TSession& s, TWriteRecord& record) {
   // The write announces no phase of its own: without this the status line
   // and the bar of the backup's read would stand through the whole write.
   s.Notify(ProgressClear);
-  s.ShowStatus(s.LangStrings.WritingCodes);
-  return WriteLargePanel(s, port, s.Large->Regions());
+  s.ShowStatus(PhaseText(TPhase::WritingCodes, TextsOf(s)));
+  return WriteLargePanel(s.Link, s.Large->Regions(), &record);
 }
 
-// Reads back what was written; false after telling the user why.
-bool Verified(TSession& s, TComm& port, const TWriteRecord& record, TSendOutcome& out) {
-  uint32_t at = 0;
-  switch (VerifyWritten(s, port, record, &at)) {
-    case TVerifyResult::Same: return true;
-    case TVerifyResult::ReadFailed: s.Box(TBoxKind::Warning, s.LangStrings.ReadError); return false;
-    case TVerifyResult::Differs:
-      out.differs = true;
-      out.firstDifference = at;
-      s.Box(TBoxKind::Warning, VerifyFailedText(s.ExtraStrings, at, out.backupPath));
-      return false;
+// After the writes: a failed write shows the sequence's box and the
+// workflow's own; then what was written is read back (unless the user
+// asked for the bare send) and the outcome shown.
+void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSendOptions& options,
+            TSendOutcome& out) {
+  if (!written) {
+    SequenceFailed(s, written);
+    ShowAs(s, TBoxKind::Error, written);
+    out.outcome = written;
+    return;
   }
-  return false;
+  if (options.verify) {
+    out.outcome = VerifyWritten(s.Link, s.Panel, record);
+    if (!out.outcome) {
+      const TMessage m = MessageFor(out.outcome, TextsOf(s), {nullptr, out.backupPath});
+      s.Box(m.kind, m.text);
+      return;
+    }
+  }
+  out.outcome = Success();
+  s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
 }
 
 }  // namespace
 
-std::string VerifyFailedText(const TExtraStrings& texts, uint32_t address, const std::string& backupPath) {
-  std::string text = backupPath.empty() ? texts.VerifyFailedNoBackup : texts.VerifyFailed;
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(address));
-  auto put = [&text](const std::string& token, const std::string& value) {
-    const size_t at = text.find(token);
-    if (at != std::string::npos) text.replace(at, token.size(), value);
-  };
-  put("%04X", hex);
-  put("%s", backupPath);
-  return text;
-}
-
 TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options) {
   TSendOutcome out;
-  TComm& port = s.PanelPort;
+  TLink& link = s.Link;
+  TComm& port = link.PanelPort;
   if (options.backup && options.backupFolder.empty()) {
     // The user did not ask to go without a backup; nothing is touched.
     s.Box(TBoxKind::Error, s.ExtraStrings.BackupFailed + "\r\n" + s.ExtraStrings.NoBackupFolder);
+    out.backupFailed = true;
     return out;
   }
-  if (!EnsurePortOpen(s, port)) {
-    s.Box(TBoxKind::Warning, OpenFailureText(s, port));
+  if (!EnsurePortOpen(s)) {
+    out.outcome = PortNotOpen(port);
+    s.Box(TBoxKind::Warning, OpenFailureText(TextsOf(s), port));
     ClosePort(port);
     WipeCodeBuffers(s);
     return out;
@@ -223,44 +244,44 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
   TWriteRecord written;
   if (s.IsLargePanel()) {
     if (code.size() < kLargeMinCodeDigits) {
-      s.Box(TBoxKind::Information, s.LangStrings.InvalidCode);
-    } else if (options.backup && !BackupLargeTarget(s, port, options, &out.backupPath)) {
-      // Nothing was written.
-    } else if (!WriteLarge(s, port, written)) {
-      s.Box(TBoxKind::Error, s.LangStrings.WriteError);
-    } else if (!options.verify || Verified(s, port, written, out)) {
-      s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
-      out.ok = true;
+      out.outcome = Failure(TResult::CodeTooShort);
+      ShowAs(s, TBoxKind::Information, out.outcome);
+    } else if (!options.backup || BackupLargeTarget(s, options, out)) {
+      Finish(s, WriteLarge(s, written), written, options, out);
     }
   } else {
     // The target's users and codes go into their own table, so that the
-    // data about to be sent stay as they are.
-    UserTable target = s.TargetUsers.Table();
-    bool codesRead = false;
-    if (!ReadUsers(s, port, target) || !ReadCodesAndMatch(s, port, target, code, &codesRead)) {
+    // data about to be sent stay as they are; it holds codes, and is wiped
+    // on every path.
+    TTargetUsers targetUsers;
+    UserTable target = targetUsers.Table();
+    TOutcome o = ReadUsers(link, s.Panel, target);
+    if (o) o = ReadCodesAndMatch(link, s.Panel, target, code);
+    if (!o) {
       // A code stored nowhere in the target is shown as refused, like a
       // code that is not the main user's; a failed read keeps its box.
-      if (codesRead) out.status = s.LangStrings.InvalidCode;
-      else s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
+      if (o.result != TResult::CodeStoredNowhere) {
+        SequenceFailed(s, o);
+        ShowAs(s, TBoxKind::Warning, o);
+      }
+      out.outcome = o;
     } else if (!IsMainUserCode(target, code)) {
-      out.status = s.LangStrings.InvalidCode;
+      out.outcome = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
     } else {
       // WriteCodes sends the code block as it stands in the transfer
       // buffer after filling in the codes: on map 3 the block's second
       // half must go back exactly as just read from this panel. The backup
       // reads more blocks through the buffer, so the block is kept aside.
-      TTransferBuffer& buf = *s.TransferBuffer;
-      s.TargetCodeBlock.assign(buf.begin(), buf.begin() + s.BlockMap.CodesLen);
-      if (!options.backup || BackupSmallTarget(s, port, target, options, &out.backupPath)) {
-        std::copy(s.TargetCodeBlock.begin(), s.TargetCodeBlock.end(), buf.begin());
-        if (!WriteSmall(s, port, written)) {
-          s.Box(TBoxKind::Error, s.LangStrings.WriteError);
-        } else if (!options.verify || Verified(s, port, written, out)) {
-          s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
-          out.ok = true;
-        }
+      TTransferBuffer& buf = link.Buffer();
+      std::vector<uint8_t> codeBlock(buf.begin(), buf.begin() + s.Panel.BlockMap.CodesLen);
+      const TWipeOnExit wipeCodeBlock(codeBlock);
+      if (!options.backup || BackupSmallTarget(s, target, options, out)) {
+        std::copy(codeBlock.begin(), codeBlock.end(), buf.begin());
+        Finish(s, WriteSmall(s, written), written, options, out);
       }
     }
+    auto bytes = target.Bytes();
+    WipeBytes(bytes.data(), bytes.size());
   }
   ClosePort(port);
   WipeCodeBuffers(s);

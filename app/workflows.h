@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "protocol/session.h"
+#include "app/messages.h"
+#include "app/session.h"
 
 namespace tarvex {
 
@@ -46,11 +47,16 @@ struct TControlStates {
 };
 
 struct TReadOutcome {
-  bool ok = false;
-  // The status line's text afterwards (Ready, InvalidCode, ReadError); none
-  // when the port could not be opened.
-  std::optional<std::string> status;
+  // Success, or what stopped the read: the port, a failed block, a code
+  // refused.
+  TOutcome outcome;
+  bool ok() const { return outcome.Ok(); }
 };
+
+// The status line's text after a read: Ready, InvalidCode for a code
+// refused, ReadError for any other failure; none when the port could not
+// be opened.
+std::optional<std::string> StatusAfterRead(const TOutcome& outcome, const TTexts& texts);
 
 // Reads the connected panel into its image after proving the main user
 // code (small panels) or checking the code's length (large panel). Opens
@@ -80,17 +86,23 @@ inline TSendOptions WithoutBackup() {
 }
 
 struct TSendOutcome {
-  bool ok = false;  // TransferOk was shown
-  // The status line's text, when the outcome is shown there (InvalidCode
-  // for a code that is not the target's main user code).
-  std::optional<std::string> status;
+  // Success (TransferOk was shown), or what stopped the send.
+  TOutcome outcome;
   // The backup of the target's previous data, when one was saved.
   std::string backupPath;
+  // The backup could not be read or saved (or had no folder): nothing was
+  // written.
+  bool backupFailed = false;
+  bool ok() const { return outcome.Ok() && !backupFailed; }
   // The read-back after the writes found the panel holding other bytes;
-  // the lowest such address.
-  bool differs = false;
-  uint32_t firstDifference = 0;
+  // firstDifference() is the lowest such address.
+  bool differs() const { return outcome.result == TResult::VerifyDiffers; }
+  uint32_t firstDifference() const { return outcome.address; }
 };
+
+// The status line's text after a send, when the outcome is shown there:
+// InvalidCode for a code that is not the small target's main user code.
+std::optional<std::string> StatusAfterSend(const TOutcome& outcome, const TTexts& texts);
 
 // Writes the image of the connected panel's class into the panel after
 // proving the target's main user code. With a backup, everything of the
@@ -100,9 +112,5 @@ struct TSendOutcome {
 // first and closes it on every path. The window returns to No panel
 // afterwards, whatever the outcome.
 TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options);
-
-// The warning of a send whose read-back differs, with the first address
-// that differs and, when there is one, the backup's path.
-std::string VerifyFailedText(const TExtraStrings& texts, uint32_t address, const std::string& backupPath);
 
 }  // namespace tarvex

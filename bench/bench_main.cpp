@@ -81,7 +81,7 @@ int BenchSmallCheck(int rounds) {
     TSilentUserInterface ui;
     TSession s(ui);
     s.LangStrings = LanguageStrings(TLanguage::English);
-    s.PanelPort.Device = panel->DevicePath();
+    s.Link.PanelPort.Device = panel->DevicePath();
     const auto t0 = Clock::now();
     if (!CheckConnection(s)) {
       std::fprintf(stderr, "the simulated panel was not identified\n");
@@ -111,7 +111,7 @@ int BenchSilentLine() {
   TSilentUserInterface ui;
   TSession s(ui);
   s.LangStrings = LanguageStrings(TLanguage::English);
-  s.PanelPort.Device = path;
+  s.Link.PanelPort.Device = path;
   const double cpu0 = CpuSeconds();
   const auto t0 = Clock::now();
   const bool found = CheckConnection(s);
@@ -220,10 +220,10 @@ void Report(const char* what, const TBudget& b, const TRun& r) {
 }
 
 void Connect(TSession& s, const sim::SimPanel& p, uint8_t baudIndex) {
-  s.PanelPort.Device = p.DevicePath();
-  s.PanelPort.BaudIndex = baudIndex;
-  s.SystemFlags.ConnectedModel = p.Model();
-  if (const TBlockMap* m = BlockMapForModel(p.Model())) s.BlockMap = *m;
+  s.Link.PanelPort.Device = p.DevicePath();
+  s.Link.PanelPort.BaudIndex = baudIndex;
+  s.Panel.ConnectedModel = p.Model();
+  if (const TBlockMap* m = BlockMapForModel(p.Model())) s.Panel.BlockMap = *m;
 }
 
 int BenchSmallTransfers() {
@@ -243,7 +243,7 @@ int BenchSmallTransfers() {
   read.ReadSmall(m.KeyTableLen);
   read.ReadSmall(m.KeyNamesLen);
   Connect(s, *source, 6);
-  Report("full read of a VYR8 at 9600 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok; }));
+  Report("full read of a VYR8 at 9600 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok(); }));
 
   // A send proves itself: after the last write it reads back every run of
   // addresses it wrote (here codes, attributes, key data with the key
@@ -269,7 +269,7 @@ int BenchSmallTransfers() {
   Connect(s, *target, 6);
   std::printf("\n");
   Report("verified send into a VYR8 at 9600 baud (writes, then the read-back)", send,
-         Timed([&] { return SendToPanel(s, "5678", WithoutBackup()).ok; }));
+         Timed([&] { return SendToPanel(s, "5678", WithoutBackup()).ok(); }));
   return 0;
 }
 
@@ -284,7 +284,7 @@ int BenchLargeTransfers() {
   read.Pause(300);
   for (int r : kReadOrder) read.ReadLarge(LargePanelMap[r].Bytes);
   Connect(s, *source, 11);
-  Report("full read of a VYR 320 at 115200 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok; }));
+  Report("full read of a VYR 320 at 115200 baud", read, Timed([&] { return ReadFromPanel(s, "1234").ok(); }));
 
   static constexpr int kWriteOrder[7] = {1, 2, 4, 0, 5, 6, 3};
   TBudget send{115200};
@@ -296,7 +296,7 @@ int BenchLargeTransfers() {
   Connect(s, *target, 11);
   std::printf("\n");
   Report("verified send into a VYR 320 at 115200 baud (writes, then the read-back)", send,
-         Timed([&] { return SendToPanel(s, "1234", WithoutBackup()).ok; }));
+         Timed([&] { return SendToPanel(s, "1234", WithoutBackup()).ok(); }));
 
   // The large key-code file, saved and loaded back.
   const std::string path = "/tmp/tarvex-bench-" + std::to_string(::getpid()) + ".tvx";

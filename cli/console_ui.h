@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/progress.h"
-#include "protocol/user_interface.h"
+#include "app/user_interface.h"
 
 namespace tarvex {
 
@@ -17,7 +17,6 @@ class TConsoleUserInterface : public TUserInterface {
   void TransferProgress(int code, int32_t value, const std::string& statusText) override;
   void MessageBox(TBoxKind kind, const std::string& text) override;
   void SetBusyCursor(bool) override {}
-  void PumpEvents() override {}
   // Prints a status text the way the window's status line would show it.
   void Status(const std::string& text);
   // Takes the progress line off the terminal, so that what is printed next

@@ -121,10 +121,10 @@ void SelectPort(TComm& port, const std::string& name) {
 
 // The connection check, with the reason of an open failure spelled out.
 bool Identify(TSession& s, TConsoleUserInterface& ui, const std::string& device) {
-  SelectPort(s.PanelPort, device);
+  SelectPort(s.Link.PanelPort, device);
   const bool ok = CheckConnection(s);
   ui.EndLine();
-  if (s.PanelPort.LastError != TCommError::None) std::cerr << OpenFailureReason(s.PanelPort, s.ExtraStrings) << "\n";
+  if (s.Link.PanelPort.LastError != TCommError::None) std::cerr << OpenFailureReason(s.Link.PanelPort, s.ExtraStrings) << "\n";
   return ok;
 }
 
@@ -132,7 +132,7 @@ int RunIdentify(TSession& s, TConsoleUserInterface& ui, const std::string& devic
   const bool identified = Identify(s, ui, device);
   if (!identified) return kExitFailed;
   // The panel's text as the window shows it (Windows-1252 on the panel).
-  std::cout << Cp1252ToUtf8(s.SystemFlags.PanelDescription) << std::endl;
+  std::cout << Cp1252ToUtf8(s.Panel.PanelDescription) << std::endl;
   return kExitOk;
 }
 
@@ -214,8 +214,8 @@ int RunRead(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
   if (!Identify(s, ui, device)) return kExitFailed;
   const TReadOutcome r = ReadFromPanel(s, code);
   ui.EndLine();
-  if (!r.ok) {
-    if (r.status) ui.Status(*r.status);
+  if (!r.ok()) {
+    if (const auto status = StatusAfterRead(r.outcome, TTexts{s.LangStrings, s.ExtraStrings})) ui.Status(*status);
     return kExitFailed;
   }
   std::string written;
@@ -244,8 +244,8 @@ int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
   }
   const TSendOutcome r = SendToPanel(s, code, options);
   ui.EndLine();
-  if (r.status) ui.Status(*r.status);
-  return r.ok ? kExitOk : kExitFailed;
+  if (const auto status = StatusAfterSend(r.outcome, TTexts{s.LangStrings, s.ExtraStrings})) ui.Status(*status);
+  return r.ok() ? kExitOk : kExitFailed;
 }
 
 // The line trace of --trace, times counted from now; null (with the reason
@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
   TConsoleUserInterface ui;
   TSession session(ui);
   ApplyLanguageTexts(session, language);
-  session.PanelPort.Trace = trace.get();
+  session.Link.PanelPort.Trace = trace.get();
 
   if (*ports) return RunPorts(session, portsJson);
   if (*identify) return RunIdentify(session, ui, device);

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "protocol/session.h"
+#include "app/session.h"
 
 namespace tarvex {
 

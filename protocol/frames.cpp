@@ -256,19 +256,27 @@ TFailure TakeEcho(TComm& comm, const THeader& h, double limitSeconds) {
   return ok ? TFailure::None : TFailure::WrongEcho;
 }
 
-// The attempt loops test their condition at the end: an exchange is always
-// tried at least once, and at most Attempts times.
-bool MoreAttempts(const TSession& s, int made) { return made < s.SystemFlags.Attempts; }
+TResult ResultOf(TFailure f) {
+  switch (f) {
+    case TFailure::None: return TResult::Ok;
+    case TFailure::NoEcho: return TResult::NoEcho;
+    case TFailure::WrongEcho: return TResult::BadEcho;
+    case TFailure::NoData: return TResult::ShortData;
+    case TFailure::NoCheck: return TResult::NoCheck;
+    case TFailure::BadCheck: return TResult::BadCheck;
+  }
+  return TResult::Ok;
+}
 
-void TraceRetry(const TComm& comm, const TSession& s, int made, TFailure last, bool large) {
+void TraceRetry(const TComm& comm, const TLink& link, int made, TFailure last, bool large) {
   TTraceEvent e(TTraceKind::Retry);
   e.attempt = made + 1;
-  e.attempts = s.SystemFlags.Attempts;
+  e.attempts = link.Tuning.Attempts;
   e.why = FailureText(last, large, comm);
   TraceEvent(comm, e);
 }
 
-void TraceExchange(const TComm& comm, const TSession& s, const TExchange& x, int made, TFailure last) {
+void TraceExchange(const TComm& comm, const TLink& link, const TExchange& x, int made, TFailure last) {
   TTraceEvent e(TTraceKind::Exchange);
   e.ok = last == TFailure::None;
   e.write = x.write;
@@ -276,98 +284,104 @@ void TraceExchange(const TComm& comm, const TSession& s, const TExchange& x, int
   e.address = x.address;
   e.length = x.lastIndex + 1;
   e.attempt = made;
-  e.attempts = s.SystemFlags.Attempts;
+  e.attempts = link.Tuning.Attempts;
   e.why = FailureText(last, x.large, comm);
   TraceEvent(comm, e);
 }
 
+// What differs between the four block exchanges: the frames, the echo's
+// limit and the pauses around the attempts.
+struct TExchangeRule {
+  bool large;
+  bool write;
+  int (*failedPauseMs)(const TLinkTuning&);  // after a failed attempt...
+  bool pauseAfterLastFailure;                // ...the last one too
+  const char* failedWhy;
+  int (*goodPauseMs)(const TLinkTuning&);    // after the exchange succeeded
+  const char* goodWhy;
+};
+
+int SuccessPause(const TLinkTuning& t) { return t.SuccessPauseMs; }
+int RetryPause(const TLinkTuning& t) { return t.RetryPauseMs; }
+int SmallWrittenPause(const TLinkTuning&) { return kSmallWriteSuccessPauseMs; }
+
+// The small read pauses after every failed attempt; the small write retries
+// after the short pause of a good exchange and rests longer once written.
+constexpr TExchangeRule kSmallReadRule{false, false, RetryPause, true, kAfterFailed, SuccessPause, kAfterGood};
+constexpr TExchangeRule kSmallWriteRule{false, true, SuccessPause, false, kBeforeRetry, SmallWrittenPause,
+                                        kAfterWritten};
+constexpr TExchangeRule kLargeReadRule{true, false, RetryPause, false, kBeforeRetry, SuccessPause, kAfterGood};
+constexpr TExchangeRule kLargeWriteRule{true, true, RetryPause, false, kBeforeRetry, SuccessPause, kAfterGood};
+
+// One exchange with its attempts. The loop tests its condition at the end:
+// an exchange is always tried at least once, and at most Attempts times.
+// A read's data go into block; a write sends data (block and check).
+TOutcome Exchange(TLink& link, const TExchangeRule& rule, const THeader& h, uint32_t address, uint32_t lastIndex,
+                  double echoLimit, uint8_t* block, const std::string& data) {
+  TComm& comm = link.PanelPort;
+  const TExchange x{rule.write, rule.large, address, lastIndex};
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  int made = 0;
+  TFailure failure = TFailure::None;
+  for (;;) {
+    if (made > 0 && comm.Trace) TraceRetry(comm, link, made, failure, x.large);
+    SendHeader(comm, h, x);
+    if (rule.write) SendData(comm, data, n, rule.large);
+    failure = TakeEcho(comm, h, echoLimit);
+    if (!rule.write && failure == TFailure::None) failure = ReceiveData(comm, block, lastIndex, rule.large);
+    ++made;
+    const bool more = failure != TFailure::None && made < link.Tuning.Attempts;
+    if (failure != TFailure::None && (more || rule.pauseAfterLastFailure))
+      SleepOn(comm, rule.failedPauseMs(link.Tuning), rule.failedWhy);
+    if (!more) break;
+  }
+  if (failure == TFailure::None) SleepOn(comm, rule.goodPauseMs(link.Tuning), rule.goodWhy);
+  if (comm.Trace) TraceExchange(comm, link, x, made, failure);
+  TOutcome o;
+  o.result = ResultOf(failure);
+  o.write = rule.write;
+  o.large = rule.large;
+  o.lineLost = failure != TFailure::None && comm.LineLost;
+  o.address = address;
+  o.length = static_cast<uint32_t>(n);
+  return o;
+}
+
+// A write's data followed by its check: the sum (small) or the CRC, low
+// byte first (large).
+std::string WithCheck(const uint8_t* block, uint32_t lastIndex, bool large) {
+  const size_t n = static_cast<size_t>(lastIndex) + 1;
+  std::string data(reinterpret_cast<const char*>(block), n);
+  if (large) {
+    const uint16_t crc = Crc16Cms(block, n);
+    data.push_back(static_cast<char>(crc & 0xFF));
+    data.push_back(static_cast<char>(crc >> 8));
+  } else {
+    data.push_back(static_cast<char>(Sum8(block, n)));
+  }
+  return data;
+}
+
 }  // namespace
 
-bool ReadSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm) {
-  const int limit = ReadEchoLimitSeconds(lastIndex);
-  const THeader h = MakeSmallHeader(kSmallReadCommand, address, lastIndex);
-  const TExchange x{false, false, address, lastIndex};
-  int made = 0;
-  TFailure failure = TFailure::None;
-  do {
-    if (made > 0 && comm.Trace) TraceRetry(comm, s, made, failure, x.large);
-    SendHeader(comm, h, x);
-    failure = TakeEcho(comm, h, limit);
-    if (failure == TFailure::None) failure = ReceiveData(comm, block, lastIndex, false);
-    s.Pump();
-    ++made;
-    // This exchange pauses after every failed attempt, the last one too.
-    const bool ok = failure == TFailure::None;
-    SleepOn(comm, ok ? s.SystemFlags.SuccessPauseMs : s.SystemFlags.RetryPauseMs, ok ? kAfterGood : kAfterFailed);
-  } while (failure != TFailure::None && MoreAttempts(s, made));
-  if (comm.Trace) TraceExchange(comm, s, x, made, failure);
-  return failure == TFailure::None;
+TOutcome ReadSmallBlock(TLink& link, uint32_t address, uint32_t lastIndex, uint8_t* block) {
+  return Exchange(link, kSmallReadRule, MakeSmallHeader(kSmallReadCommand, address, lastIndex), address, lastIndex,
+                  ReadEchoLimitSeconds(lastIndex), block, std::string());
 }
 
-bool WriteSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm) {
-  const THeader h = MakeSmallHeader(kSmallWriteCommand, address, lastIndex);
-  const TExchange x{true, false, address, lastIndex};
-  const size_t n = static_cast<size_t>(lastIndex) + 1;
-  std::string data(reinterpret_cast<const char*>(block), n);
-  data.push_back(static_cast<char>(Sum8(block, n)));
-  int made = 0;
-  TFailure failure = TFailure::None;
-  do {
-    if (made > 0 && comm.Trace) TraceRetry(comm, s, made, failure, x.large);
-    SendHeader(comm, h, x);
-    SendData(comm, data, n, false);
-    failure = TakeEcho(comm, h, kSmallWriteEchoLimit);
-    s.Pump();
-    ++made;
-    if (failure != TFailure::None && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.SuccessPauseMs, kBeforeRetry);
-  } while (failure != TFailure::None && MoreAttempts(s, made));
-  if (failure == TFailure::None) SleepOn(comm, kSmallWriteSuccessPauseMs, kAfterWritten);
-  if (comm.Trace) TraceExchange(comm, s, x, made, failure);
-  return failure == TFailure::None;
+TOutcome WriteSmallBlock(TLink& link, uint32_t address, uint32_t lastIndex, const uint8_t* block) {
+  return Exchange(link, kSmallWriteRule, MakeSmallHeader(kSmallWriteCommand, address, lastIndex), address,
+                  lastIndex, kSmallWriteEchoLimit, nullptr, WithCheck(block, lastIndex, false));
 }
 
-bool ReadLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm) {
-  const int limit = ReadEchoLimitSeconds(lastIndex);
-  const THeader h = MakeLargeHeader(kLargeReadCommand, address, lastIndex);
-  const TExchange x{false, true, address, lastIndex};
-  int made = 0;
-  TFailure failure = TFailure::None;
-  do {
-    if (made > 0 && comm.Trace) TraceRetry(comm, s, made, failure, x.large);
-    SendHeader(comm, h, x);
-    failure = TakeEcho(comm, h, limit);
-    if (failure == TFailure::None) failure = ReceiveData(comm, block, lastIndex, true);
-    s.Pump();
-    ++made;
-    if (failure != TFailure::None && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.RetryPauseMs, kBeforeRetry);
-  } while (failure != TFailure::None && MoreAttempts(s, made));
-  if (failure == TFailure::None) SleepOn(comm, s.SystemFlags.SuccessPauseMs, kAfterGood);
-  if (comm.Trace) TraceExchange(comm, s, x, made, failure);
-  return failure == TFailure::None;
+TOutcome ReadLargeBlock(TLink& link, uint32_t address, uint32_t lastIndex, uint8_t* block) {
+  return Exchange(link, kLargeReadRule, MakeLargeHeader(kLargeReadCommand, address, lastIndex), address, lastIndex,
+                  ReadEchoLimitSeconds(lastIndex), block, std::string());
 }
 
-bool WriteLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm) {
-  const THeader h = MakeLargeHeader(kLargeWriteCommand, address, lastIndex);
-  const TExchange x{true, true, address, lastIndex};
-  const size_t n = static_cast<size_t>(lastIndex) + 1;
-  std::string data(reinterpret_cast<const char*>(block), n);
-  const uint16_t crc = Crc16Cms(block, n);
-  data.push_back(static_cast<char>(crc & 0xFF));
-  data.push_back(static_cast<char>(crc >> 8));
-  int made = 0;
-  TFailure failure = TFailure::None;
-  do {
-    if (made > 0 && comm.Trace) TraceRetry(comm, s, made, failure, x.large);
-    SendHeader(comm, h, x);
-    SendData(comm, data, n, true);
-    failure = TakeEcho(comm, h, kLargeWriteEchoLimit);
-    s.Pump();
-    ++made;
-    if (failure != TFailure::None && MoreAttempts(s, made)) SleepOn(comm, s.SystemFlags.RetryPauseMs, kBeforeRetry);
-  } while (failure != TFailure::None && MoreAttempts(s, made));
-  if (failure == TFailure::None) SleepOn(comm, s.SystemFlags.SuccessPauseMs, kAfterGood);
-  if (comm.Trace) TraceExchange(comm, s, x, made, failure);
-  return failure == TFailure::None;
+TOutcome WriteLargeBlock(TLink& link, uint32_t address, uint32_t lastIndex, const uint8_t* block) {
+  return Exchange(link, kLargeWriteRule, MakeLargeHeader(kLargeWriteCommand, address, lastIndex), address,
+                  lastIndex, kLargeWriteEchoLimit, nullptr, WithCheck(block, lastIndex, true));
 }
 
 namespace {
@@ -377,22 +391,19 @@ struct TRangeKind {
   uint32_t blockSize;
   bool isWrite;
   bool refuseStartZero;
-  bool pumpAfterStep;        // the large read pumps once more per block
-  bool restoreCursorAtEnd;   // the large write puts the pointer back
-  int (*pauseMs)(const TSession&);
-  bool (*readBlock)(TSession&, uint32_t, uint32_t, uint8_t*, TComm&);
-  bool (*writeBlock)(TSession&, uint32_t, uint32_t, const uint8_t*, TComm&);
+  int (*pauseMs)(const TLinkTuning&);
+  TOutcome (*readBlock)(TLink&, uint32_t, uint32_t, uint8_t*);
+  TOutcome (*writeBlock)(TLink&, uint32_t, uint32_t, const uint8_t*);
 };
 
-int NoPause(const TSession&) { return 0; }
-int SmallWritePause(const TSession&) { return kSmallWriteRangePauseMs; }
-int LargeWritePause(const TSession&) { return kLargeWriteRangePauseMs; }
-int SuccessPause(const TSession& s) { return s.SystemFlags.SuccessPauseMs; }
+int NoPause(const TLinkTuning&) { return 0; }
+int SmallWritePause(const TLinkTuning&) { return kSmallWriteRangePauseMs; }
+int LargeWritePause(const TLinkTuning&) { return kLargeWriteRangePauseMs; }
 
-constexpr TRangeKind kSmallRead{SmallBlockSize, false, false, false, false, NoPause, ReadSmallBlock, nullptr};
-constexpr TRangeKind kSmallWrite{SmallBlockSize, true, true, false, false, SmallWritePause, nullptr, WriteSmallBlock};
-constexpr TRangeKind kLargeRead{LargeBlockSize, false, true, true, false, SuccessPause, ReadLargeBlock, nullptr};
-constexpr TRangeKind kLargeWrite{LargeBlockSize, true, true, false, true, LargeWritePause, nullptr, WriteLargeBlock};
+constexpr TRangeKind kSmallRead{SmallBlockSize, false, false, NoPause, ReadSmallBlock, nullptr};
+constexpr TRangeKind kSmallWrite{SmallBlockSize, true, true, SmallWritePause, nullptr, WriteSmallBlock};
+constexpr TRangeKind kLargeRead{LargeBlockSize, false, true, SuccessPause, ReadLargeBlock, nullptr};
+constexpr TRangeKind kLargeWrite{LargeBlockSize, true, true, LargeWritePause, nullptr, WriteLargeBlock};
 
 // A range's outcome in the trace; a refusal carries its reason.
 void TraceRange(const TComm& comm, const TRangeKind& kind, bool ok, uint32_t start, uint32_t length, uint32_t done,
@@ -408,64 +419,71 @@ void TraceRange(const TComm& comm, const TRangeKind& kind, bool ok, uint32_t sta
   TraceEvent(comm, e);
 }
 
-bool RunRange(TSession& s, const TRangeKind& kind, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
-              TComm& comm) {
+TOutcome Refused(const TRangeKind& kind, int32_t start, int32_t lastIndex) {
+  TOutcome o = Failure(TResult::RangeRefused);
+  o.write = kind.isWrite;
+  o.large = kind.blockSize == LargeBlockSize;
+  o.address = static_cast<uint32_t>(start);
+  o.length = static_cast<uint32_t>(lastIndex) + 1;
+  return o;
+}
+
+TOutcome RunRange(TLink& link, const TRangeKind& kind, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+                  TWriteRecord* written) {
+  TComm& comm = link.PanelPort;
   if (kind.refuseStartZero && start == 0) {
     if (comm.Trace) TraceRange(comm, kind, false, 0, 0, 0, "start address 0, nothing sent");
-    return false;
+    return Refused(kind, start, lastIndex);
   }
   // A range never reaches past the transfer buffer.
   if (lastIndex < 0 || lastIndex > kMaxLastIndex || start < 0) {
     if (comm.Trace) TraceRange(comm, kind, false, 0, 0, 0, "outside the transfer buffer, nothing sent");
-    return false;
+    return Refused(kind, start, lastIndex);
   }
   uint8_t block[LargeBlockSize];
   int64_t remaining = int64_t{lastIndex} + 1;
   uint32_t address = static_cast<uint32_t>(start);
-  bool ok = true;
+  TOutcome outcome;
   while (remaining > 0) {
     const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(remaining, kind.blockSize));
     const size_t at = address - static_cast<uint32_t>(start);
-    if (kind.isWrite) {
-      ok = kind.writeBlock(s, address, n - 1, buffer.data() + at, comm);
-    } else {
-      ok = kind.readBlock(s, address, n - 1, block, comm);
-    }
-    if (!ok) break;
-    if (kind.isWrite && s.Written) s.Written->Wrote(address, buffer.data() + at, n);
-    s.Notify(ProgressStep, static_cast<int32_t>(n));
-    if (kind.pumpAfterStep) s.Pump();
+    outcome = kind.isWrite ? kind.writeBlock(link, address, n - 1, buffer.data() + at)
+                           : kind.readBlock(link, address, n - 1, block);
+    if (!outcome) break;
+    if (kind.isWrite && written) written->Wrote(address, buffer.data() + at, n);
+    link.Step(static_cast<int32_t>(n));
     if (!kind.isWrite) std::copy_n(block, n, buffer.data() + at);
     address += n;
     remaining -= n;
     if (remaining > 0) {
-      const int pause = kind.pauseMs(s);
+      const int pause = kind.pauseMs(link.Tuning);
       if (pause > 0) SleepOn(comm, pause, "between blocks");
     }
   }
   if (comm.Trace)
-    TraceRange(comm, kind, ok, static_cast<uint32_t>(start), static_cast<uint32_t>(lastIndex) + 1,
+    TraceRange(comm, kind, outcome.Ok(), static_cast<uint32_t>(start), static_cast<uint32_t>(lastIndex) + 1,
                address - static_cast<uint32_t>(start), nullptr);
-  if (kind.restoreCursorAtEnd) s.UI->SetBusyCursor(false);
-  return ok;
+  return outcome;
 }
 
 }  // namespace
 
-bool ReadSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
-  return RunRange(s, kSmallRead, start, lastIndex, buffer, comm);
+TOutcome ReadSmallRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer) {
+  return RunRange(link, kSmallRead, start, lastIndex, buffer, nullptr);
 }
 
-bool WriteSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
-  return RunRange(s, kSmallWrite, start, lastIndex, buffer, comm);
+TOutcome WriteSmallRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+                         TWriteRecord* written) {
+  return RunRange(link, kSmallWrite, start, lastIndex, buffer, written);
 }
 
-int ReadLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
-  return RunRange(s, kLargeRead, start, lastIndex, buffer, comm) ? 0 : 1;
+TOutcome ReadLargeRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer) {
+  return RunRange(link, kLargeRead, start, lastIndex, buffer, nullptr);
 }
 
-bool WriteLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm) {
-  return RunRange(s, kLargeWrite, start, lastIndex, buffer, comm);
+TOutcome WriteLargeRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+                         TWriteRecord* written) {
+  return RunRange(link, kLargeWrite, start, lastIndex, buffer, written);
 }
 
 }  // namespace tarvex

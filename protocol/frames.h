@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/session.h"
+#include "protocol/link.h"
+#include "protocol/outcome.h"
+#include "protocol/write_record.h"
 #include "serial/trace.h"
 
 namespace tarvex {
@@ -64,21 +66,25 @@ bool ReceiveLargeData(TComm& comm, uint8_t* dst, uint32_t lastIndex);
 // The echo limit of a read exchange, in whole seconds.
 int ReadEchoLimitSeconds(uint32_t lastIndex);
 
-// One block exchange each, with the attempts, pauses and pumps of the link.
-bool ReadSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm);
-bool WriteSmallBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm);
-bool ReadLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, uint8_t* block, TComm& comm);
-bool WriteLargeBlock(TSession& s, uint32_t address, uint32_t lastIndex, const uint8_t* block, TComm& comm);
+// One block exchange each, with the attempts and pauses of the link's
+// tuning. The outcome names the block and, on failure, what went wrong in
+// the last attempt.
+TOutcome ReadSmallBlock(TLink& link, uint32_t address, uint32_t lastIndex, uint8_t* block);
+TOutcome WriteSmallBlock(TLink& link, uint32_t address, uint32_t lastIndex, const uint8_t* block);
+TOutcome ReadLargeBlock(TLink& link, uint32_t address, uint32_t lastIndex, uint8_t* block);
+TOutcome WriteLargeBlock(TLink& link, uint32_t address, uint32_t lastIndex, const uint8_t* block);
 
 // Range operations: any length up to the transfer buffer, split into blocks,
-// a ProgressStep after every block, stopping at the first failed block.
-// Buffer index 0 holds the byte of the start address. The writes and
-// ReadLargeRange refuse start address 0 without sending anything; so do all
-// four for a last index outside 0..65536.
-bool ReadSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm);
-bool WriteSmallRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm);
-// 0 when every block was read, 1 on failure.
-int ReadLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm);
-bool WriteLargeRange(TSession& s, int32_t start, int32_t lastIndex, TTransferBuffer& buffer, TComm& comm);
+// a Step event after every block, stopping at the first failed block (whose
+// outcome is returned). Buffer index 0 holds the byte of the start address.
+// The writes and ReadLargeRange refuse start address 0 without sending
+// anything; so do all four for a last index outside 0..65536. A write
+// range notes every block the panel took in written, when given.
+TOutcome ReadSmallRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer);
+TOutcome WriteSmallRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+                         TWriteRecord* written = nullptr);
+TOutcome ReadLargeRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer);
+TOutcome WriteLargeRange(TLink& link, int32_t start, int32_t lastIndex, TTransferBuffer& buffer,
+                         TWriteRecord* written = nullptr);
 
 }  // namespace tarvex

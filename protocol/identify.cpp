@@ -25,36 +25,33 @@ const TBlockMap* BlockMapForModel(int32_t model) {
   return nullptr;
 }
 
-int IdentifySmallPanel(TSession& s, TComm& port) {
-  s.ShowStatus(s.LangStrings.ReadingVersion + " VYR Unit");
-  s.Notify(ProgressSetRange, kSmallVersionLastIndex);
-  TTransferBuffer& buf = *s.TransferBuffer;
-  if (!ReadSmallRange(s, kSmallVersionAddress, kSmallVersionLastIndex, buf, port)) {
-    if (!s.SystemFlags.QuietErrors) s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
-    s.Notify(ProgressClear);
-    return 1;
+TOutcome IdentifySmallPanel(TLink& link, TPanelIdentity& panel) {
+  link.Phase(TPhase::ReadingSmallVersion, kSmallVersionLastIndex);
+  TTransferBuffer& buf = link.Buffer();
+  TOutcome read = ReadSmallRange(link, kSmallVersionAddress, kSmallVersionLastIndex, buf);
+  if (!read) {
+    link.Clear();
+    return In(TStep::IdentifySmall, read);
   }
   const std::string model = PrintableField(buf, 0, 6);
   const int32_t number = SmallModelNumber(model);
   if (number == 0) {
     // A reply that names none of the eight models is not a panel this tool
-    // knows: treat it like a failed read, so that the block map of an
-    // earlier panel is never used on it.
-    if (!s.SystemFlags.QuietErrors) s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
-    s.Notify(ProgressClear);
-    return 1;
+    // knows: it fails like a read, so that the block map of an earlier
+    // panel is never used on it.
+    link.Clear();
+    return Failure(TResult::NotAPanel, TStep::IdentifySmall);
   }
-  s.SystemFlags.ConnectedModel = number;
+  panel.ConnectedModel = number;
   const double version = ParseVersion(PrintableField(buf, 8, 4));
-  s.SystemFlags.PanelDescription = model + " v." + FormatVersion(version);
-  s.SystemFlags.FirmwareVersion = version;
+  panel.PanelDescription = model + " v." + FormatVersion(version);
+  panel.FirmwareVersion = version;
   if (number == kVYR16D || version >= kMinSmallFirmware) {
-    s.BlockMap = *BlockMapForModel(number);
-    return 0;
+    panel.BlockMap = *BlockMapForModel(number);
+    return Success(TStep::IdentifySmall);
   }
-  s.Notify(ProgressClear);
-  if (!s.SystemFlags.QuietErrors) s.Box(TBoxKind::Error, s.LangStrings.UnknownFirmware);
-  return 1;
+  link.Clear();
+  return Failure(TResult::UnknownFirmware, TStep::IdentifySmall);
 }
 
 namespace {
@@ -65,7 +62,8 @@ constexpr double kProbeEchoLimit = 0.5;
 int BaudOf(const TComm& port) { return port.BaudIndex < kBaudIndexCount ? kBaudTable[port.BaudIndex] : 0; }
 
 // Writes the probe and waits for it to come back unchanged.
-bool ProbeEchoed(TSession& s, TComm& port) {
+bool ProbeEchoed(TLink& link) {
+  TComm& port = link.PanelPort;
   WriteComm(port, kBaudProbe, sizeof kBaudProbe);
   if (port.Trace) {
     TTraceEvent e(TTraceKind::Sent);
@@ -77,7 +75,7 @@ bool ProbeEchoed(TSession& s, TComm& port) {
   }
   SleepOn(port, kProbeSettleMs, "for the probe to come back");
   const std::string reply = ReadReply(port, 6, kProbeEchoLimit, TTraceRole::ProbeEcho);
-  s.Notify(ProgressStep, 1);
+  link.Step(1);
   const bool echoed = reply == std::string(reinterpret_cast<const char*>(kBaudProbe), sizeof kBaudProbe);
   if (port.Trace) {
     if (!reply.empty())
@@ -98,12 +96,24 @@ void TraceBaudSearch(const TComm& port, bool found) {
   TraceEvent(port, e);
 }
 
+// Opens the port unless it is open; a failure is told at once, since the
+// search goes on.
+bool Opened(TLink& link) {
+  const TOutcome o = OpenLink(link.PanelPort);
+  if (o) return true;
+  TProgressEvent e;
+  e.kind = TProgressEvent::TKind::OpenFailed;
+  e.outcome = In(TStep::BaudSearch, o);
+  link.Report(e);
+  return false;
+}
+
 }  // namespace
 
-bool FindBaudRate(TSession& s, TComm& port) {
-  s.ShowStatus(s.LangStrings.SyncBaudRate);
-  s.Notify(ProgressSetRange, 6);
-  if (EnsurePortOpen(s, port) && ProbeEchoed(s, port)) {
+bool FindBaudRate(TLink& link) {
+  TComm& port = link.PanelPort;
+  link.Phase(TPhase::BaudSearch, 6);
+  if (Opened(link) && ProbeEchoed(link)) {
     if (port.Trace) TraceBaudSearch(port, true);
     return true;
   }
@@ -111,53 +121,50 @@ bool FindBaudRate(TSession& s, TComm& port) {
   bool found = false;
   for (uint8_t index = 11; index >= 6 && !found; --index) {
     port.BaudIndex = index;
-    if (EnsurePortOpen(s, port)) found = ProbeEchoed(s, port);
+    if (Opened(link)) found = ProbeEchoed(link);
     // Also after a failed open: a port that refused the rate is still held,
     // and the next rate's open would see it open and never set its speed.
     if (!found) ClosePort(port);
   }
   if (port.Trace) TraceBaudSearch(port, found);
-  EnsurePortOpen(s, port);
+  Opened(link);
   return found;
 }
 
-int IdentifyLargePanel(TSession& s, TComm& port) {
-  bool ok = true;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  FindBaudRate(s, port);
+TOutcome IdentifyLargePanel(TLink& link, TPanelIdentity& panel) {
+  TOutcome r = Success(TStep::IdentifyLarge);
+  TTransferBuffer& buf = link.Buffer();
+  FindBaudRate(link);
+  TComm& port = link.PanelPort;
   SleepOn(port, 100, "before the version read");
-  s.ShowStatus(s.LangStrings.ReadingVersion + " VYR 320");
-  s.Notify(ProgressSetRange, 25);
-  if (ReadLargeRange(s, kLargeVersionAddress, kLargeVersionLastIndex, buf, port) != 0) {
-    ok = false;
+  link.Phase(TPhase::ReadingLargeVersion, 25);
+  if (TOutcome read = ReadLargeRange(link, kLargeVersionAddress, kLargeVersionLastIndex, buf); !read) {
+    r = In(TStep::IdentifyLarge, read);
   } else if (PrintableField(buf, 15, 2) == "K1") {
     // Units that answer "K1" are not identified further. Nothing in this
     // tool can move such a unit's data safely, so it does not count as
     // identified.
-    ok = false;
+    r = Failure(TResult::NotIdentified, TStep::IdentifyLarge);
   } else {
     if (PrintableField(buf, 0, 5) == "2.xx") {
       // On failure the buffer still holds "2.xx", which the rule below refuses.
-      ReadLargeRange(s, kLargeRealVersionAddress, 4, buf, port);
+      (void)ReadLargeRange(link, kLargeRealVersionAddress, 4, buf);
     }
     const std::string v = PrintableField(buf, 0, 4);
     if (PadRight(v, 4, '0') < "1.00" || v >= "2.09") {
-      // Shown even during the connection check.
-      s.Box(TBoxKind::Warning, s.LangStrings.UnknownFirmware);
-      ok = false;
+      r = Failure(TResult::UnknownFirmware, TStep::IdentifyLarge);
     } else if (v < "2.00") {
-      ok = false;
+      r = Failure(TResult::NotIdentified, TStep::IdentifyLarge);
     } else {
-      s.SystemFlags.ConnectedModel = kLargeModel;
-      s.SystemFlags.PanelDescription = std::string(kLargeModelName) + " v." + v;
+      panel.ConnectedModel = kLargeModel;
+      panel.PanelDescription = std::string(kLargeModelName) + " v." + v;
     }
   }
-  if (ok && PrintableField(buf, 0, 4) > "1.39") {
-    if (ReadLargeRange(s, kLargeRealVersionAddress, 5, buf, port) != 0) ok = false;
+  if (r && PrintableField(buf, 0, 4) > "1.39") {
+    if (TOutcome read = ReadLargeRange(link, kLargeRealVersionAddress, 5, buf); !read)
+      r = In(TStep::IdentifyLarge, read);
   }
-  if (!ok && !s.SystemFlags.QuietErrors) s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
-  s.UI->SetBusyCursor(false);
-  return ok ? 0 : 1;
+  return r;
 }
 
 }  // namespace tarvex

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/session.h"
+#include "protocol/link.h"
+#include "protocol/outcome.h"
 
 namespace tarvex {
 
@@ -32,12 +33,18 @@ std::string ModelName(int32_t model);
 // The block map of a small model; nullptr for any other number.
 const TBlockMap* BlockMapForModel(int32_t model);
 
-// 0 when a small panel was identified, 1 otherwise.
-int IdentifySmallPanel(TSession& s, TComm& port);
+// Reads the small panel's version block and, for one of the eight models
+// with a firmware this tool handles, fills panel (model, description,
+// firmware, block map). Failures: the read's outcome, NotAPanel,
+// UnknownFirmware (model, description and firmware are then set).
+TOutcome IdentifySmallPanel(TLink& link, TPanelIdentity& panel);
 // True when the panel echoed the probe at some rate; the port is left open
-// at that rate, or reopened at 9600 when none answered.
-bool FindBaudRate(TSession& s, TComm& port);
-// 0 when the large panel was identified, 1 otherwise.
-int IdentifyLargePanel(TSession& s, TComm& port);
+// at that rate, or reopened at 9600 when none answered. Every open that
+// fails is reported at once as an OpenFailed event.
+bool FindBaudRate(TLink& link);
+// The baud search, then the large panel's version. Failures: the read's
+// outcome, UnknownFirmware (a version outside 1.00 to 2.08) or
+// NotIdentified (a "K1" unit or a version below 2.00).
+TOutcome IdentifyLargePanel(TLink& link, TPanelIdentity& panel);
 
 }  // namespace tarvex

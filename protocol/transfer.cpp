@@ -88,32 +88,12 @@ std::string Pair(const std::string& text, size_t j) {
   return at < text.size() ? text.substr(at, 2) : std::string();
 }
 
-// Every sequence announces its phase the same way; the extra pump lets the
-// window paint the new status before the first block holds the thread.
-void BeginPhase(TSession& s, const std::string& status, int32_t range) {
-  s.ShowStatus(status);
-  s.Notify(ProgressPump);
-  s.Notify(ProgressSetRange, range);
+TOutcome ReadBlock(TLink& link, TStep step, uint16_t address, uint16_t length) {
+  return In(step, ReadSmallRange(link, address, int32_t{length} - 1, link.Buffer()));
 }
 
-bool SmallReadFailed(TSession& s) {
-  s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
-  s.Notify(ProgressClear);
-  return false;
-}
-
-bool SmallWriteFailed(TSession& s) {
-  s.Box(TBoxKind::Warning, s.LangStrings.WriteError);
-  s.Notify(ProgressClear);
-  return false;
-}
-
-bool ReadBlock(TSession& s, TComm& port, uint16_t address, uint16_t length) {
-  return ReadSmallRange(s, address, int32_t{length} - 1, *s.TransferBuffer, port);
-}
-
-bool WriteBlock(TSession& s, TComm& port, uint16_t address, uint16_t length) {
-  return WriteSmallRange(s, address, int32_t{length} - 1, *s.TransferBuffer, port);
+TOutcome WriteBlock(TLink& link, TStep step, uint16_t address, uint16_t length, TWriteRecord* written) {
+  return In(step, WriteSmallRange(link, address, int32_t{length} - 1, link.Buffer(), written));
 }
 
 }  // namespace
@@ -159,35 +139,33 @@ std::string CodeTextFromPanel(const uint8_t* bytes, bool oneDigitPerByte) {
   return text;
 }
 
-bool ReadUsers(TSession& s, TComm& port, UserTable table) {
-  const TBlockMap& m = s.BlockMap;
-  const TTransferBuffer& buf = *s.TransferBuffer;
-  BeginPhase(s, s.LangStrings.ReadingCodes, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
-  SleepOn(port, kSettleBeforeUsersMs, "before the users are read");
+TOutcome ReadUsers(TLink& link, const TPanelIdentity& panel, UserTable table) {
+  const TBlockMap& m = panel.BlockMap;
+  const TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::ReadingUsers, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
+  SleepOn(link.PanelPort, kSettleBeforeUsersMs, "before the users are read");
 
-  if (!ReadBlock(s, port, m.UserAttrAddr, m.UserAttrLen)) return SmallReadFailed(s);
+  if (TOutcome o = ReadBlock(link, TStep::ReadUsers, m.UserAttrAddr, m.UserAttrLen); !o) return o;
   for (size_t u = 0; u < kUserCount; ++u) {
     UserEntry user = table.User(u);
     for (size_t i = 0; i < kUserAttrSize; ++i) user.SetAttr(i, buf[kUserAttrSize * u + i]);
   }
 
-  if (!ReadBlock(s, port, m.UserNamesAddr, m.UserNamesLen)) return SmallReadFailed(s);
+  if (TOutcome o = ReadBlock(link, TStep::ReadUsers, m.UserNamesAddr, m.UserNamesLen); !o) return o;
   for (size_t u = 0; u < kUserCount; ++u)
     table.User(u).SetName(PrintableField(buf, kPanelNameWidth * u, kPanelNameWidth));
-  return true;
+  return Success(TStep::ReadUsers);
 }
 
-bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode,
-                       bool* blockRead) {
-  const TBlockMap& m = s.BlockMap;
-  const TTransferBuffer& buf = *s.TransferBuffer;
-  if (blockRead) *blockRead = false;
-  BeginPhase(s, s.LangStrings.CheckingUserCode, int32_t{m.CodesLen} - 1);
+TOutcome ReadCodesAndMatch(TLink& link, const TPanelIdentity& panel, UserTable table,
+                           const std::string& enteredCode) {
+  const TBlockMap& m = panel.BlockMap;
+  const TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::CheckingUserCode, int32_t{m.CodesLen} - 1);
 
-  if (!ReadBlock(s, port, m.CodesAddr, m.CodesLen)) return SmallReadFailed(s);
-  if (blockRead) *blockRead = true;
+  if (TOutcome o = ReadBlock(link, TStep::ReadCodes, m.CodesAddr, m.CodesLen); !o) return o;
   const std::string target = PadRight(enteredCode, kUserCodeMax, 'F');
-  const bool perByte = OneDigitPerByte(s.SystemFlags.ConnectedModel);
+  const bool perByte = OneDigitPerByte(panel.ConnectedModel);
   const size_t stride = perByte ? kDigitPerByteCodeBytes : kPackedCodeBytes;
   bool found = false;
   // Every user's code text is needed afterwards for the main-user check, so
@@ -201,21 +179,18 @@ bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::str
     // prove every code it can write.
     if (stored == target) found = true;
   }
-  return found;
+  return found ? Success(TStep::ReadCodes) : Failure(TResult::CodeStoredNowhere, TStep::ReadCodes);
 }
 
-bool ReadKeys(TSession& s, TComm& port) { return ReadKeys(s, port, *s.Small); }
+TOutcome ReadKeys(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image) {
+  const TBlockMap& m = panel.BlockMap;
+  const TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::ReadingKeys, int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} + int32_t{m.KeyDataLen} - 3);
 
-bool ReadKeys(TSession& s, TComm& port, SmallPanelImage& image) {
-  const TBlockMap& m = s.BlockMap;
-  const TTransferBuffer& buf = *s.TransferBuffer;
-  BeginPhase(s, s.LangStrings.ReadingKeys,
-             int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} + int32_t{m.KeyDataLen} - 3);
-
-  if (!ReadBlock(s, port, m.KeyDataAddr, m.KeyDataLen)) return SmallReadFailed(s);
+  if (TOutcome o = ReadBlock(link, TStep::ReadKeys, m.KeyDataAddr, m.KeyDataLen); !o) return o;
   std::copy_n(buf.begin(), kKeyDataSize, image.KeyData().begin());
 
-  if (!ReadBlock(s, port, m.KeyTableAddr, m.KeyTableLen)) return SmallReadFailed(s);
+  if (TOutcome o = ReadBlock(link, TStep::ReadKeys, m.KeyTableAddr, m.KeyTableLen); !o) return o;
   for (size_t i = 0; i < kKeyCount; ++i) {
     const uint8_t flags = buf[kKeyRecordBytes * i];
     const uint8_t value = buf[kKeyRecordBytes * i + 1];
@@ -230,21 +205,20 @@ bool ReadKeys(TSession& s, TComm& port, SmallPanelImage& image) {
   }
 
   for (size_t k = 0; k < kKeyCount; ++k) image.Key(k).ClearName();
-  if (!ReadBlock(s, port, m.KeyNamesAddr, m.KeyNamesLen)) return SmallReadFailed(s);
+  if (TOutcome o = ReadBlock(link, TStep::ReadKeys, m.KeyNamesAddr, m.KeyNamesLen); !o) return o;
   for (size_t k = 0; k < kNamedKeys; ++k)
     image.Key(k).SetName(PrintableField(buf, kPanelNameWidth * k, kPanelNameWidth));
 
-  s.Notify(ProgressClear);
-  return true;
+  link.Clear();
+  return Success(TStep::ReadKeys);
 }
 
-bool WriteCodes(TSession& s, TComm& port) {
-  const TBlockMap& m = s.BlockMap;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  SmallPanelImage& image = *s.Small;
-  BeginPhase(s, s.LangStrings.WritingCodes, 2 * (int32_t{m.CodesLen} - 1));
+TOutcome WriteCodes(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image, TWriteRecord* written) {
+  const TBlockMap& m = panel.BlockMap;
+  TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::WritingCodes, 2 * (int32_t{m.CodesLen} - 1));
 
-  const bool perByte = OneDigitPerByte(s.SystemFlags.ConnectedModel);
+  const bool perByte = OneDigitPerByte(panel.ConnectedModel);
   for (size_t u = 0; u < kUserCount; ++u) {
     const std::string code = image.User(u).Code();
     if (perByte) {
@@ -258,18 +232,17 @@ bool WriteCodes(TSession& s, TComm& port) {
   // On the VYR16D the block is twice as long as its codes. The rest is left
   // as the code check just read it from this same panel, so the panel gets
   // its own bytes back; clearing the buffer here would overwrite them.
-  if (!WriteBlock(s, port, m.CodesAddr, m.CodesLen)) return SmallWriteFailed(s);
+  if (TOutcome o = WriteBlock(link, TStep::WriteCodes, m.CodesAddr, m.CodesLen, written); !o) return o;
 
-  s.Notify(ProgressClear);
-  return true;
+  link.Clear();
+  return Success(TStep::WriteCodes);
 }
 
-bool WriteUsers(TSession& s, TComm& port) {
-  const TBlockMap& m = s.BlockMap;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  SmallPanelImage& image = *s.Small;
+TOutcome WriteUsers(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image, TWriteRecord* written) {
+  const TBlockMap& m = panel.BlockMap;
+  TTransferBuffer& buf = link.Buffer();
 
-  const bool clearHigh = ClearsHighNibbles(s.SystemFlags.ConnectedModel);
+  const bool clearHigh = ClearsHighNibbles(panel.ConnectedModel);
   for (size_t u = 0; u < kUserCount; ++u) {
     UserEntry user = image.User(u);
     if (clearHigh) {
@@ -280,23 +253,22 @@ bool WriteUsers(TSession& s, TComm& port) {
     for (size_t i = 0; i < kUserAttrSize; ++i) buf[kUserAttrSize * u + i] = user.Attr(i);
   }
 
-  BeginPhase(s, s.LangStrings.WritingCodes, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
-  if (!WriteBlock(s, port, m.UserAttrAddr, m.UserAttrLen)) return SmallWriteFailed(s);
+  link.Phase(TPhase::WritingUsers, (int32_t{m.UserAttrLen} - 1) + (int32_t{m.UserNamesLen} - 1));
+  if (TOutcome o = WriteBlock(link, TStep::WriteUsers, m.UserAttrAddr, m.UserAttrLen, written); !o) return o;
 
   for (size_t u = 0; u < kUserCount; ++u) PutPaddedName(buf, image.User(u).Name(), kPanelNameWidth * u, kPanelNameWidth);
-  if (!WriteBlock(s, port, m.UserNamesAddr, m.UserNamesLen)) return SmallWriteFailed(s);
+  if (TOutcome o = WriteBlock(link, TStep::WriteUsers, m.UserNamesAddr, m.UserNamesLen, written); !o) return o;
 
-  s.Notify(ProgressClear);
-  return true;
+  link.Clear();
+  return Success(TStep::WriteUsers);
 }
 
-bool WriteKeys(TSession& s, TComm& port) {
-  const TBlockMap& m = s.BlockMap;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  SmallPanelImage& image = *s.Small;
-  BeginPhase(s, s.LangStrings.WritingKeys, 2 * int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} - 3);
+TOutcome WriteKeys(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image, TWriteRecord* written) {
+  const TBlockMap& m = panel.BlockMap;
+  TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::WritingKeys, 2 * int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} - 3);
 
-  if (ClearsHighNibbles(s.SystemFlags.ConnectedModel)) {
+  if (ClearsHighNibbles(panel.ConnectedModel)) {
     for (size_t k = 0; k < kKeyCount; ++k) {
       KeyEntry key = image.Key(k);
       uint8_t value = key.Value();
@@ -306,7 +278,7 @@ bool WriteKeys(TSession& s, TComm& port) {
   }
 
   std::copy_n(image.KeyData().begin(), kKeyDataSize, buf.begin());
-  if (!WriteBlock(s, port, m.KeyDataAddr, m.KeyDataLen)) return SmallWriteFailed(s);
+  if (TOutcome o = WriteBlock(link, TStep::WriteKeys, m.KeyDataAddr, m.KeyDataLen, written); !o) return o;
 
   // Records go out in key order whatever order the source panel kept them
   // in. Flag bits 2 and 3 are not merged back from their own byte: the
@@ -317,51 +289,44 @@ bool WriteKeys(TSession& s, TComm& port) {
     buf[kKeyRecordBytes * i + 1] = key.Value();
     buf[kKeyRecordBytes * i + 2] = static_cast<uint8_t>(i);
   }
-  if (!WriteBlock(s, port, m.KeyTableAddr, m.KeyTableLen)) return SmallWriteFailed(s);
+  if (TOutcome o = WriteBlock(link, TStep::WriteKeys, m.KeyTableAddr, m.KeyTableLen, written); !o) return o;
 
   for (size_t k = 0; k < kNamedKeys; ++k) PutPaddedName(buf, image.Key(k).Name(), kPanelNameWidth * k, kPanelNameWidth);
-  if (!WriteBlock(s, port, m.KeyNamesAddr, m.KeyNamesLen)) return SmallWriteFailed(s);
+  if (TOutcome o = WriteBlock(link, TStep::WriteKeys, m.KeyNamesAddr, m.KeyNamesLen, written); !o) return o;
 
-  s.Notify(ProgressClear);
-  return true;
+  link.Clear();
+  return Success(TStep::WriteKeys);
 }
 
-bool ReadLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions) {
-  if (regions.size() < LargeRegionsExtent()) return false;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  BeginPhase(s, s.LangStrings.ReadingCodes, kLargeReadRange);
+TOutcome ReadLargePanel(TLink& link, std::span<uint8_t> regions) {
+  if (regions.size() < LargeRegionsExtent()) return Failure(TResult::RangeRefused, TStep::ReadLarge);
+  TTransferBuffer& buf = link.Buffer();
+  link.Phase(TPhase::ReadingLarge, kLargeReadRange);
 
   for (size_t r : kLargeReadOrder) {
     const TLargeRegion& region = LargePanelMap[r];
-    if (ReadLargeRange(s, static_cast<int32_t>(region.PanelAddress), static_cast<int32_t>(region.Bytes) - 1, buf,
-                       port) != 0) {
-      // The window goes on to show its own status; the bar is left as it is.
-      s.Box(TBoxKind::Warning, s.LangStrings.ReadError);
-      return false;
-    }
+    const TOutcome o = ReadLargeRange(link, static_cast<int32_t>(region.PanelAddress),
+                                      static_cast<int32_t>(region.Bytes) - 1, buf);
+    if (!o) return In(TStep::ReadLarge, o);
     std::copy_n(buf.begin(), region.Bytes, regions.begin() + region.RegionOffset);
   }
-  return true;
+  return Success(TStep::ReadLarge);
 }
 
-bool WriteLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions) {
-  if (regions.size() < LargeRegionsExtent()) return false;
-  TTransferBuffer& buf = *s.TransferBuffer;
-  // The status line keeps what the send workflow showed last.
-  s.Notify(ProgressSetRange, kLargeWriteRange);
+TOutcome WriteLargePanel(TLink& link, std::span<const uint8_t> regions, TWriteRecord* written) {
+  if (regions.size() < LargeRegionsExtent()) return Failure(TResult::RangeRefused, TStep::WriteLarge);
+  TTransferBuffer& buf = link.Buffer();
+  link.Range(kLargeWriteRange);
 
   for (size_t r : kLargeWriteOrder) {
     const TLargeRegion& region = LargePanelMap[r];
     std::copy_n(regions.begin() + region.RegionOffset, region.Bytes, buf.begin());
-    if (!WriteLargeRange(s, static_cast<int32_t>(region.PanelAddress), static_cast<int32_t>(region.Bytes) - 1, buf,
-                         port)) {
-      s.Box(TBoxKind::Error, s.LangStrings.WriteError);
-      s.Notify(ProgressClear);
-      return false;
-    }
+    const TOutcome o = WriteLargeRange(link, static_cast<int32_t>(region.PanelAddress),
+                                       static_cast<int32_t>(region.Bytes) - 1, buf, written);
+    if (!o) return In(TStep::WriteLarge, o);
   }
-  s.Notify(ProgressClear);
-  return true;
+  link.Clear();
+  return Success(TStep::WriteLarge);
 }
 
 bool OneDigitPerByte(int32_t model) { return model >= 23 && model <= 25; }
@@ -370,12 +335,11 @@ size_t CodeBytesInCodeBlock(int32_t model) {
   return kUserCount * (OneDigitPerByte(model) ? kDigitPerByteCodeBytes : kPackedCodeBytes);
 }
 
-TVerifyResult VerifyWritten(TSession& s, TComm& port, const TWriteRecord& record, uint32_t* firstDifference) {
+TOutcome VerifyWritten(TLink& link, const TPanelIdentity& panel, const TWriteRecord& record) {
   const std::vector<TWriteRecord::TRange> runs = record.Ranges();
-  BeginPhase(s, s.ExtraStrings.VerifyingData, static_cast<int32_t>(record.Size()));
-  TTransferBuffer& buf = *s.TransferBuffer;
-  TVerifyResult result = TVerifyResult::Same;
-  uint32_t lowest = 0;
+  link.Phase(TPhase::Verifying, static_cast<int32_t>(record.Size()));
+  TTransferBuffer& buf = link.Buffer();
+  TOutcome result = Success(TStep::Verify);
   for (const TWriteRecord::TRange& run : runs) {
     // A run longer than the transfer buffer is read in pieces.
     for (uint32_t done = 0; done < run.count;) {
@@ -383,26 +347,28 @@ TVerifyResult VerifyWritten(TSession& s, TComm& port, const TWriteRecord& record
                                        std::min<uint32_t>(run.count - done, static_cast<uint32_t>(buf.size()))};
       const int32_t start = static_cast<int32_t>(piece.start);
       const int32_t last = static_cast<int32_t>(piece.count) - 1;
-      const bool read = s.IsLargePanel() ? ReadLargeRange(s, start, last, buf, port) == 0
-                                         : ReadSmallRange(s, start, last, buf, port);
+      const TOutcome read =
+          panel.IsLargePanel() ? ReadLargeRange(link, start, last, buf) : ReadSmallRange(link, start, last, buf);
       if (!read) {
-        result = TVerifyResult::ReadFailed;
+        result = read;
+        result.result = TResult::VerifyReadFailed;
+        result.step = TStep::Verify;
         break;
       }
       uint32_t at = 0;
       // Runs come in ascending order: the first difference found is the
       // lowest address that differs, and the rest need not be read.
       if (record.FirstDifference(piece, buf.data(), &at)) {
-        result = TVerifyResult::Differs;
-        lowest = at;
+        result = Failure(TResult::VerifyDiffers, TStep::Verify);
+        result.large = panel.IsLargePanel();
+        result.address = at;
         break;
       }
       done += piece.count;
     }
-    if (result != TVerifyResult::Same) break;
+    if (!result) break;
   }
-  s.Notify(ProgressClear);
-  if (result == TVerifyResult::Differs && firstDifference) *firstDifference = lowest;
+  link.Clear();
   return result;
 }
 

@@ -1,7 +1,9 @@
 // Code and key transfer sequences: move the contents of a data image
 // between the image and the connected panel, block by block, with the
-// block map (small panels) or the large panel's map. Each sequence shows
-// its own message box when a block transfer fails and returns false.
+// block map (small panels) or the large panel's map. Each sequence returns
+// the outcome of the block transfer that failed, or success; it announces
+// its phase and steps the bar through the link's progress events, and
+// leaves the bar as it is on failure: the caller says what it means.
 #pragma once
 
 #include <cstddef>
@@ -9,31 +11,37 @@
 #include <span>
 #include <string>
 
-#include "protocol/session.h"
+#include "protocol/link.h"
+#include "protocol/outcome.h"
+#include "protocol/panel_image.h"
+#include "protocol/write_record.h"
 
 namespace tarvex {
 
-// Users' attributes and names into the table. True when both blocks were read.
-bool ReadUsers(TSession& s, TComm& port, UserTable table);
-// The 24 codes into the table; true when the block was read and some user's
-// code text equals the entered code padded with F to 8 characters. A false
-// alone does not tell a failed read from a code stored nowhere; blockRead,
-// when given, does (true once the code block was read).
-bool ReadCodesAndMatch(TSession& s, TComm& port, UserTable table, const std::string& enteredCode,
-                       bool* blockRead = nullptr);
-// Keys & cards into the small image. True when all three blocks were read.
-bool ReadKeys(TSession& s, TComm& port);
-// The same into another small image (a backup of a target panel).
-bool ReadKeys(TSession& s, TComm& port, SmallPanelImage& image);
-// From the small image into the panel.
-bool WriteCodes(TSession& s, TComm& port);
-bool WriteUsers(TSession& s, TComm& port);
-bool WriteKeys(TSession& s, TComm& port);
+// Users' attributes and names into the table.
+TOutcome ReadUsers(TLink& link, const TPanelIdentity& panel, UserTable table);
+// The 24 codes into the table; success when the block was read and some
+// user's code text equals the entered code padded with F to 8 characters,
+// CodeStoredNowhere when it was read and none does.
+TOutcome ReadCodesAndMatch(TLink& link, const TPanelIdentity& panel, UserTable table, const std::string& enteredCode);
+// Keys & cards into a small image.
+TOutcome ReadKeys(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image);
+// From the small image into the panel; written, when given, notes every
+// byte the panel took. WriteCodes sends the code block as it stands in the
+// transfer buffer after filling in the codes: on the VYR16D the block's
+// second half must be there as read from this panel. WriteUsers and
+// WriteKeys clear in the image the bits that the model does not take.
+TOutcome WriteCodes(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image,
+                    TWriteRecord* written = nullptr);
+TOutcome WriteUsers(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image,
+                    TWriteRecord* written = nullptr);
+TOutcome WriteKeys(TLink& link, const TPanelIdentity& panel, SmallPanelImage& image, TWriteRecord* written = nullptr);
 // The seven blocks of the large panel, regions starting at image offset 1485.
-// A regions span too short to hold every region is refused (false) before
-// anything is sent or shown.
-bool ReadLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions);
-bool WriteLargePanel(TSession& s, TComm& port, std::span<uint8_t> regions);
+// A regions span too short to hold every region is refused (RangeRefused)
+// before anything is sent.
+TOutcome ReadLargePanel(TLink& link, std::span<uint8_t> regions);
+// The write announces no phase of its own: only the bar's range.
+TOutcome WriteLargePanel(TLink& link, std::span<const uint8_t> regions, TWriteRecord* written = nullptr);
 
 // VYR4, VYR8 and VYR8G keep one code digit per byte (six bytes a user);
 // the other small models two digits per byte (three bytes a user).
@@ -44,12 +52,12 @@ size_t CodeBytesInCodeBlock(int32_t model);
 
 // Reads back every byte the record holds, in runs of consecutive
 // addresses through the transfer buffer (the small or the large panel's
-// reads, by the connected model), and compares it with what was written.
-// Announces its phase (VerifyingData) with a bar over the bytes read back
-// and clears it at the end. Shows no box: the caller says what the outcome
-// means.
-enum class TVerifyResult { Same, ReadFailed, Differs };
-TVerifyResult VerifyWritten(TSession& s, TComm& port, const TWriteRecord& record, uint32_t* firstDifference);
+// reads, by the identified model), and compares it with what was written.
+// Announces its phase (Verifying) with a bar over the bytes read back and
+// clears it at the end. Success when every byte is the same; VerifyDiffers
+// with the lowest address that differs; VerifyReadFailed, with the failed
+// read's block and line state, when the read-back could not finish.
+TOutcome VerifyWritten(TLink& link, const TPanelIdentity& panel, const TWriteRecord& record);
 
 // Writes the first min(length, 16) characters of name at offset, then
 // spaces up to offset + width - 1.

@@ -74,7 +74,7 @@ class TfrmMain : public QWidget {
   std::unique_ptr<QFileDialog> MakeSaveDialog();
   std::unique_ptr<QFileDialog> MakeOpenDialog();
 
-  // The progress notice (WM_TRANSFER_PROGRESS), on the window's thread.
+  // The progress notice, on the window's thread.
   void HandleTransferProgress(int code, int32_t value, const QString& statusText);
   // A modal box through the presenter; returns when it has been closed.
   void ShowMessage(TBoxKind kind, const QString& text);

@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "protocol/user_interface.h"
+#include "app/user_interface.h"
 
 class QWidget;
 

@@ -20,7 +20,7 @@
 
 #include "app/connection.h"
 #include "app/languages.h"
-#include "protocol/session.h"
+#include "app/session.h"
 #include "tests/test_session.h"
 #include "tests/test_time.h"
 
@@ -854,11 +854,11 @@ TEST_F(Win32Comm, APortHeldByAnotherProgramSaysSoInTheBox) {
   test::TTestSession t;
   ApplyLanguageTexts(t.s, TLanguage::Italian);
   TSession& s = t.s;
-  s.PanelPort.Device = "COM3";
-  EXPECT_FALSE(EnsurePortOpen(s, s.PanelPort));
+  s.Link.PanelPort.Device = "COM3";
+  EXPECT_FALSE(EnsurePortOpen(s));
   // An adapter pulled out: its number is gone.
-  s.PanelPort.Device = "COM4";
-  EXPECT_FALSE(EnsurePortOpen(s, s.PanelPort));
+  s.Link.PanelPort.Device = "COM4";
+  EXPECT_FALSE(EnsurePortOpen(s));
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
                           "Warning: Errore apertura porta seriale!\r\nUn altro programma sta usando la porta: chiuderlo.",
                           "Warning: Errore apertura porta seriale!\r\nL'adattatore \xc3\xa8 stato scollegato? Ricollegarlo e "

@@ -956,10 +956,10 @@ void Prepare(TRun& r, TLine lineKind = TLine::Virtual) {
   }
   TSession& s = r.t.s;
   // The costs above assume the program's tuning.
-  ASSERT_EQ(s.SystemFlags.SuccessPauseMs, kSuccessPauseMs);
-  ASSERT_EQ(s.SystemFlags.RetryPauseMs, kRetryPauseMs);
-  ASSERT_EQ(s.SystemFlags.Attempts, kAttempts);
-  if (r.c.tuning == TTuning::NoRetryPause) s.SystemFlags.RetryPauseMs = 0;
+  ASSERT_EQ(s.Link.Tuning.SuccessPauseMs, kSuccessPauseMs);
+  ASSERT_EQ(s.Link.Tuning.RetryPauseMs, kRetryPauseMs);
+  ASSERT_EQ(s.Link.Tuning.Attempts, kAttempts);
+  if (r.c.tuning == TTuning::NoRetryPause) s.Link.Tuning.RetryPauseMs = 0;
 
   const sim::PanelConfig cfg = ConfigFor(r);
   int model = 0;
@@ -969,28 +969,28 @@ void Prepare(TRun& r, TLine lineKind = TLine::Virtual) {
     ASSERT_TRUE(r.line->Engine().Valid());
     r.calls = std::make_unique<TLineCalls>(*r.line);
     r.panel = std::make_unique<TPanelOf<sim::PanelEngine>>(r.line->Engine());
-    s.PanelPort.System = r.calls.get();
+    s.Link.PanelPort.System = r.calls.get();
     // A named port, as one chosen in the window: a box about a missing
     // port then carries the hint, as it would on a real port.
-    s.PanelPort.Device = "sim";
+    s.Link.PanelPort.Device = "sim";
     model = r.line->Engine().Model();
     speed = r.line->Engine().PanelSpeed();
   } else {
     r.ptyPanel = StartPanel(cfg);
     ASSERT_TRUE(r.ptyPanel);
     r.panel = std::make_unique<TPanelOf<sim::SimPanel>>(*r.ptyPanel);
-    s.PanelPort.Device = r.ptyPanel->DevicePath();
+    s.Link.PanelPort.Device = r.ptyPanel->DevicePath();
     model = r.ptyPanel->Model();
     speed = r.ptyPanel->PanelSpeed();
   }
-  s.PanelPort.Trace = &r.waits;
+  s.Link.PanelPort.Trace = &r.waits;
 
   // Reads and sends start where a connection check leaves the session.
   if (r.flow != TFlow::CheckSmall && r.flow != TFlow::CheckLarge) {
-    s.SystemFlags.ConnectedModel = model;
-    s.SystemFlags.PanelDescription = ModelName(model) + " v.2.10";
-    if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
-    s.PanelPort.BaudIndex = BaudIndexOf(speed);
+    s.Panel.ConnectedModel = model;
+    s.Panel.PanelDescription = ModelName(model) + " v.2.10";
+    if (const TBlockMap* map = BlockMapForModel(model)) s.Panel.BlockMap = *map;
+    s.Link.PanelPort.BaudIndex = BaudIndexOf(speed);
   }
   switch (r.flow) {
     case TFlow::CheckSmall:
@@ -1044,8 +1044,8 @@ void Execute(TRun& r) {
     case TFlow::ReadSmall:
     case TFlow::ReadLarge: {
       const TReadOutcome o = ReadFromPanel(s, r.flow == TFlow::ReadLarge ? kLargeCode : kSmallMainCode);
-      r.ok = o.ok;
-      r.status = o.status;
+      r.ok = o.ok();
+      r.status = StatusAfterRead(o.outcome, TTexts{s.LangStrings, s.ExtraStrings});
       break;
     }
     case TFlow::SendSmall:
@@ -1057,11 +1057,11 @@ void Execute(TRun& r) {
       options.backupFolder = r.backupFolder.string();
       const bool large = IsLargeFlow(r.flow);
       const TSendOutcome o = SendToPanel(s, large ? kLargeCode : kSmallMainCode, options);
-      r.ok = o.ok;
-      r.status = o.status;
+      r.ok = o.ok();
+      r.status = StatusAfterSend(o.outcome, TTexts{s.LangStrings, s.ExtraStrings});
       r.backupPath = o.backupPath;
-      r.differs = o.differs;
-      r.firstDifference = o.firstDifference;
+      r.differs = o.differs();
+      r.firstDifference = o.firstDifference();
       break;
     }
   }
@@ -1171,7 +1171,7 @@ struct TExpect {
 // vanishing); the exchange there fails at once.
 TExpect ExpectFor(const TRun& r, std::optional<size_t> lostAt = std::nullopt) {
   const TPlan& p = r.plan;
-  const int64_t retry = r.t.s.SystemFlags.RetryPauseMs;
+  const int64_t retry = r.t.s.Link.Tuning.RetryPauseMs;
   TExpect x;
   std::optional<size_t> failAt;
   FaultKind fault = r.c.fault;
@@ -1584,7 +1584,7 @@ void ExpectLineGone(TRun& r) {
   // was pulled out, and the box says so.
   EXPECT_EQ(r.t.ui.Boxes(), std::vector<std::string>{Box(TBoxKind::Warning, r.t.s.LangStrings.ErrorOpeningPort + "\r\n" +
                                                                                 r.t.s.ExtraStrings.HintUnplugged)});
-  EXPECT_EQ(r.t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(r.t.s.Link.PanelPort.Handle, -1);
 }
 
 // ---------------------------------------------------------------------------
@@ -1596,8 +1596,7 @@ void CheckIdentification(TRun& r, const TExpect& x) {
   const bool small = r.flow == TFlow::CheckSmall;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
-  EXPECT_EQ(s.PanelPort.Handle, -1);
-  EXPECT_FALSE(s.SystemFlags.QuietErrors);
+  EXPECT_EQ(s.Link.PanelPort.Handle, -1);
   const auto statuses = r.t.ui.Statuses();
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.front(), l.OpeningPort);
@@ -1608,20 +1607,20 @@ void CheckIdentification(TRun& r, const TExpect& x) {
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.t.ui.Boxes().empty());
     if (small) {
-      EXPECT_EQ(s.SystemFlags.ConnectedModel, SmallModelNumber(kSmallModel));
-      EXPECT_EQ(s.BlockMap, *BlockMapForModel(SmallModelNumber(kSmallModel)));
+      EXPECT_EQ(s.Panel.ConnectedModel, SmallModelNumber(kSmallModel));
+      EXPECT_EQ(s.Panel.BlockMap, *BlockMapForModel(SmallModelNumber(kSmallModel)));
     } else {
-      EXPECT_EQ(s.SystemFlags.ConnectedModel, kLargeModel);
-      EXPECT_EQ(s.SystemFlags.PanelDescription, std::string(kLargeModelName) + " v." + kLargeFirmware);
+      EXPECT_EQ(s.Panel.ConnectedModel, kLargeModel);
+      EXPECT_EQ(s.Panel.PanelDescription, std::string(kLargeModelName) + " v." + kLargeFirmware);
     }
     return;
   }
 
   EXPECT_FALSE(r.ok) << "a failed identification must not count as a panel";
-  EXPECT_EQ(s.BlockMap, TBlockMap{}) << "no block map may come from a failed identification";
+  EXPECT_EQ(s.Panel.BlockMap, TBlockMap{}) << "no block map may come from a failed identification";
   EXPECT_TRUE(r.t.ui.Boxes().empty()) << "the connection check stays quiet";
   if (small) {
-    EXPECT_EQ(s.SystemFlags.ConnectedModel, 0);
+    EXPECT_EQ(s.Panel.ConnectedModel, 0);
     if (x.lost) {
       // The line is gone: the check does not go on to the large panel,
       // whose baud search could only fail to reopen the port at every rate.
@@ -1635,7 +1634,7 @@ void CheckIdentification(TRun& r, const TExpect& x) {
   } else {
     // The version block is taken before the re-read: a re-read that fails
     // leaves the model it named, but the check does not count it.
-    EXPECT_EQ(s.SystemFlags.ConnectedModel, r.plan.steps[x.failed].range == 0 ? 0 : kLargeModel);
+    EXPECT_EQ(s.Panel.ConnectedModel, r.plan.steps[x.failed].range == 0 ? 0 : kLargeModel);
   }
 }
 
@@ -1659,7 +1658,7 @@ void CheckSuccess(TRun& r, const TExpect& x) {
   const TLanguageStrings& l = s.LangStrings;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
-  EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
+  EXPECT_EQ(s.Link.PanelPort.Handle, -1) << "the port must be closed afterwards";
   EXPECT_TRUE(r.ok);
   ExpectHeaders(r, r.plan.steps.size());
   ExpectSteps(r, r.plan.steps.size());
@@ -1701,7 +1700,7 @@ void CheckDiscarded(TRun& r, const TExpect& x) {
   const TSession& s = r.t.s;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
-  EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
+  EXPECT_EQ(s.Link.PanelPort.Handle, -1) << "the port must be closed afterwards";
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.differs);
   EXPECT_EQ(r.firstDifference, x.firstDifference);
@@ -1734,7 +1733,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   const TSeq seq = r.plan.steps[x.failed].seq;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
-  EXPECT_EQ(s.PanelPort.Handle, -1) << "the port must be closed afterwards";
+  EXPECT_EQ(s.Link.PanelPort.Handle, -1) << "the port must be closed afterwards";
 
   // No success of any kind.
   EXPECT_FALSE(r.ok);

@@ -42,15 +42,15 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
 class TVirtualRange : public ::testing::Test {
  protected:
   TVirtualRange(sim::PanelConfig cfg, uint8_t baudIndex) : line(std::move(cfg)), panel(&line.Engine()) {
-    t.s.PanelPort.System = &line;
-    t.s.PanelPort.BaudIndex = baudIndex;
+    t.s.Link.PanelPort.System = &line;
+    t.s.Link.PanelPort.BaudIndex = baudIndex;
     t.ui.lineClockNs = [this] { return line.NowNs(); };
   }
   void SetUp() override {
-    ASSERT_TRUE(OpenComm(t.s.PanelPort)) << DescribeCommError(t.s.PanelPort);
+    ASSERT_TRUE(OpenComm(t.s.Link.PanelPort)) << DescribeCommError(t.s.Link.PanelPort);
     t0 = line.NowNs();
   }
-  void TearDown() override { CloseComm(t.s.PanelPort); }
+  void TearDown() override { CloseComm(t.s.Link.PanelPort); }
   // Milliseconds on the line's clock since the test's start, exactly.
   int64_t ElapsedMs() const {
     const int64_t ns = line.NowNs() - t0;
@@ -62,7 +62,7 @@ class TVirtualRange : public ::testing::Test {
   sim::PanelEngine* panel;
   TTestSession t;
   int64_t t0 = 0;
-  TTransferBuffer& buf() { return *t.s.TransferBuffer; }
+  TTransferBuffer& buf() { return t.s.Link.Buffer(); }
 };
 
 class SmallRange : public TVirtualRange {
@@ -74,7 +74,7 @@ TEST_F(SmallRange, ReadsWhatThePanelHoldsInBlocksOf64AndTheRest) {
   std::vector<uint8_t> pattern(65);
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 3);
   panel->WriteMemory(0x1234, pattern);
-  ASSERT_TRUE(ReadSmallRange(t.s, 0x1234, 64, buf(), t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0x1234, 64, buf()));
   EXPECT_EQ(std::vector<uint8_t>(buf().begin(), buf().begin() + 65), pattern);
   const auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 2u);
@@ -85,7 +85,7 @@ TEST_F(SmallRange, ReadsWhatThePanelHoldsInBlocksOf64AndTheRest) {
 }
 
 TEST_F(SmallRange, ExactMultipleSendsNoEmptyBlockAndAddressZeroIsReadable) {
-  ASSERT_TRUE(ReadSmallRange(t.s, 0, 127, buf(), t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0, 127, buf()));
   EXPECT_EQ(panel->HeadersReceived().size(), 2u);
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{64, 64}));
   EXPECT_EQ(std::string(buf().begin(), buf().begin() + 4), "VYR8");
@@ -97,7 +97,7 @@ TEST_F(SmallRange, WritesIn64And1WithTheMandatedPauses) {
     data[i] = static_cast<uint8_t>(0xA0 + i);
     buf()[i] = data[i];
   }
-  ASSERT_TRUE(WriteSmallRange(t.s, 0x2000, 64, buf(), t.s.PanelPort));
+  ASSERT_TRUE(WriteSmallRange(t.s.Link, 0x2000, 64, buf()));
   EXPECT_EQ(panel->ReadMemory(0x2000, 65), data);
   const auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 2u);
@@ -105,35 +105,35 @@ TEST_F(SmallRange, WritesIn64And1WithTheMandatedPauses) {
   EXPECT_EQ(Bytes(headers[0]), Bytes({0x0F, 0x00, 0x20, 0x3F, 0x00, 0x6E}));
   EXPECT_EQ(Bytes(headers[1]), Bytes({0x0F, 0x40, 0x20, 0x00, 0x00, 0x6F}));
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{64, 1}));
-  // The first block's attempt ends with its echo; then 100 ms after the
-  // written block and 50 ms between the blocks pass before the second
-  // attempt ends, and 100 ms after that one.
-  const auto pumps = t.ui.PumpLineNs();
-  ASSERT_EQ(pumps.size(), 2u);
-  EXPECT_EQ(pumps[0], t0) << "the echo comes at once on a line without wire time";
-  EXPECT_EQ(pumps[1] - pumps[0], 150 * kMs);
+  // The first block's echo comes at once on a line without wire time; the
+  // block counts 100 ms after it is written, and 50 ms between the blocks
+  // pass before the second block, which counts 100 ms after its echo.
+  const auto steps = t.ui.StepLineNs();
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0] - t0, 100 * kMs);
+  EXPECT_EQ(steps[1] - steps[0], 150 * kMs);
   EXPECT_EQ(ElapsedMs(), 250);
 }
 
 TEST_F(SmallRange, ReadsPauseOnlyTheSuccessPauseBetweenBlocks) {
-  ASSERT_TRUE(ReadSmallRange(t.s, 0x100, 127, buf(), t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0x100, 127, buf()));
   // 50 ms after each good exchange; a read adds no pause between blocks.
-  const auto pumps = t.ui.PumpLineNs();
-  ASSERT_EQ(pumps.size(), 2u);
-  EXPECT_EQ(pumps[1] - pumps[0], 50 * kMs);
+  const auto steps = t.ui.StepLineNs();
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[1] - steps[0], 50 * kMs);
   EXPECT_EQ(ElapsedMs(), 100);
 }
 
 TEST_F(SmallRange, WritesRefuseStartAddressZeroWithoutSendingAByte) {
-  EXPECT_FALSE(WriteSmallRange(t.s, 0, 15, buf(), t.s.PanelPort));
+  EXPECT_FALSE(WriteSmallRange(t.s.Link, 0, 15, buf()));
   EXPECT_EQ(panel->ExchangeCount(), 0);
   EXPECT_TRUE(panel->ReceivedBytes().empty());
   EXPECT_TRUE(t.ui.Steps().empty());
 }
 
 TEST_F(SmallRange, RangesBeyondTheTransferBufferAreRefused) {
-  EXPECT_FALSE(ReadSmallRange(t.s, 0x100, kMaxLastIndex + 1, buf(), t.s.PanelPort));
-  EXPECT_FALSE(ReadSmallRange(t.s, 0x100, -1, buf(), t.s.PanelPort));
+  EXPECT_FALSE(ReadSmallRange(t.s.Link, 0x100, kMaxLastIndex + 1, buf()));
+  EXPECT_FALSE(ReadSmallRange(t.s.Link, 0x100, -1, buf()));
   EXPECT_TRUE(panel->ReceivedBytes().empty());
 }
 
@@ -142,14 +142,14 @@ TEST_F(SmallRange, EchoInOtherLetterCasePasses) {
   std::vector<uint8_t> pattern(16, 0x5A);
   panel->WriteMemory(0x1234, pattern);
   panel->SetFault({FaultKind::EchoCase, 0});
-  ASSERT_TRUE(ReadSmallRange(t.s, 0x1234, 15, buf(), t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0x1234, 15, buf()));
   EXPECT_EQ(buf()[15], 0x5A);
 }
 
 TEST_F(SmallRange, WrongSumFailsTheBlockAfterTheRetryPauseAndLeavesTheBufferAlone) {
   buf().fill(0x11);
   panel->SetFault({FaultKind::BadCheck, 2});
-  EXPECT_FALSE(ReadSmallRange(t.s, 0x100, 127, buf(), t.s.PanelPort));
+  EXPECT_FALSE(ReadSmallRange(t.s.Link, 0x100, 127, buf()));
   // 50 ms after the good block; the wrong sum is seen at once, and 700 ms
   // follow the failed attempt.
   EXPECT_EQ(ElapsedMs(), 50 + 700);
@@ -165,7 +165,7 @@ TEST_F(SmallRange, AWriteThatIsNotEchoedFailsAfterItsWholeSecondLimit) {
   panel->SetFault({FaultKind::NoEcho, 1});
   buf().fill(0x22);
   const auto before = panel->ReadMemory(0x3000, 16);
-  EXPECT_FALSE(WriteSmallRange(t.s, 0x3000, 15, buf(), t.s.PanelPort));
+  EXPECT_FALSE(WriteSmallRange(t.s.Link, 0x3000, 15, buf()));
   // The wait ends at the first whole second above 4; no pause follows the
   // last attempt of a write.
   EXPECT_EQ(ElapsedMs(), 5000);
@@ -178,16 +178,16 @@ TEST_F(SmallRange, NoEchoFailsAfterTheWholeSecondLimitAndTheRetryPause) {
   // 12 bytes: echo limit 3110 ms, 3 whole seconds, so the wait ends after
   // 4 s; then the 700 ms retry pause.
   panel->SetFault({FaultKind::NoEcho, 0});
-  EXPECT_FALSE(ReadSmallRange(t.s, 0, 11, buf(), t.s.PanelPort));
+  EXPECT_FALSE(ReadSmallRange(t.s.Link, 0, 11, buf()));
   EXPECT_EQ(ElapsedMs(), 4000 + 700);
   EXPECT_TRUE(t.ui.Steps().empty());
 }
 
 TEST_F(SmallRange, MoreAttemptsRetryTheExchange) {
-  t.s.SystemFlags.Attempts = 2;
-  t.s.SystemFlags.RetryPauseMs = 10;
+  t.s.Link.Tuning.Attempts = 2;
+  t.s.Link.Tuning.RetryPauseMs = 10;
   panel->SetFault({FaultKind::BadCheck, 1});
-  ASSERT_TRUE(ReadSmallRange(t.s, 0, 11, buf(), t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0, 11, buf()));
   EXPECT_EQ(panel->ExchangeCount(), 2);
   // The failed attempt is seen at once and paused after (10 ms here), the
   // good one is followed by the 50 ms success pause.
@@ -203,7 +203,7 @@ TEST_F(LargeRange, ReadsAndWritesIn1023ByteBlocksWithCrc) {
   std::vector<uint8_t> data(2047);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
   std::copy(data.begin(), data.end(), buf().begin());
-  ASSERT_TRUE(WriteLargeRange(t.s, 0xE1BA92, 2046, buf(), t.s.PanelPort));
+  ASSERT_TRUE(WriteLargeRange(t.s.Link, 0xE1BA92, 2046, buf()));
   EXPECT_EQ(panel->ReadMemory(0xE1BA92, data.size()), data);
   auto headers = panel->HeadersReceived();
   ASSERT_EQ(headers.size(), 3u);
@@ -214,32 +214,27 @@ TEST_F(LargeRange, ReadsAndWritesIn1023ByteBlocksWithCrc) {
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1023, 1023, 1}));
   // 50 ms after each good exchange, 25 ms between written blocks.
   EXPECT_EQ(ElapsedMs(), 50 + 25 + 50 + 25 + 50);
-  // The write puts the pointer back when it ends.
-  ASSERT_FALSE(t.ui.events.empty());
-  EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor);
-  EXPECT_EQ(t.ui.events.back().value, 0);
 
   buf().fill(0);
   t.ui.Clear();
   t0 = line.NowNs();
-  ASSERT_EQ(ReadLargeRange(t.s, 0xE1BA92, 2046, buf(), t.s.PanelPort), 0);
+  ASSERT_TRUE(ReadLargeRange(t.s.Link, 0xE1BA92, 2046, buf()).Ok());
   EXPECT_EQ(std::vector<uint8_t>(buf().begin(), buf().begin() + 2047), data);
-  // One pump per attempt and one more per block.
-  EXPECT_EQ(t.ui.PumpTimes().size(), 6u);
+  EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1023, 1023, 1}));
   // 50 ms after each good exchange and 50 ms between read blocks.
   EXPECT_EQ(ElapsedMs(), 50 + 50 + 50 + 50 + 50);
 }
 
 TEST_F(LargeRange, RefusesStartAddressZero) {
-  EXPECT_EQ(ReadLargeRange(t.s, 0, 15, buf(), t.s.PanelPort), 1);
-  EXPECT_FALSE(WriteLargeRange(t.s, 0, 15, buf(), t.s.PanelPort));
+  EXPECT_FALSE(ReadLargeRange(t.s.Link, 0, 15, buf()).Ok());
+  EXPECT_FALSE(WriteLargeRange(t.s.Link, 0, 15, buf()));
   EXPECT_TRUE(panel->ReceivedBytes().empty());
   EXPECT_TRUE(t.ui.events.empty()) << "not even the pointer is touched";
 }
 
 TEST_F(LargeRange, AMissingSecondCrcByteFailsTheCheck) {
   panel->SetFault({FaultKind::MissingCheckByte, 0});
-  EXPECT_EQ(ReadLargeRange(t.s, 5523, 16, buf(), t.s.PanelPort), 1);
+  EXPECT_FALSE(ReadLargeRange(t.s.Link, 5523, 16, buf()).Ok());
   // The missing byte is waited for with the 2-second data limit, which ends
   // at 3 s; no pause follows the last attempt of a large read.
   EXPECT_EQ(ElapsedMs(), 3000);
@@ -255,13 +250,13 @@ TEST(SmallRangeOnAPseudoTerminal, AWriteAndItsReadBackInRealTime) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR32"});
   OpenOn(t.s, *panel, 6);
-  TTransferBuffer& buf = *t.s.TransferBuffer;
+  TTransferBuffer& buf = t.s.Link.Buffer();
   std::vector<uint8_t> data(65);
   for (size_t i = 0; i < data.size(); ++i) buf[i] = data[i] = static_cast<uint8_t>(0x30 + i);
   const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_TRUE(WriteSmallRange(t.s, 0x3000, 64, buf, t.s.PanelPort));
+  ASSERT_TRUE(WriteSmallRange(t.s.Link, 0x3000, 64, buf));
   buf.fill(0);
-  ASSERT_TRUE(ReadSmallRange(t.s, 0x3000, 64, buf, t.s.PanelPort));
+  ASSERT_TRUE(ReadSmallRange(t.s.Link, 0x3000, 64, buf));
   const int64_t ms = SteadyMsSince(t0);
   EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 65), data);
   EXPECT_EQ(panel->ReadMemory(0x3000, 65), data);
@@ -269,7 +264,7 @@ TEST(SmallRangeOnAPseudoTerminal, AWriteAndItsReadBackInRealTime) {
   EXPECT_GE(ms, 350);
   // Far below the first wait that could run out (4 s).
   EXPECT_LT(ms, ScaledMs(3000));
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 }  // namespace

@@ -39,11 +39,11 @@ TEST(IdentifySmall, EveryModelWithItsBlockMap) {
     TTestSession t;
     auto panel = StartPanel({.model = c.name, .firmware = "2.10"});
     OpenOn(t.s, *panel, 6);
-    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-    EXPECT_EQ(t.s.SystemFlags.ConnectedModel, c.number);
-    EXPECT_EQ(t.s.SystemFlags.PanelDescription, std::string(c.name) + " v.2.10");
-    EXPECT_DOUBLE_EQ(t.s.SystemFlags.FirmwareVersion, 2.1);
-    EXPECT_EQ(t.s.BlockMap, *c.map);
+    EXPECT_TRUE(IdentifySmallPanel(t.s.Link, t.s.Panel).Ok());
+    EXPECT_EQ(t.s.Panel.ConnectedModel, c.number);
+    EXPECT_EQ(t.s.Panel.PanelDescription, std::string(c.name) + " v.2.10");
+    EXPECT_DOUBLE_EQ(t.s.Panel.FirmwareVersion, 2.1);
+    EXPECT_EQ(t.s.Panel.BlockMap, *c.map);
     EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Reading system version VYR Unit"});
     EXPECT_EQ(t.ui.Steps(), std::vector<int32_t>{12});
     EXPECT_TRUE(t.ui.Boxes().empty());
@@ -51,7 +51,7 @@ TEST(IdentifySmall, EveryModelWithItsBlockMap) {
     // index 000B, sum FB.
     ASSERT_EQ(panel->HeadersReceived().size(), 1u);
     EXPECT_EQ(panel->HeadersReceived()[0], (std::array<uint8_t, 6>{0xF0, 0x00, 0x00, 0x0B, 0x00, 0xFB}));
-    CloseComm(t.s.PanelPort);
+    CloseComm(t.s.Link.PanelPort);
   }
 }
 
@@ -61,60 +61,65 @@ TEST(IdentifySmall, FirmwareRules) {
     TTestSession t;
     auto panel = StartPanel({.model = "VYR16D", .firmware = "1.50"});
     OpenOn(t.s, *panel, 6);
-    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-    EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR16D v.1.50");
-    EXPECT_EQ(t.s.BlockMap, kBlockMap3);
-    CloseComm(t.s.PanelPort);
+    EXPECT_TRUE(IdentifySmallPanel(t.s.Link, t.s.Panel).Ok());
+    EXPECT_EQ(t.s.Panel.PanelDescription, "VYR16D v.1.50");
+    EXPECT_EQ(t.s.Panel.BlockMap, kBlockMap3);
+    CloseComm(t.s.Link.PanelPort);
   }
   {
     // Below 2.1 the others are refused, after the description was set.
     TTestSession t;
     auto panel = StartPanel({.model = "VYR8", .firmware = "2.05"});
     OpenOn(t.s, *panel, 6);
-    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
-    EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR8 v.2.05");
-    EXPECT_DOUBLE_EQ(t.s.SystemFlags.FirmwareVersion, 2.05);
-    EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Error: Unknown firmware version detected!"});
-    EXPECT_EQ(t.s.BlockMap, TBlockMap{}) << "no map for a refused panel";
-    // The bar is cleared before the box.
-    ASSERT_GE(t.ui.events.size(), 2u);
-    EXPECT_EQ(t.ui.events[t.ui.events.size() - 2].code, ProgressClear);
-    CloseComm(t.s.PanelPort);
+    const TOutcome o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+    EXPECT_EQ(o.result, TResult::UnknownFirmware);
+    EXPECT_EQ(t.s.Panel.PanelDescription, "VYR8 v.2.05");
+    EXPECT_DOUBLE_EQ(t.s.Panel.FirmwareVersion, 2.05);
+    EXPECT_EQ(test::BoxFor(t.s, o), "Error: Unknown firmware version detected!");
+    EXPECT_TRUE(t.ui.Boxes().empty()) << "the application shows the box";
+    EXPECT_EQ(t.s.Panel.BlockMap, TBlockMap{}) << "no map for a refused panel";
+    // The bar is cleared, before any box.
+    ASSERT_FALSE(t.ui.events.empty());
+    EXPECT_EQ(t.ui.events.back().code, ProgressClear);
+    CloseComm(t.s.Link.PanelPort);
   }
   {
-    // Quietly during the connection check.
+    // Packed-code models too.
     TTestSession t;
-    t.s.SystemFlags.QuietErrors = true;
     auto panel = StartPanel({.model = "VYR32", .firmware = "1.99"});
     OpenOn(t.s, *panel, 6);
-    EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
-    EXPECT_TRUE(t.ui.Boxes().empty());
-    CloseComm(t.s.PanelPort);
+    EXPECT_EQ(IdentifySmallPanel(t.s.Link, t.s.Panel).result, TResult::UnknownFirmware);
+    CloseComm(t.s.Link.PanelPort);
   }
 }
 
 TEST(IdentifySmall, AnUnknownModelNameIsNotIdentifiedAndKeepsThePreviousPanel) {
   TTestSession t;
-  t.s.SystemFlags.ConnectedModel = 26;
-  t.s.BlockMap = kBlockMap2;
+  t.s.Panel.ConnectedModel = 26;
+  t.s.Panel.BlockMap = kBlockMap2;
   auto panel = StartPanel({.model = "VYR8"});
   panel->WriteMemory(0, {'X', 'Y', 'Z', '9', ' ', ' '});
   OpenOn(t.s, *panel, 6);
-  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
-  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 26);
-  EXPECT_EQ(t.s.BlockMap, kBlockMap2);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
-  CloseComm(t.s.PanelPort);
+  const TOutcome o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+  EXPECT_EQ(o.result, TResult::NotAPanel);
+  EXPECT_EQ(t.s.Panel.ConnectedModel, 26);
+  EXPECT_EQ(t.s.Panel.BlockMap, kBlockMap2);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Reading error on serial port!");
+  CloseComm(t.s.Link.PanelPort);
 }
 
-TEST(IdentifySmall, AFailedReadShowsReadErrorUnlessQuiet) {
+TEST(IdentifySmall, AFailedReadIsAReadError) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8", .fault = {FaultKind::BadCheck, 0}});
   OpenOn(t.s, *panel, 6);
-  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 1);
-  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
-  CloseComm(t.s.PanelPort);
+  const TOutcome o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+  EXPECT_EQ(o.result, TResult::BadCheck);
+  EXPECT_EQ(o.step, TStep::IdentifySmall);
+  EXPECT_EQ(o.address, 0u);
+  EXPECT_EQ(o.length, 12u);
+  EXPECT_EQ(t.s.Panel.ConnectedModel, 0);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Reading error on serial port!");
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // The large panel at its own speed, the port already there: the probe at
@@ -141,29 +146,30 @@ TEST(IdentifyLarge, VersionRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.firmware) + " / " + c.real);
     TTestSession t;
-    t.s.SystemFlags.QuietErrors = true;
     sim::PanelConfig cfg{.model = "VYR 320", .firmware = c.firmware, .largeRealVersion = c.real};
     if (c.failExchange) cfg.fault = {FaultKind::NoEcho, c.failExchange};
     auto panel = StartPanel(cfg);
     OpenOn(t.s, *panel, 9);
-    EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), c.result);
+    const TOutcome o = IdentifyLargePanel(t.s.Link, t.s.Panel);
+    EXPECT_EQ(o.Ok(), c.result == 0);
     if (c.result == 0) {
-      EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 6);
-      EXPECT_EQ(t.s.SystemFlags.PanelDescription, std::string("VYR 320 v.") + c.real);
+      EXPECT_EQ(t.s.Panel.ConnectedModel, 6);
+      EXPECT_EQ(t.s.Panel.PanelDescription, std::string("VYR 320 v.") + c.real);
     } else {
-      EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
+      EXPECT_EQ(t.s.Panel.ConnectedModel, 0);
     }
-    const auto boxes = t.ui.Boxes();
+    EXPECT_TRUE(t.ui.Boxes().empty()) << "the application shows the boxes";
     if (c.unknownFirmwareBox) {
-      EXPECT_EQ(boxes, std::vector<std::string>{"Warning: Unknown firmware version detected!"});
+      EXPECT_EQ(o.result, TResult::UnknownFirmware);
+      EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Unknown firmware version detected!");
     } else {
-      EXPECT_TRUE(boxes.empty());
+      EXPECT_NE(o.result, TResult::UnknownFirmware);
     }
     // One probe step only: the panel answered at the current rate.
     ASSERT_FALSE(t.ui.Steps().empty());
     EXPECT_EQ(t.ui.Steps()[0], 1);
-    EXPECT_EQ(t.s.PanelPort.BaudIndex, 9);
-    CloseComm(t.s.PanelPort);
+    EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 9);
+    CloseComm(t.s.Link.PanelPort);
   }
 }
 
@@ -171,10 +177,11 @@ TEST(IdentifyLarge, AK1UnitIsNotIdentified) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR 320", .firmware = "2.05", .k1 = true});
   OpenOn(t.s, *panel, 9);
-  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 1);
-  EXPECT_EQ(t.s.SystemFlags.ConnectedModel, 0);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
-  CloseComm(t.s.PanelPort);
+  const TOutcome o = IdentifyLargePanel(t.s.Link, t.s.Panel);
+  EXPECT_EQ(o.result, TResult::NotIdentified);
+  EXPECT_EQ(t.s.Panel.ConnectedModel, 0);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Reading error on serial port!");
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // A simulated panel started with no firmware given is one the program
@@ -183,25 +190,26 @@ TEST(IdentifyLarge, TheSimulatorsDefaultFirmwareIsAccepted) {
   TTestSession t;
   auto large = StartPanel({.model = "VYR 320"});
   OpenOn(t.s, *large, 9);
-  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 0);
-  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR 320 v.2.05");
-  CloseComm(t.s.PanelPort);
+  EXPECT_TRUE(IdentifyLargePanel(t.s.Link, t.s.Panel).Ok());
+  EXPECT_EQ(t.s.Panel.PanelDescription, "VYR 320 v.2.05");
+  CloseComm(t.s.Link.PanelPort);
 
   auto small = StartPanel({.model = "VYR32"});
   OpenOn(t.s, *small, 6);
-  EXPECT_EQ(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR32 v.2.10");
-  CloseComm(t.s.PanelPort);
+  EXPECT_TRUE(IdentifySmallPanel(t.s.Link, t.s.Panel).Ok());
+  EXPECT_EQ(t.s.Panel.PanelDescription, "VYR32 v.2.10");
+  CloseComm(t.s.Link.PanelPort);
   EXPECT_TRUE(t.ui.Boxes().empty());
 }
 
-TEST(IdentifyLarge, LoudFailureShowsReadError) {
+TEST(IdentifyLarge, AnOldFirmwareIsAReadError) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR 320", .firmware = "1.50"});
   OpenOn(t.s, *panel, 9);
-  EXPECT_EQ(IdentifyLargePanel(t.s, t.s.PanelPort), 1);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
-  CloseComm(t.s.PanelPort);
+  const TOutcome o = IdentifyLargePanel(t.s.Link, t.s.Panel);
+  EXPECT_EQ(o.result, TResult::NotIdentified);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Reading error on serial port!");
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // On the virtual clock, to the millisecond: the search tries the port's
@@ -213,23 +221,23 @@ TEST(BaudSearch, FindsThePanelsRateAndLeavesThePortOpenAtIt) {
   // Seed 1: silent at 9600 and 57600, garbage at 115200 and 38400.
   sim::TSimLine line({.model = "VYR 320", .baud = 19200, .seed = 1});
   TTestSession t;
-  t.s.PanelPort.System = &line;
-  t.s.PanelPort.BaudIndex = 6;
-  ASSERT_TRUE(OpenComm(t.s.PanelPort));
+  t.s.Link.PanelPort.System = &line;
+  t.s.Link.PanelPort.BaudIndex = 6;
+  ASSERT_TRUE(OpenComm(t.s.Link.PanelPort));
   const int64_t t0 = line.NowNs();
-  EXPECT_TRUE(FindBaudRate(t.s, t.s.PanelPort));
+  EXPECT_TRUE(FindBaudRate(t.s.Link));
   EXPECT_EQ(line.NowNs() - t0, int64_t{1050 + 50 + 1050 + 50 + 50} * 1'000'000);
   // 14400 is never tried.
   EXPECT_EQ(line.OpenSpeeds(), (std::vector<int>{9600, 115200, 57600, 38400, 19200}));
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1, 1, 1, 1, 1}));
-  EXPECT_EQ(t.s.PanelPort.BaudIndex, 8);
-  EXPECT_NE(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 8);
+  EXPECT_NE(t.s.Link.PanelPort.Handle, -1);
   // Two garbage answers, then the probe's echo.
   const std::vector<uint8_t> probe{0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF};
   ASSERT_EQ(line.PanelSent().size(), 18u);
   EXPECT_EQ(std::vector<uint8_t>(line.PanelSent().end() - 6, line.PanelSent().end()), probe);
   EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Synchronizing Baud Rate"});
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // The same search over a pseudo-terminal in real time: the speed really set
@@ -240,15 +248,15 @@ TEST(BaudSearch, SetsTheFoundRateOnAPseudoTerminal) {
   auto panel = StartPanel({.model = "VYR 320", .baud = 19200, .seed = 1});
   OpenOn(t.s, *panel, 6);
   const auto t0 = Clock::now();
-  EXPECT_TRUE(FindBaudRate(t.s, t.s.PanelPort));
+  EXPECT_TRUE(FindBaudRate(t.s.Link));
   const int64_t ms = MsSince(t0);
   EXPECT_EQ(t.ui.Steps(), (std::vector<int32_t>{1, 1, 1, 1, 1}));
-  EXPECT_EQ(t.s.PanelPort.BaudIndex, 8);
-  EXPECT_NE(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 8);
+  EXPECT_NE(t.s.Link.PanelPort.Handle, -1);
   EXPECT_EQ(panel->LineSpeed(), 19200);
   EXPECT_GE(ms, 2250 - 2);  // the layer's clock counts whole milliseconds
   EXPECT_LT(ms, test::ScaledMs(2250 + 4000));
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // A line whose port refuses one speed: the device opens, the setting is
@@ -284,15 +292,15 @@ TEST(BaudSearch, ARateThePortRefusesDoesNotSkipTheNextRate) {
   sim::TSimLine line({.model = "VYR 320", .baud = 38400});
   TRefusesOneSpeed port(line, 10);
   TTestSession t;
-  t.s.PanelPort.System = &port;
-  t.s.PanelPort.BaudIndex = 6;
-  EXPECT_TRUE(FindBaudRate(t.s, t.s.PanelPort));
+  t.s.Link.PanelPort.System = &port;
+  t.s.Link.PanelPort.BaudIndex = 6;
+  EXPECT_TRUE(FindBaudRate(t.s.Link));
   // 9600 first, then every rate from the top: the refused one closed, so
   // that 38400 is really opened at its own speed.
   EXPECT_EQ(port.opened, (std::vector<uint8_t>{6, 11, 10, 9}));
-  EXPECT_EQ(t.s.PanelPort.BaudIndex, 9);
-  EXPECT_NE(t.s.PanelPort.Handle, -1);
-  ClosePort(t.s.PanelPort);
+  EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 9);
+  EXPECT_NE(t.s.Link.PanelPort.Handle, -1);
+  ClosePort(t.s.Link.PanelPort);
   // One warning for the refused rate, whatever QuietErrors says.
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error opening Com port!"});
 }
@@ -301,23 +309,22 @@ TEST(BaudSearch, NothingAnswersEndsOpenAt9600) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8"});  // small panels never echo the probe
   OpenOn(t.s, *panel, 10);
-  EXPECT_FALSE(FindBaudRate(t.s, t.s.PanelPort));
+  EXPECT_FALSE(FindBaudRate(t.s.Link));
   EXPECT_EQ(t.ui.Steps().size(), 7u);
-  EXPECT_EQ(t.s.PanelPort.BaudIndex, 6);
-  EXPECT_NE(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 6);
+  EXPECT_NE(t.s.Link.PanelPort.Handle, -1);
   EXPECT_EQ(panel->LineSpeed(), 9600);
   EXPECT_TRUE(t.ui.Boxes().empty());
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(ConnectionCheck, IdentifiesASmallPanelAndEndsReadyWithThePortClosed) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR32G", .firmware = "2.20"});
-  t.s.PanelPort.Device = panel->DevicePath();
+  t.s.Link.PanelPort.Device = panel->DevicePath();
   ASSERT_TRUE(CheckConnection(t.s));
-  EXPECT_EQ(t.s.SystemFlags.PanelDescription, "VYR32G v.2.20");
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
-  EXPECT_FALSE(t.s.SystemFlags.QuietErrors);
+  EXPECT_EQ(t.s.Panel.PanelDescription, "VYR32G v.2.20");
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   const auto statuses = t.ui.Statuses();
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.front(), "Opening Com Port");
@@ -334,7 +341,7 @@ TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   TComm holder;
   holder.Device = panel->DevicePath();
   ASSERT_TRUE(OpenComm(holder));
-  t.s.PanelPort.Device = panel->DevicePath();
+  t.s.Link.PanelPort.Device = panel->DevicePath();
   EXPECT_FALSE(CheckConnection(t.s));
   // The second line names the holder: this test's own process.
   const std::vector<std::string> boxes = t.ui.Boxes();
@@ -343,9 +350,9 @@ TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   EXPECT_NE(boxes[0].find(" (pid " + std::to_string(::getpid()) + ") is using the port; close it or stop that service."),
             std::string::npos)
       << boxes[0];
-  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::InUse);
+  EXPECT_EQ(t.s.Link.PanelPort.LastError, TCommError::InUse);
   EXPECT_EQ(t.ui.Statuses().back(), "Ready");
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor) << "the pointer comes back";
   CloseComm(holder);
 }

@@ -124,18 +124,18 @@ const std::string kFolderText = SystemText(EISDIR);
 struct TSmallSession : test::TTestSession {
   TSmallSession() {
     ApplyLanguageTexts(s, TLanguage::English);
-    s.SystemFlags.ConnectedModel = 23;
-    s.SystemFlags.FirmwareVersion = 2.10;
-    s.SystemFlags.PanelDescription = "VYR8 v.2.10";
+    s.Panel.ConnectedModel = 23;
+    s.Panel.FirmwareVersion = 2.10;
+    s.Panel.PanelDescription = "VYR8 v.2.10";
   }
 };
 
 struct TLargeSession : test::TTestSession {
   TLargeSession() {
     ApplyLanguageTexts(s, TLanguage::English);
-    s.SystemFlags.ConnectedModel = kLargeModel;
-    s.SystemFlags.FirmwareVersion = 2.05;
-    s.SystemFlags.PanelDescription = "VYR 320 v.2.05";
+    s.Panel.ConnectedModel = kLargeModel;
+    s.Panel.FirmwareVersion = 2.05;
+    s.Panel.PanelDescription = "VYR 320 v.2.05";
   }
 };
 
@@ -288,8 +288,8 @@ TEST(KeyFileSave, DescriptionIsCutTo100Characters) {
   TSmallSession t;
   std::string longText;
   for (int i = 0; i < 150; ++i) longText += static_cast<char>('A' + i % 26);
-  t.s.SystemFlags.PanelDescription = longText;
-  t.s.SystemFlags.FirmwareVersion = -0.0;  // the sign bit must travel too
+  t.s.Panel.PanelDescription = longText;
+  t.s.Panel.FirmwareVersion = -0.0;  // the sign bit must travel too
   const Bytes before = Copy(t.s.Small->Bytes());
 
   std::string written;
@@ -448,7 +448,7 @@ TEST(KeyFileSave, WriteFailureHalfWayKeepsEarlierFileAndLeavesNoTemporary) {
   ASSERT_TRUE(SaveSmallFile(t.s, path));
   const Bytes earlier = ReadFile(path);
   FillRandom(t.s.Small->Bytes(), 6);
-  t.s.SystemFlags.ConnectedModel = 27;
+  t.s.Panel.ConnectedModel = 27;
   t.ui.Clear();
 
   bool saved;
@@ -578,7 +578,7 @@ TEST(KeyFileLoad, WrongLengthLargeIsNotAKeyCodeFile) {
 TEST(KeyFileLoad, WrongLengthBoxIsNeverEmpty) {
   TScratchDir dir;
   test::TTestSession t;  // the extra texts were never applied
-  t.s.SystemFlags.ConnectedModel = 24;
+  t.s.Panel.ConnectedModel = 24;
   const std::string path = dir / "empty.tvx";
   WriteFile(path, Bytes{});
   EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::NotKeyCodeFile);
@@ -677,7 +677,7 @@ TEST(KeyFileLoad, FileOfOneSmallModelLoadsIntoAnother) {
   for (size_t k = 16; k < 128; ++k) expected[KeyNameLengthOffset(k)] = 0;
 
   TSmallSession t;
-  t.s.SystemFlags.ConnectedModel = 26;
+  t.s.Panel.ConnectedModel = 26;
   FillRandom(t.s.Small->Bytes(), 19);
   EXPECT_EQ(LoadSmallFile(t.s, dir / "vyr4.tvx"), TLoadResult::Loaded);
   EXPECT_TRUE(t.ui.Boxes().empty());

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/session.h"
+#include "protocol/link.h"
+#include "protocol/wipe.h"
 #include "protocol/panel_image.h"
 
 namespace tarvex {

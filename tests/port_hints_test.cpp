@@ -24,7 +24,8 @@
 #include "app/languages.h"
 #include "app/workflows.h"
 #include "protocol/identify.h"
-#include "protocol/session.h"
+#include "app/messages.h"
+#include "app/session.h"
 #include "serial/comm.h"
 #include "tests/test_session.h"
 
@@ -83,9 +84,9 @@ class TScriptedPort : public TCommSystem {
 std::string OpenBox(TScriptedPort& port, TLanguage lang, const std::string& device = "/dev/ttyUSB0") {
   TTestSession t;
   ApplyLanguageTexts(t.s, lang);
-  t.s.PanelPort.System = &port;
-  t.s.PanelPort.Device = device;
-  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
+  t.s.Link.PanelPort.System = &port;
+  t.s.Link.PanelPort.Device = device;
+  EXPECT_FALSE(EnsurePortOpen(t.s));
   const std::vector<std::string> boxes = t.ui.Boxes();
   EXPECT_EQ(boxes.size(), 1u);
   return boxes.empty() ? std::string() : boxes.front();
@@ -176,12 +177,12 @@ TEST(OpenFailureHints, AnAdapterPulledOutBetweenTheListAndTheOpen) {
   ASSERT_GE(master, 0);
   ASSERT_EQ(::grantpt(master), 0);
   ASSERT_EQ(::unlockpt(master), 0);
-  t.s.PanelPort.Device = ::ptsname(master);
-  ASSERT_TRUE(OpenComm(t.s.PanelPort));
-  CloseComm(t.s.PanelPort);
+  t.s.Link.PanelPort.Device = ::ptsname(master);
+  ASSERT_TRUE(OpenComm(t.s.Link.PanelPort));
+  CloseComm(t.s.Link.PanelPort);
   ::close(master);
-  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
-  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::NoDevice);
+  EXPECT_FALSE(EnsurePortOpen(t.s));
+  EXPECT_EQ(t.s.Link.PanelPort.LastError, TCommError::NoDevice);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Errore apertura porta seriale!\r\n"
                                                    "L'adattatore è stato scollegato? Ricollegarlo e riprovare."});
 }
@@ -191,17 +192,17 @@ TEST(OpenFailureHints, TheWorkflowsSecondBoxCarriesTheSameLine) {
   port.error = TCommError::AccessDenied;
   port.group = "dialout";
   TTestSession t;
-  t.s.PanelPort.System = &port;
-  t.s.PanelPort.Device = "/dev/ttyUSB0";
+  t.s.Link.PanelPort.System = &port;
+  t.s.Link.PanelPort.Device = "/dev/ttyUSB0";
   const std::string box =
       "Warning: Error opening Com port!\r\n"
       "No permission: add your user to the 'dialout' group, then log out and in again.";
   const TReadOutcome read = ReadFromPanel(t.s, "1234");
-  EXPECT_FALSE(read.ok);
+  EXPECT_FALSE(read.ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
   t.ui.Clear();
   const TSendOutcome sent = SendToPanel(t.s, "1234", WithoutBackup());
-  EXPECT_FALSE(sent.ok);
+  EXPECT_FALSE(sent.ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
 }
 
@@ -245,50 +246,61 @@ TEST(OpenFailureReason, TheDeviceAndTheCauseInEachLanguage) {
 TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
   TScriptedPort port;  // opens; never answers
   TTestSession t;
-  t.s.PanelPort.System = &port;
-  t.s.PanelPort.Device = "/dev/ttyUSB0";
-  ASSERT_TRUE(EnsurePortOpen(t.s, t.s.PanelPort));
+  t.s.Link.PanelPort.System = &port;
+  t.s.Link.PanelPort.Device = "/dev/ttyUSB0";
+  ASSERT_TRUE(EnsurePortOpen(t.s));
+  const auto box = [&t](const TOutcome& o) {
+    const TMessage m = MessageFor(o, TTexts{t.s.LangStrings, t.s.ExtraStrings});
+    return std::string(BoxTitle(m.kind)) + ": " + m.text;
+  };
 
   // A silent line: the error box as it always was.
-  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  TOutcome o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+  EXPECT_EQ(o.result, TResult::NoEcho);
+  EXPECT_FALSE(o.lineLost);
+  EXPECT_EQ(box(o), "Warning: Reading error on serial port!");
 
   // The adapter pulled out under the exchange.
-  t.ui.Clear();
   port.pulled = true;
-  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-  EXPECT_TRUE(t.s.PanelPort.LineLost);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!\r\n"
-                                                   "The adapter was unplugged? Plug it back in and try again."});
+  o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+  EXPECT_FALSE(o.Ok());
+  EXPECT_TRUE(t.s.Link.PanelPort.LineLost);
+  EXPECT_TRUE(o.lineLost);
+  EXPECT_EQ(box(o), "Warning: Reading error on serial port!\r\n"
+                    "The adapter was unplugged? Plug it back in and try again.");
 
   // The next open starts again with a line that is there.
   port.pulled = false;
-  ClosePort(t.s.PanelPort);
-  ASSERT_TRUE(EnsurePortOpen(t.s, t.s.PanelPort));
-  t.ui.Clear();
+  ClosePort(t.s.Link.PanelPort);
+  ASSERT_TRUE(EnsurePortOpen(t.s));
   ApplyLanguageTexts(t.s, TLanguage::French);
-  EXPECT_NE(IdentifySmallPanel(t.s, t.s.PanelPort), 0);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Problème de lecture sur le port Com!"});
-  ClosePort(t.s.PanelPort);
+  o = IdentifySmallPanel(t.s.Link, t.s.Panel);
+  EXPECT_FALSE(o.lineLost);
+  EXPECT_EQ(box(o), "Warning: Problème de lecture sur le port Com!");
+  ClosePort(t.s.Link.PanelPort);
+  EXPECT_TRUE(t.ui.Boxes().empty()) << "the panel code shows no box of its own";
 }
 
 TEST(LineLostHint, OnlyTheReadAndWriteErrorsGetTheLine) {
-  TTestSession t;
-  ApplyLanguageTexts(t.s, TLanguage::Italian);
-  t.s.PanelPort.LineLost = true;
-  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
-  t.s.Box(TBoxKind::Information, t.s.LangStrings.InvalidCode);
-  t.s.Box(TBoxKind::Error, t.s.ExtraStrings.BackupFailed);
-  t.s.PanelPort.LineLost = false;
-  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
-  EXPECT_EQ(t.ui.Boxes(),
-            (std::vector<std::string>{
-                "Error: Errore in scrittura su porta seriale!\r\nL'adattatore è stato scollegato? Ricollegarlo e "
-                "riprovare.",
-                "Information: Codice non valido!",
-                "Error: " + ExtraStrings(TLanguage::Italian).BackupFailed,
-                "Error: Errore in scrittura su porta seriale!",
-            }));
+  const TLanguageStrings lang = LanguageStrings(TLanguage::Italian);
+  const TExtraStrings extra = ExtraStrings(TLanguage::Italian);
+  const TTexts it{lang, extra};
+  TOutcome write = Failure(TResult::NoEcho, TStep::WriteCodes);
+  write.write = true;
+  write.lineLost = true;
+  TOutcome code = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
+  code.lineLost = true;
+  TOutcome firmware = Failure(TResult::UnknownFirmware, TStep::IdentifySmall);
+  firmware.lineLost = true;
+  EXPECT_EQ(MessageFor(write, it), (TMessage{TBoxKind::Warning,
+                                             "Errore in scrittura su porta seriale!\r\nL'adattatore è stato "
+                                             "scollegato? Ricollegarlo e riprovare."}));
+  write.large = true;
+  EXPECT_EQ(MessageFor(write, it).kind, TBoxKind::Error) << "the large panel's write error is an error box";
+  EXPECT_EQ(MessageFor(code, it), (TMessage{TBoxKind::Information, "Codice non valido!"}));
+  EXPECT_EQ(MessageFor(firmware, it), (TMessage{TBoxKind::Error, "Versione firmware non riconosciuta!"}));
+  write.lineLost = false;
+  EXPECT_EQ(MessageFor(write, it).text, "Errore in scrittura su porta seriale!");
 }
 
 // ---------------------------------------------------------------------------
@@ -419,12 +431,12 @@ TEST(PortHolders, TheRealProcessTableNamesAnotherProgramHoldingThePort) {
   EXPECT_EQ(ok, 'y');
 
   TTestSession t;
-  t.s.PanelPort.Device = pts;
-  EXPECT_FALSE(EnsurePortOpen(t.s, t.s.PanelPort));
+  t.s.Link.PanelPort.Device = pts;
+  EXPECT_FALSE(EnsurePortOpen(t.s));
   ::kill(child, SIGTERM);
   ::waitpid(child, nullptr, 0);
   ::close(master);
-  EXPECT_EQ(t.s.PanelPort.LastError, TCommError::InUse);
+  EXPECT_EQ(t.s.Link.PanelPort.LastError, TCommError::InUse);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error opening Com port!\r\nporthog (pid " +
                                                    std::to_string(child) +
                                                    ") is using the port; close it or stop that service."});

@@ -44,13 +44,13 @@ constexpr const char* kVerifying = "Verifying the panel's data...";
 
 // Points the session at a simulated panel as a connection check would.
 void ConnectTo(TSession& s, sim::TSimLine& line) {
-  s.PanelPort.System = &line;
-  s.PanelPort.Device = "sim";
+  s.Link.PanelPort.System = &line;
+  s.Link.PanelPort.Device = "sim";
   const int model = line.Engine().Model();
-  s.SystemFlags.ConnectedModel = model;
-  if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
-  s.SystemFlags.PanelDescription = line.Engine().Config().model + " v.2.10";
-  s.PanelPort.BaudIndex = line.Engine().IsLarge() ? 9 : 6;  // 38400, 9600
+  s.Panel.ConnectedModel = model;
+  if (const TBlockMap* map = BlockMapForModel(model)) s.Panel.BlockMap = *map;
+  s.Panel.PanelDescription = line.Engine().Config().model + " v.2.10";
+  s.Link.PanelPort.BaudIndex = line.Engine().IsLarge() ? 9 : 6;  // 38400, 9600
 }
 
 sim::PanelConfig Small(const std::string& model, const std::string& code, uint32_t seed) {
@@ -92,7 +92,7 @@ class SendVerify : public ::testing::Test {
   // Reads a VYR8 (main code 1234) into the image.
   void SetUp() override {
     ConnectTo(t.s, source);
-    ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+    ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
     t.ui.Clear();
   }
   TVerifySession t;
@@ -103,8 +103,8 @@ TEST_F(SendVerify, EveryRangeWrittenIsReadBackAndASameReadBackIsASuccess) {
   sim::TSimLine target(Small("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_TRUE(r.ok);
-  EXPECT_FALSE(r.differs);
+  EXPECT_TRUE(r.ok());
+  EXPECT_FALSE(r.differs());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Transfer successful"});
   // Map 2: codes 436 (72), attributes 511 (240), key data 2360 (512) and
   // key table 2872 (384) in one run, user names 7088 (384) and key names
@@ -131,7 +131,7 @@ TEST_F(SendVerify, EveryRangeWrittenIsReadBackAndASameReadBackIsASuccess) {
     }
   }
   EXPECT_TRUE(rangeSeen);
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
 TEST_F(SendVerify, ABlockThePanelDidNotKeepIsAWarningNamingTheAddressAndTheBackup) {
@@ -148,9 +148,9 @@ TEST_F(SendVerify, ABlockThePanelDidNotKeepIsAWarningNamingTheAddressAndTheBacku
   TSendOptions options;
   options.backupFolder = folder.string();
   const TSendOutcome r = SendToPanel(t.s, "5678", options);
-  EXPECT_FALSE(r.ok);
-  EXPECT_TRUE(r.differs);
-  EXPECT_EQ(r.firstDifference, 7138u);
+  EXPECT_FALSE(r.ok());
+  EXPECT_TRUE(r.differs());
+  EXPECT_EQ(r.firstDifference(), 7138u);
   ASSERT_FALSE(r.backupPath.empty());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{
                               "Warning: The panel does not hold the data sent (first difference at address 0x1BE2). "
@@ -169,8 +169,8 @@ TEST_F(SendVerify, WithoutABackupTheWarningLeavesTheBackupOutAndTheLowestAddress
     target.Engine().WriteMemory(437, {0x00});
   };
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.firstDifference, 437u);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.firstDifference(), 437u);
   EXPECT_EQ(t.ui.Boxes(),
             std::vector<std::string>{"Warning: The panel does not hold the data sent (first difference at address "
                                      "0x01B5). Send the file again."});
@@ -183,10 +183,10 @@ TEST_F(SendVerify, AReadThatFailsDuringTheCheckIsAReadErrorNotASuccess) {
     if (status == kVerifying) target.Engine().SetFault({sim::FaultKind::NoEcho, 0});
   };
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.differs);
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.differs());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
 TEST_F(SendVerify, Map3ComparesTheUsersBytesWhereTheBlocksOverlapButNotThePanelsOwn) {
@@ -198,7 +198,7 @@ TEST_F(SendVerify, Map3ComparesTheUsersBytesWhereTheBlocksOverlapButNotThePanels
     if (status == kVerifying) target.Engine().WriteMemory(275, {0x11, 0x22, 0x33});
   };
   TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_TRUE(r.ok) << testing::PrintToString(t.ui.Boxes());
+  EXPECT_TRUE(r.ok()) << testing::PrintToString(t.ui.Boxes());
   std::vector<std::pair<uint32_t, uint32_t>> expected;
   Blocks(expected, 203, 315, 64);  // codes and attributes in one run, 203..517
   Blocks(expected, 1692, 896, 64);
@@ -216,8 +216,8 @@ TEST_F(SendVerify, Map3ComparesTheUsersBytesWhereTheBlocksOverlapButNotThePanels
   };
   // The target's main code is the VYR8's now.
   r = SendToPanel(t.s, "1234", WithoutBackup());
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.firstDifference, 278u);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.firstDifference(), 278u);
 }
 
 TEST_F(SendVerify, NoVerifyIsTheBareSend) {
@@ -226,7 +226,7 @@ TEST_F(SendVerify, NoVerifyIsTheBareSend) {
   TSendOptions options = WithoutBackup();
   options.verify = false;
   const TSendOutcome r = SendToPanel(t.s, "5678", options);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok());
   EXPECT_TRUE(ReadBack(target.Engine()).empty());
   for (const std::string& status : t.ui.Statuses()) EXPECT_NE(status, kVerifying);
 }
@@ -238,7 +238,7 @@ TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfter
   from.seed = 3;
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
   sim::PanelConfig to = from;
   to.seed = 4;
   sim::TSimLine target(to);
@@ -249,7 +249,7 @@ TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfter
   TSendOptions options;
   options.backupFolder = folder.string();
   const TSendOutcome r = SendToPanel(t.s, "1234", options);
-  EXPECT_TRUE(r.ok) << testing::PrintToString(t.ui.Boxes());
+  EXPECT_TRUE(r.ok()) << testing::PrintToString(t.ui.Boxes());
   std::filesystem::remove_all(folder);
 
   // Regions 3 (0xE4C2D8, 2000 bytes) and 2 (0xE4CAA8, 1600) touch, and so
@@ -284,7 +284,7 @@ TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
   from.seed = 3;
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
   sim::TSimLine target(from);
   ConnectTo(t.s, target);
   t.ui.Clear();
@@ -294,7 +294,7 @@ TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
     target.Engine().WriteMemory(0xE4E5C7 + 5, {static_cast<uint8_t>(~b[0])});
   };
   const TSendOutcome r = SendToPanel(t.s, "1234", WithoutBackup());
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: The panel does not hold the data sent (first "
                                                    "difference at address 0xE4E5CC). Send the file again."});
 }

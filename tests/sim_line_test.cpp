@@ -17,7 +17,7 @@
 
 #include "protocol/frames.h"
 #include "protocol/identify.h"
-#include "protocol/session.h"
+#include "protocol/link.h"
 #include "serial/comm.h"
 #include "sim/panel_engine.h"
 #include "sim/sim_line.h"
@@ -288,11 +288,11 @@ TEST(SimEngine, AnUnknownModelHasNoMemoryAndIgnoresTheLine) {
 // A session whose panel port talks through an in-process line.
 struct TRig {
   explicit TRig(PanelConfig cfg, SimClock clock = SimClock::Virtual) : line(std::move(cfg), clock) {
-    t.s.PanelPort.System = &line;
-    t.s.PanelPort.BaudIndex = k9600;
+    t.s.Link.PanelPort.System = &line;
+    t.s.Link.PanelPort.BaudIndex = k9600;
   }
-  TComm& port() { return t.s.PanelPort; }
-  tarvex::TTransferBuffer& buffer() { return *t.s.TransferBuffer; }
+  TComm& port() { return t.s.Link.PanelPort; }
+  tarvex::TTransferBuffer& buffer() { return t.s.Link.Buffer(); }
 
   TSimLine line;
   tarvex::test::TTestSession t;
@@ -302,11 +302,11 @@ TEST(SimInProcessLine, IdentifiesAVyr8WithItsExactFrames) {
   TRig r({.model = "VYR8", .firmware = "2.10"});
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const int64_t t0 = r.line.NowNs();
-  EXPECT_EQ(tarvex::IdentifySmallPanel(r.t.s, r.port()), 0);
-  EXPECT_EQ(r.t.s.SystemFlags.PanelDescription, "VYR8 v.2.10");
-  EXPECT_EQ(r.t.s.SystemFlags.ConnectedModel, 24);
-  EXPECT_EQ(r.t.s.BlockMap.CodesAddr, 313);
-  EXPECT_EQ(r.t.s.BlockMap.KeyNamesAddr, 5648);
+  EXPECT_TRUE(tarvex::IdentifySmallPanel(r.t.s.Link, r.t.s.Panel).Ok());
+  EXPECT_EQ(r.t.s.Panel.PanelDescription, "VYR8 v.2.10");
+  EXPECT_EQ(r.t.s.Panel.ConnectedModel, 24);
+  EXPECT_EQ(r.t.s.Panel.BlockMap.CodesAddr, 313);
+  EXPECT_EQ(r.t.s.Panel.BlockMap.KeyNamesAddr, 5648);
   EXPECT_TRUE(r.t.ui.Boxes().empty());
   EXPECT_EQ(r.line.Engine().ReceivedBytes(), kIdentHeader);
   EXPECT_EQ(r.line.PanelSent(), kIdentReply);
@@ -319,7 +319,7 @@ TEST(SimInProcessLine, WireTimeMakesA12ByteReadTakeItsBytesAndThePause) {
   TRig r({.model = "VYR8", .wireTime = true});
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const int64_t t0 = r.line.NowNs();
-  ASSERT_TRUE(tarvex::ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  ASSERT_TRUE(tarvex::ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   // 6 header bytes out, 6 echo + 12 data + 1 sum back, then the 50 ms
   // success pause; no other pause in a one-block read.
   EXPECT_NEAR(static_cast<double>(r.line.NowNs() - t0), 25 * kByteNs9600 + 50.0 * kMs, kWithinNs);
@@ -356,7 +356,7 @@ TEST(SimInProcessLine, AReadAtAnotherSpeedFailsAfterTheWholeSecondWait) {
   TRig r({.model = "VYR8", .baud = 19200, .seed = 1});
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const int64_t t0 = r.line.NowNs();
-  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   // Echo limit of a 12-byte read: 3000 + 10 x 11 ms, 3 whole seconds, so
   // the wait ends at 4 s; then the 700 ms pause after a failed attempt.
   EXPECT_EQ(r.line.NowNs() - t0, (4000 + 700) * kMs);
@@ -370,7 +370,7 @@ TEST(SimInProcessLine, GarbageAtAnotherSpeedFailsTheReadAtOnce) {
   TRig r({.model = "VYR8", .baud = 19200, .seed = 2});
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const int64_t t0 = r.line.NowNs();
-  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   EXPECT_EQ(r.line.NowNs() - t0, 700 * kMs) << "only the pause after the failed attempt";
   ASSERT_EQ(r.line.PanelSent().size(), 6u);
   EXPECT_NE(r.line.PanelSent(), kIdentHeader);
@@ -390,7 +390,7 @@ TEST(SimInProcessLine, BaudSearchFinds38400OnTheVirtualClock) {
   for (const TCase c : {TCase{5, false, 3 * 1050 + 50}, TCase{2, true, 50 + 2 * 1050 + 50}}) {
     TRig r({.model = "VYR 320", .seed = c.seed});
     const int64_t t0 = r.line.NowNs();
-    EXPECT_TRUE(tarvex::FindBaudRate(r.t.s, r.port())) << c.seed;
+    EXPECT_TRUE(tarvex::FindBaudRate(r.t.s.Link)) << c.seed;
     EXPECT_EQ(r.line.NowNs() - t0, c.ms * kMs) << c.seed;
     EXPECT_EQ(r.line.OpenSpeeds(), (std::vector<int>{9600, 115200, 57600, 38400})) << c.seed;
     EXPECT_EQ(r.port().BaudIndex, k38400);
@@ -404,9 +404,9 @@ TEST(SimInProcessLine, BaudSearchFinds38400OnTheVirtualClock) {
 
 TEST(SimInProcessLine, IdentifiesTheLargePanel) {
   TRig r({.model = "VYR 320", .firmware = "2.05", .seed = 5});
-  EXPECT_EQ(tarvex::IdentifyLargePanel(r.t.s, r.port()), 0);
-  EXPECT_EQ(r.t.s.SystemFlags.PanelDescription, "VYR 320 v.2.05");
-  EXPECT_EQ(r.t.s.SystemFlags.ConnectedModel, 6);
+  EXPECT_TRUE(tarvex::IdentifyLargePanel(r.t.s.Link, r.t.s.Panel).Ok());
+  EXPECT_EQ(r.t.s.Panel.PanelDescription, "VYR 320 v.2.05");
+  EXPECT_EQ(r.t.s.Panel.ConnectedModel, 6);
   // Four probes, then the version block: F8 10 00 15 93 B0 reads 17 bytes
   // at 5523; then, as 2.05 is above 1.39, 6 bytes at 65544: F8 05 01 00 08
   // with sum 06.
@@ -424,7 +424,7 @@ TEST(SimInProcessLine, ABadSumAtTheSecondExchangeKeepsTheFirstBlock) {
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   r.buffer().fill(0);
   const int64_t t0 = r.line.NowNs();
-  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s, 0x2000, 127, r.buffer(), r.port()));
+  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s.Link, 0x2000, 127, r.buffer()));
   // 50 ms after the good block, the bad sum is seen at once, 700 ms pause.
   EXPECT_EQ(r.line.NowNs() - t0, (50 + 700) * kMs);
   EXPECT_EQ(r.t.ui.Steps(), std::vector<int32_t>{64});
@@ -439,7 +439,7 @@ TEST(SimInProcessLine, WrittenBlocksLandInThePanelsMemoryByteForByte) {
   std::fill(r.buffer().begin(), r.buffer().begin() + 64, 0x11);
   std::fill(r.buffer().begin() + 64, r.buffer().begin() + 100, 0x22);
   const int64_t t0 = r.line.NowNs();
-  ASSERT_TRUE(tarvex::WriteSmallRange(r.t.s, 0x3000, 99, r.buffer(), r.port()));
+  ASSERT_TRUE(tarvex::WriteSmallRange(r.t.s.Link, 0x3000, 99, r.buffer()));
   EXPECT_EQ(r.line.Engine().ReadMemory(0x3000, 100), Cat(Bytes(64, 0x11), Bytes(36, 0x22)));
   // 64 bytes at 0x3000 (last index 3F, sum 7E; data sum 40), then 36 at
   // 0x3040 (last index 23, sum A2; data sum C8).
@@ -459,7 +459,7 @@ TEST(SimInProcessLine, AnUnansweredWriteWaitsItsFiveSecondsAndStoresNothing) {
   const Bytes before = r.line.Engine().ReadMemory(0x3000, 8);
   std::fill(r.buffer().begin(), r.buffer().begin() + 8, 0x5A);
   const int64_t t0 = r.line.NowNs();
-  EXPECT_FALSE(tarvex::WriteSmallRange(r.t.s, 0x3000, 7, r.buffer(), r.port()));
+  EXPECT_FALSE(tarvex::WriteSmallRange(r.t.s.Link, 0x3000, 7, r.buffer()));
   // The write echo limit of 4 s ends the wait at 5 s; no pause follows the
   // last attempt.
   EXPECT_EQ(r.line.NowNs() - t0, 5000 * kMs);
@@ -472,7 +472,7 @@ TEST(SimInProcessLine, AWriteIsAcknowledgedBeforeItsDataHasArrived) {
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   std::fill(r.buffer().begin(), r.buffer().begin() + 64, 0x11);
   const int64_t t0 = r.line.NowNs();
-  ASSERT_TRUE(tarvex::WriteSmallRange(r.t.s, 0x3000, 63, r.buffer(), r.port()));
+  ASSERT_TRUE(tarvex::WriteSmallRange(r.t.s.Link, 0x3000, 63, r.buffer()));
   // 6 header bytes out, then the echo's 6 back while the 64 data bytes and
   // the sum are still going out; then the 100 ms pause after a written
   // block. The tool looks for the rest of a partial reply every
@@ -498,7 +498,7 @@ TEST(SimInProcessLine, ADiscardedWriteBlockLooksWrittenToTheTool) {
     std::fill(r.buffer().begin(), r.buffer().begin() + 64, 0x11);
     std::fill(r.buffer().begin() + 64, r.buffer().begin() + 100, 0x22);
     const int64_t t0 = r.line.NowNs();
-    EXPECT_TRUE(tarvex::WriteSmallRange(r.t.s, 0x3000, 99, r.buffer(), r.port()));
+    EXPECT_TRUE(tarvex::WriteSmallRange(r.t.s.Link, 0x3000, 99, r.buffer()));
     EXPECT_EQ(r.line.Engine().ReadMemory(0x3000, 64), Bytes(64, 0x11));
     EXPECT_EQ(r.line.Engine().ReadMemory(0x3040, 36), before) << "the second block was discarded";
     // Both echoes came (0F 00 30 3F 00 7E, 0F 40 30 23 00 A2); the times are
@@ -518,7 +518,7 @@ TEST(SimInProcessLine, ALineClosedInAWritesEchoFailsTheWriteAtOnce) {
     ASSERT_NE(before, Bytes(8, 0x5A));
     std::fill(r.buffer().begin(), r.buffer().begin() + 8, 0x5A);
     const int64_t t0 = r.line.NowNs();
-    EXPECT_FALSE(tarvex::WriteSmallRange(r.t.s, 0x3000, 7, r.buffer(), r.port()));
+    EXPECT_FALSE(tarvex::WriteSmallRange(r.t.s.Link, 0x3000, 7, r.buffer()));
     // Three echo bytes, then the hang-up: the tool does not wait for the
     // other three (its 4 s limit), and a write does not pause after its
     // last attempt. With wire time the hang-up comes with the third echo
@@ -541,7 +541,7 @@ TEST(SimInProcessLine, CloseLineEndsTheWaitAtOnceAndTheLineIsGone) {
   TRig r({.model = "VYR8", .fault = {FaultKind::CloseLine, 1}});
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const int64_t t0 = r.line.NowNs();
-  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(tarvex::ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   EXPECT_TRUE(r.port().LineLost);
   EXPECT_TRUE(r.line.LineClosed());
   // No byte wait ran out: only the pause after the failed attempt.
@@ -559,7 +559,7 @@ TEST(SimInProcessLine, CloseLineEndsTheWaitAtOnceAndTheLineIsGone) {
   EXPECT_EQ(r.port().Handle, -1);
   EXPECT_NE(tarvex::DescribeCommError(r.port()).find("closed the line"), std::string::npos)
       << tarvex::DescribeCommError(r.port());
-  EXPECT_FALSE(tarvex::EnsurePortOpen(r.t.s, r.port()));
+  EXPECT_FALSE(tarvex::EnsurePortOpen(r.t.s));
   EXPECT_EQ(r.t.ui.Boxes().back(), "Warning: Error opening Com port!");
 }
 
@@ -690,8 +690,8 @@ TEST(SimInProcessLine, TheRealClockTakesTheTimeOnTheLine) {
   EXPECT_EQ(r.line.Clock(), SimClock::Real);
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
   const auto t0 = Steady::now();
-  EXPECT_EQ(tarvex::IdentifySmallPanel(r.t.s, r.port()), 0);
-  EXPECT_EQ(r.t.s.SystemFlags.PanelDescription, "VYR8 v.2.10");
+  EXPECT_TRUE(tarvex::IdentifySmallPanel(r.t.s.Link, r.t.s.Panel).Ok());
+  EXPECT_EQ(r.t.s.Panel.PanelDescription, "VYR8 v.2.10");
   // 25 byte times and the 50 ms pause, at the least.
   EXPECT_GE(tarvex::test::MsSince(t0), 78);
 }

@@ -39,12 +39,6 @@ void TRecordingUserInterface::SetBusyCursor(bool busy) {
   events.push_back(e);
 }
 
-void TRecordingUserInterface::PumpEvents() {
-  TEvent e{TEvent::Pump};
-  StampWith(e, lineClockNs);
-  events.push_back(e);
-}
-
 std::vector<std::string> TRecordingUserInterface::Boxes() const {
   std::vector<std::string> out;
   for (const auto& e : events)
@@ -66,18 +60,16 @@ std::vector<std::string> TRecordingUserInterface::Statuses() const {
   return out;
 }
 
-std::vector<int64_t> TRecordingUserInterface::PumpLineNs() const {
+std::vector<int64_t> TRecordingUserInterface::StepLineNs() const {
   std::vector<int64_t> out;
   for (const auto& e : events)
-    if (e.kind == TEvent::Pump) out.push_back(e.lineNs);
+    if (e.kind == TEvent::Progress && e.code == ProgressStep) out.push_back(e.lineNs);
   return out;
 }
 
-std::vector<Clock::time_point> TRecordingUserInterface::PumpTimes() const {
-  std::vector<Clock::time_point> out;
-  for (const auto& e : events)
-    if (e.kind == TEvent::Pump) out.push_back(e.at);
-  return out;
+std::string BoxFor(const TSession& s, const TOutcome& o) {
+  const TMessage m = MessageFor(o, TTexts{s.LangStrings, s.ExtraStrings});
+  return std::string(BoxTitle(m.kind)) + ": " + m.text;
 }
 
 TTestSession::TTestSession() : s(ui) { ApplyLanguageTexts(s, TLanguage::English); }

@@ -5,15 +5,17 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "protocol/session.h"
+#include "app/session.h"
+#include "app/workflows.h"
 
 namespace tarvex::test {
 
 struct TEvent {
-  enum Kind { Progress, Box, Cursor, Pump } kind;
+  enum Kind { Progress, Box, Cursor } kind;
   int code = 0;         // progress code
   int32_t value = 0;    // progress value; cursor: 1 busy, 0 normal
   TBoxKind box = TBoxKind::Warning;
@@ -29,7 +31,6 @@ class TRecordingUserInterface : public TUserInterface {
   void TransferProgress(int code, int32_t value, const std::string& statusText) override;
   void MessageBox(TBoxKind kind, const std::string& text) override;
   void SetBusyCursor(bool busy) override;
-  void PumpEvents() override;
 
   std::vector<TEvent> events;
   // "Warning: text" for every box, in order.
@@ -38,9 +39,8 @@ class TRecordingUserInterface : public TUserInterface {
   std::vector<int32_t> Steps() const;
   // Status texts shown with ProgressShowStatus, in order.
   std::vector<std::string> Statuses() const;
-  std::vector<std::chrono::steady_clock::time_point> PumpTimes() const;
-  // The line's clock at every pump, in order (needs lineClockNs).
-  std::vector<int64_t> PumpLineNs() const;
+  // The line's clock at every ProgressStep, in order (needs lineClockNs).
+  std::vector<int64_t> StepLineNs() const;
   void Clear() { events.clear(); }
   // When set, every event also records this clock (a simulated line's
   // virtual clock, say), so pauses can be checked exactly.
@@ -53,6 +53,18 @@ struct TTestSession {
   TRecordingUserInterface ui;
   TSession s;
 };
+
+// The status line after a read or a send, in the session's language.
+inline std::optional<std::string> StatusOf(const TSession& s, const TReadOutcome& r) {
+  return StatusAfterRead(r.outcome, TTexts{s.LangStrings, s.ExtraStrings});
+}
+inline std::optional<std::string> StatusOf(const TSession& s, const TSendOutcome& r) {
+  return StatusAfterSend(r.outcome, TTexts{s.LangStrings, s.ExtraStrings});
+}
+
+// "Warning: text": the box the application shows for a failure of the
+// panel code, in the session's language.
+std::string BoxFor(const TSession& s, const TOutcome& o);
 
 // Milliseconds since a time point.
 int64_t MsSince(std::chrono::steady_clock::time_point t);

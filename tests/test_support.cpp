@@ -14,9 +14,9 @@ std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg) {
 }
 
 void OpenOn(TSession& s, const sim::SimPanel& panel, uint8_t baudIndex) {
-  s.PanelPort.Device = panel.DevicePath();
-  s.PanelPort.BaudIndex = baudIndex;
-  ASSERT_TRUE(OpenComm(s.PanelPort)) << DescribeCommError(s.PanelPort);
+  s.Link.PanelPort.Device = panel.DevicePath();
+  s.Link.PanelPort.BaudIndex = baudIndex;
+  ASSERT_TRUE(OpenComm(s.Link.PanelPort)) << DescribeCommError(s.Link.PanelPort);
 }
 
 TEnvGuard::TEnvGuard(std::string name) : name_(std::move(name)) {

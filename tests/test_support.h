@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "protocol/session.h"
+#include "app/session.h"
 #include "sim/sim_panel.h"
 #include "tests/test_session.h"
 

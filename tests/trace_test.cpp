@@ -92,8 +92,8 @@ struct TRig {
     std::error_code ec;
     fs::remove(path, ec);
   }
-  TComm& port() { return t.s.PanelPort; }
-  TTransferBuffer& buffer() { return *t.s.TransferBuffer; }
+  TComm& port() { return t.s.Link.PanelPort; }
+  TTransferBuffer& buffer() { return t.s.Link.Buffer(); }
   std::vector<std::string> Lines() const { return ReadLines(path); }
 
   TSimLine line;
@@ -107,7 +107,7 @@ const std::string kOpened9600 = "port opened: sim0, 9600 baud 8E1 (8 data bits, 
 TEST(LineTrace, ASuccessfulIdentifyHoldsItsFramesAndNoDataBytes) {
   TRig r({.model = "VYR8", .firmware = "2.10"});
   ASSERT_TRUE(CheckConnection(r.t.s));
-  ASSERT_EQ(r.t.s.SystemFlags.PanelDescription, "VYR8 v.2.10");
+  ASSERT_EQ(r.t.s.Panel.PanelDescription, "VYR8 v.2.10");
   const std::vector<std::string> lines = r.Lines();
   ASSERT_GE(lines.size(), 2u);
   // The first line: program, version, the start in UTC, and that no codes
@@ -159,7 +159,7 @@ TEST(LineTrace, WithDataTheBlockBytesAppearAndTheFirstLineWarns) {
 TEST(LineTrace, AFailedReadShowsTheExchangeThatFailedAndWhy) {
   TRig r({.model = "VYR8", .fault = {FaultKind::NoEcho, 3}});
   ASSERT_TRUE(OpenComm(r.port()));
-  EXPECT_FALSE(ReadSmallRange(r.t.s, 0x2000, 191, r.buffer(), r.port()));
+  EXPECT_FALSE(ReadSmallRange(r.t.s.Link, 0x2000, 191, r.buffer()));
   // A 64-byte read waits for its echo 3000 + 10 x 63 ms, 3 whole seconds:
   // it gives up after 4 s.
   const std::vector<std::string> expected{
@@ -198,9 +198,9 @@ TEST(LineTrace, ABadSumIsShownWithBothValuesAndTheRetryThatMendsIt) {
   // Only the first exchange carries the wrong sum (one more than the right
   // one); three attempts are allowed.
   TRig r({.model = "VYR8", .firmware = "2.10", .fault = {FaultKind::BadCheck, 1}});
-  r.t.s.SystemFlags.Attempts = 3;
+  r.t.s.Link.Tuning.Attempts = 3;
   ASSERT_TRUE(OpenComm(r.port()));
-  ASSERT_TRUE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  ASSERT_TRUE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   const std::vector<std::string> expected{
       "       0 -- " + kOpened9600,
       "       0 TX header F0 00 00 0B 00 FB: read 12 bytes at 0 (0x0000)",
@@ -223,9 +223,9 @@ TEST(LineTrace, ABadSumIsShownWithBothValuesAndTheRetryThatMendsIt) {
 TEST(LineTrace, NoiseBeforeTheEchoShowsTheWrongEchoAndTheBytesDroppedBeforeTheRetry) {
   // Three bytes of noise go out before the echo; two attempts are allowed.
   TRig r({.model = "VYR8", .firmware = "2.10", .fault = {FaultKind::NoiseBeforeEcho, 1}});
-  r.t.s.SystemFlags.Attempts = 2;
+  r.t.s.Link.Tuning.Attempts = 2;
   ASSERT_TRUE(OpenComm(r.port()));
-  ASSERT_TRUE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  ASSERT_TRUE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   const std::vector<std::string> lines = Events(r.Lines());
   ASSERT_EQ(lines.size(), 13u) << ::testing::PrintToString(lines);
   // The six bytes taken as the echo: the noise, then the echo's start.
@@ -252,7 +252,7 @@ TEST(LineTrace, NoiseBeforeTheEchoShowsTheWrongEchoAndTheBytesDroppedBeforeTheRe
 TEST(LineTrace, AMissingCheckByteIsAWaitForTheSumThatRanOut) {
   TRig r({.model = "VYR8", .firmware = "2.10", .fault = {FaultKind::MissingCheckByte, 1}});
   ASSERT_TRUE(OpenComm(r.port()));
-  EXPECT_FALSE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   // Each data or check byte may take 2 s: the wait gives up after 3 s.
   const std::vector<std::string> expected{
       "       0 -- " + kOpened9600,
@@ -271,7 +271,7 @@ TEST(LineTrace, AStalledReplyNamesTheDataByteThatDidNotCome) {
   // The echo and about half of the 12 data bytes come, then nothing.
   TRig r({.model = "VYR8", .firmware = "2.10", .fault = {FaultKind::Stall, 1}}, true);
   ASSERT_TRUE(OpenComm(r.port()));
-  EXPECT_FALSE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   const std::vector<std::string> lines = Events(r.Lines());
   ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
   // With data, the bytes that came are shown: they are the block's first.
@@ -292,7 +292,7 @@ TEST(LineTrace, AStalledReplyNamesTheDataByteThatDidNotCome) {
 TEST(LineTrace, TheBaudSearchShowsEveryProbeAndItsEcho) {
   // Seed 5: silent at 9600, 115200 and 57600.
   TRig r({.model = "VYR 320", .firmware = "2.05", .seed = 5});
-  ASSERT_TRUE(FindBaudRate(r.t.s, r.port()));
+  ASSERT_TRUE(FindBaudRate(r.t.s.Link));
   auto opened = [](const std::string& at, const std::string& rate) {
     return at + " -- port opened: sim0, " + rate + " baud 8E1 (8 data bits, even parity, 1 stop bit)";
   };
@@ -326,7 +326,7 @@ TEST(LineTrace, TheBaudSearchShowsEveryProbeAndItsEcho) {
 TEST(LineTrace, TheLargePanelsVersionReadShowsItsHeaderAndCrc) {
   TRig r({.model = "VYR 320", .firmware = "2.05", .baud = 115200});
   r.port().BaudIndex = 11;
-  ASSERT_EQ(IdentifyLargePanel(r.t.s, r.port()), 0);
+  ASSERT_TRUE(IdentifyLargePanel(r.t.s.Link, r.t.s.Panel).Ok());
   const std::vector<std::string> lines = Events(r.Lines());
   // The first probe is echoed after its 50 ms settle; then the 100 ms pause
   // and the 17-byte version block at 5523.
@@ -360,8 +360,8 @@ TEST(LineTrace, AnOpenThatFailsSaysWhy) {
 TEST(LineTrace, ALostLineIsTracedOnceWhereItIsSeen) {
   TRig r({.model = "VYR8", .fault = {FaultKind::CloseLine, 1}});
   ASSERT_TRUE(OpenComm(r.port()));
-  EXPECT_FALSE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
-  EXPECT_FALSE(ReadSmallRange(r.t.s, 0, 11, r.buffer(), r.port()));
+  EXPECT_FALSE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
+  EXPECT_FALSE(ReadSmallRange(r.t.s.Link, 0, 11, r.buffer()));
   const std::vector<std::string> lines = Events(r.Lines());
   size_t lost = 0;
   for (const std::string& l : lines) lost += l.find("-- line lost: sim0 went away") != std::string::npos;
@@ -378,7 +378,7 @@ TEST(LineTrace, WritesShowTheirDataAsLengthAndSum) {
   TRig r({.model = "VYR32"});
   ASSERT_TRUE(OpenComm(r.port()));
   std::fill(r.buffer().begin(), r.buffer().begin() + 64, 0x11);
-  ASSERT_TRUE(WriteSmallRange(r.t.s, 0x3000, 63, r.buffer(), r.port()));
+  ASSERT_TRUE(WriteSmallRange(r.t.s.Link, 0x3000, 63, r.buffer()));
   // 64 bytes of 11 at 0x3000: last index 3F, header sum 7E, data sum 40.
   const std::vector<std::string> expected{
       "       0 -- port opened: sim0, 9600 baud 8E1 (8 data bits, even parity, 1 stop bit)",
@@ -484,12 +484,12 @@ struct TOutcome {
 TOutcome FailedRead(TLineTrace* trace) {
   TSimLine line({.model = "VYR8", .fault = {FaultKind::NoEcho, 3}});
   test::TTestSession t;
-  t.s.PanelPort.System = &line;
-  t.s.PanelPort.BaudIndex = k9600;
-  t.s.PanelPort.Trace = trace;
+  t.s.Link.PanelPort.System = &line;
+  t.s.Link.PanelPort.BaudIndex = k9600;
+  t.s.Link.PanelPort.Trace = trace;
   TOutcome o;
-  o.ok = OpenComm(t.s.PanelPort) && ReadSmallRange(t.s, 0x2000, 191, *t.s.TransferBuffer, t.s.PanelPort);
-  ClosePort(t.s.PanelPort);
+  o.ok = OpenComm(t.s.Link.PanelPort) && ReadSmallRange(t.s.Link, 0x2000, 191, t.s.Link.Buffer());
+  ClosePort(t.s.Link.PanelPort);
   o.endNs = line.NowNs();
   o.toolSent = line.Engine().ReceivedBytes();
   o.panelSent = line.PanelSent();
@@ -557,7 +557,7 @@ TEST(LineTrace, TheWindowModelFeedsTheTraceOfItsOptions) {
     model.CheckConnection();
     model.PortChosen(1);
     model.CheckConnection();
-    EXPECT_EQ(model.Session().SystemFlags.PanelDescription, "VYR32 v.2.10");
+    EXPECT_EQ(model.Session().Panel.PanelDescription, "VYR32 v.2.10");
   }
   EXPECT_TRUE(view.boxes.empty()) << ::testing::PrintToString(view.boxes);
   const std::vector<std::string> lines = Events(ReadLines(path));

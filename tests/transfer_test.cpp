@@ -36,10 +36,10 @@ constexpr const char* kReadError = "Warning: Reading error on serial port!";
 // after each good exchange is dropped: the link's timing has its own tests,
 // these are about what moves where.
 void Attach(TTestSession& t, const sim::SimPanel& panel) {
-  if (t.s.PanelPort.Handle != -1) CloseComm(t.s.PanelPort);
-  t.s.SystemFlags.ConnectedModel = panel.Model();
-  if (const TBlockMap* map = BlockMapForModel(panel.Model())) t.s.BlockMap = *map;
-  t.s.SystemFlags.SuccessPauseMs = 0;
+  if (t.s.Link.PanelPort.Handle != -1) CloseComm(t.s.Link.PanelPort);
+  t.s.Panel.ConnectedModel = panel.Model();
+  if (const TBlockMap* map = BlockMapForModel(panel.Model())) t.s.Panel.BlockMap = *map;
+  t.s.Link.Tuning.SuccessPauseMs = 0;
   OpenOn(t.s, panel, panel.IsLarge() ? kLargeBaud : kSmallBaud);
 }
 
@@ -151,8 +151,8 @@ void ExpectKeysAsInPanel(SmallPanelImage& image, const sim::SimPanel& panel, con
 
 bool ReadWholePanel(TTestSession& t, const std::string& code) {
   UserTable users = t.s.Small->Users();
-  return ReadUsers(t.s, t.s.PanelPort, users) && ReadCodesAndMatch(t.s, t.s.PanelPort, users, code) &&
-         ReadKeys(t.s, t.s.PanelPort);
+  return ReadUsers(t.s.Link, t.s.Panel, users) && ReadCodesAndMatch(t.s.Link, t.s.Panel, users, code) &&
+         ReadKeys(t.s.Link, t.s.Panel, *t.s.Small);
 }
 
 // Position of the key-table record that names key k.
@@ -170,7 +170,7 @@ TEST(TransferRead, Vyr8OneDigitPerByte) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8", .mainCode = "1234", .seed = 11});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   panel->WriteMemory(m.CodesAddr + 6 * 2, sim::EncodeCode("VYR8", "319"));
   panel->WriteMemory(m.CodesAddr + 6 * 3, sim::EncodeCode("VYR8", "908172"));
 
@@ -195,25 +195,25 @@ TEST(TransferRead, Vyr8OneDigitPerByte) {
 
   EXPECT_EQ(t.ui.Statuses(), (std::vector<std::string>{"Reading codes", "Checking user code", "Reading keys & cards"}));
   EXPECT_EQ(Ranges(t.ui), (std::vector<int32_t>{622, 143, 1149}));
-  // Each phase: status, a pump for the window, the range; only the keys end
+  // Each phase: status, then the range; only the keys end
   // with a clear, so the bar stays up between the phases of one read.
-  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressPump, ProgressSetRange, ProgressShowStatus,
-                                             ProgressPump, ProgressSetRange, ProgressShowStatus, ProgressPump,
+  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressSetRange, ProgressShowStatus,
+                                             ProgressSetRange, ProgressShowStatus,
                                              ProgressSetRange, ProgressClear}));
   const auto steps = t.ui.Steps();
   EXPECT_EQ(std::accumulate(steps.begin(), steps.end(), 0), 240 + 384 + 144 + 512 + 384 + 256);
   EXPECT_TRUE(t.ui.Boxes().empty());
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferRead, Vyr32PackedCodesAndAKeyRecordPastTheLastKey) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR32", .mainCode = "123456", .seed = 12});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   UserTable users = t.s.Small->Users();
-  ASSERT_TRUE(ReadUsers(t.s, t.s.PanelPort, users));
-  ASSERT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "123456"));
+  ASSERT_TRUE(ReadUsers(t.s.Link, t.s.Panel, users));
+  ASSERT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "123456"));
   EXPECT_EQ(users.User(0).Code(), "123456FF");
   ExpectUsersAsInPanel(users, *panel, m, false);
 
@@ -230,7 +230,7 @@ TEST(TransferRead, Vyr32PackedCodesAndAKeyRecordPastTheLastKey) {
   const Bytes before = ToBytes(t.s.Small->Bytes());
 
   t.ui.Clear();
-  ASSERT_TRUE(ReadKeys(t.s, t.s.PanelPort));
+  ASSERT_TRUE(ReadKeys(t.s.Link, t.s.Panel, *t.s.Small));
   EXPECT_EQ(key127.Value(), 0x5A) << "no record names key 127 any more";
   EXPECT_EQ(key127.Flags(), 0x5B);
   EXPECT_EQ(key127.Flags23(), 0x5C);
@@ -239,14 +239,14 @@ TEST(TransferRead, Vyr32PackedCodesAndAKeyRecordPastTheLastKey) {
   ExpectKeysAsInPanel(*t.s.Small, *panel, m);
   EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Reading keys & cards"});
   EXPECT_EQ(Ranges(t.ui), std::vector<int32_t>{1149});
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferRead, Vyr16DCodesFromTheFirstHalfOfTheBlock) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR16D", .mainCode = "654321", .seed = 13});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   ASSERT_TRUE(ReadWholePanel(t, "654321"));
   UserTable users = t.s.Small->Users();
   EXPECT_EQ(users.User(0).Code(), "654321FF");
@@ -261,7 +261,7 @@ TEST(TransferRead, Vyr16DCodesFromTheFirstHalfOfTheBlock) {
   EXPECT_EQ(m.CodesAddr, 203);
   EXPECT_EQ(headers[10], (THeader{0xF0, 0xCB, 0x00, 0x3F, 0x00, 0xFA}));
   EXPECT_EQ(headers[12], (THeader{0xF0, 0x4B, 0x01, 0x0F, 0x00, 0x4B}));
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // ---------------------------------------------------------------- code check
@@ -270,7 +270,7 @@ TEST(TransferCodeMatch, OneDigitPerByteCodes) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8", .mainCode = "1234", .seed = 14});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   panel->WriteMemory(m.CodesAddr + 6, {4, 5, 6, 7, 0xFF, 0xFF});
   panel->WriteMemory(m.CodesAddr + 12, {2, 4, 6, 8, 0x0F, 0x0F});
   panel->WriteMemory(m.CodesAddr + 18, {3, 1, 9, 0xFF, 0xFF, 0xFF});
@@ -278,51 +278,51 @@ TEST(TransferCodeMatch, OneDigitPerByteCodes) {
 
   // The match is on user 1, but every later user still gets its code.
   users.User(23).SetCode("AAAAAAAA");
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "4567"));
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "4567"));
   EXPECT_EQ(users.User(1).Code(), "4567FFFF");
   EXPECT_EQ(users.User(23).Code(),
             CodeText(PanelDigits(panel->ReadMemory(m.CodesAddr + 6 * 23, 6), true)));
 
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "2468")) << "0F 0F reads as FF, padded to eight";
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "2468")) << "0F 0F reads as FF, padded to eight";
   EXPECT_EQ(users.User(2).Code(), "2468FFFF");
 
   // Three digits then FF FF FF read as nine characters; the stored text is
   // what is compared, so the code this tool writes can be proved again.
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "319"));
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "319"));
   EXPECT_EQ(users.User(3).Code(), "319FFFFF");
 
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "1234"));
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "1234"));
   EXPECT_TRUE(t.ui.Boxes().empty());
 
   for (size_t u = 0; u < kUserCount; ++u) ASSERT_NE(users.User(u).Code(), "9999FFFF");
   t.ui.Clear();
   users.User(0).SetCode("00000000");
-  EXPECT_FALSE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "9999"));
+  EXPECT_FALSE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "9999"));
   EXPECT_TRUE(t.ui.Boxes().empty()) << "a wrong code is no read error";
-  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressPump, ProgressSetRange}))
+  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressSetRange}))
       << "no clear: the caller decides what to show";
   EXPECT_EQ(users.User(0).Code(), "1234FFFF") << "codes are filled in all the same";
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferCodeMatch, PackedCodes) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR32", .mainCode = "908172", .seed = 15});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   ASSERT_EQ(panel->ReadMemory(m.CodesAddr, 3), (Bytes{0x90, 0x81, 0x72})) << "high digit first";
   ASSERT_EQ(panel->ReadMemory(m.CodesAddr + 3 * 6, 3), (Bytes{0xFF, 0xFF, 0xFF})) << "user 6 is empty";
   UserTable users = t.s.Small->Users();
 
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "908172"));
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "908172"));
   EXPECT_EQ(users.User(0).Code(), "908172FF");
-  EXPECT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "")) << "nothing typed matches an empty slot";
+  EXPECT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "")) << "nothing typed matches an empty slot";
   EXPECT_EQ(users.User(6).Code(), "FFFFFFFF");
 
   for (size_t u = 0; u < kUserCount; ++u) ASSERT_NE(users.User(u).Code(), "90817FFF");
-  EXPECT_FALSE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "90817")) << "a prefix is not the code";
+  EXPECT_FALSE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "90817")) << "a prefix is not the code";
   EXPECT_TRUE(t.ui.Boxes().empty());
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // ---------------------------------------------------------------- writes
@@ -331,7 +331,7 @@ TEST(TransferWrite, Vyr8ImageIntoVyr32) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR8", .mainCode = "1234", .seed = 16});
   Attach(t, *source);
-  const TBlockMap m1 = t.s.BlockMap;
+  const TBlockMap m1 = t.s.Panel.BlockMap;
   source->WriteMemory(m1.CodesAddr + 6 * 2, sim::EncodeCode("VYR8", "319"));
   source->WriteMemory(m1.CodesAddr + 6 * 3, sim::EncodeCode("VYR8", "908172"));
   // High bits that the VYR32 takes as they are.
@@ -351,15 +351,16 @@ TEST(TransferWrite, Vyr8ImageIntoVyr32) {
 
   auto target = StartPanel({.model = "VYR32", .mainCode = "4321", .seed = 17});
   Attach(t, *target);
-  const TBlockMap m2 = t.s.BlockMap;
-  UserTable targetUsers = t.s.TargetUsers.Table();
-  ASSERT_TRUE(ReadUsers(t.s, t.s.PanelPort, targetUsers));
-  ASSERT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, targetUsers, "4321"));
+  const TBlockMap m2 = t.s.Panel.BlockMap;
+  TTargetUsers targetTable;
+  UserTable targetUsers = targetTable.Table();
+  ASSERT_TRUE(ReadUsers(t.s.Link, t.s.Panel, targetUsers));
+  ASSERT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, targetUsers, "4321"));
   const Bytes before = target->ReadMemory(0, 0x10000);
   t.ui.Clear();
-  ASSERT_TRUE(WriteCodes(t.s, t.s.PanelPort));
-  ASSERT_TRUE(WriteUsers(t.s, t.s.PanelPort));
-  ASSERT_TRUE(WriteKeys(t.s, t.s.PanelPort));
+  ASSERT_TRUE(WriteCodes(t.s.Link, t.s.Panel, *t.s.Small));
+  ASSERT_TRUE(WriteUsers(t.s.Link, t.s.Panel, *t.s.Small));
+  ASSERT_TRUE(WriteKeys(t.s.Link, t.s.Panel, *t.s.Small));
   const Bytes mem = target->ReadMemory(0, 0x10000);
 
   // Codes, packed two digits a byte.
@@ -404,14 +405,14 @@ TEST(TransferWrite, Vyr8ImageIntoVyr32) {
   const std::vector<int> notices = Notices(t.ui);
   EXPECT_EQ(std::count(notices.begin(), notices.end(), ProgressClear), 3);
   EXPECT_TRUE(t.ui.Boxes().empty());
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferWrite, Vyr32ImageIntoVyr8ClearsHighBits) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR32", .mainCode = "123456", .seed = 18});
   Attach(t, *source);
-  const TBlockMap m2 = t.s.BlockMap;
+  const TBlockMap m2 = t.s.Panel.BlockMap;
   source->WriteMemory(m2.CodesAddr + 3, sim::EncodeCode("VYR32", "12"));
   source->WriteMemory(m2.CodesAddr + 6, sim::EncodeCode("VYR32", "12345"));
   source->WriteMemory(m2.CodesAddr + 9, sim::EncodeCode("VYR32", "7410"));
@@ -428,14 +429,15 @@ TEST(TransferWrite, Vyr32ImageIntoVyr8ClearsHighBits) {
 
   auto target = StartPanel({.model = "VYR8", .mainCode = "2580", .seed = 19});
   Attach(t, *target);
-  const TBlockMap m1 = t.s.BlockMap;
-  UserTable targetUsers = t.s.TargetUsers.Table();
-  ASSERT_TRUE(ReadUsers(t.s, t.s.PanelPort, targetUsers));
-  ASSERT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, targetUsers, "2580"));
+  const TBlockMap m1 = t.s.Panel.BlockMap;
+  TTargetUsers targetTable;
+  UserTable targetUsers = targetTable.Table();
+  ASSERT_TRUE(ReadUsers(t.s.Link, t.s.Panel, targetUsers));
+  ASSERT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, targetUsers, "2580"));
   t.ui.Clear();
-  ASSERT_TRUE(WriteCodes(t.s, t.s.PanelPort));
-  ASSERT_TRUE(WriteUsers(t.s, t.s.PanelPort));
-  ASSERT_TRUE(WriteKeys(t.s, t.s.PanelPort));
+  ASSERT_TRUE(WriteCodes(t.s.Link, t.s.Panel, *t.s.Small));
+  ASSERT_TRUE(WriteUsers(t.s.Link, t.s.Panel, *t.s.Small));
+  ASSERT_TRUE(WriteKeys(t.s.Link, t.s.Panel, *t.s.Small));
   const Bytes mem = target->ReadMemory(0, 0x10000);
 
   // Codes, one digit a byte.
@@ -469,17 +471,17 @@ TEST(TransferWrite, Vyr32ImageIntoVyr8ClearsHighBits) {
   EXPECT_EQ(Slice(mem, m1.UserNamesAddr, 384), srcNames);
   EXPECT_EQ(Slice(mem, m1.KeyDataAddr, 512), srcKeyData);
   EXPECT_EQ(Ranges(t.ui), (std::vector<int32_t>{286, 622, 1021}));
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferWrite, Vyr16DCodeBlockTailGoesBackAsRead) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR16D", .mainCode = "2468", .seed = 20});
   Attach(t, *source);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   UserTable users = t.s.Small->Users();
-  ASSERT_TRUE(ReadUsers(t.s, t.s.PanelPort, users));
-  ASSERT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, users, "2468"));
+  ASSERT_TRUE(ReadUsers(t.s.Link, t.s.Panel, users));
+  ASSERT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, users, "2468"));
   users.User(5).SetCode("135790FF");
   const Bytes srcTail = source->ReadMemory(m.CodesAddr + 72, 72);
 
@@ -489,12 +491,13 @@ TEST(TransferWrite, Vyr16DCodeBlockTailGoesBackAsRead) {
   const Bytes tail = target->ReadMemory(m.CodesAddr + 72, 72);
   ASSERT_NE(tail, srcTail);
   Attach(t, *target);
-  UserTable targetUsers = t.s.TargetUsers.Table();
-  ASSERT_TRUE(ReadUsers(t.s, t.s.PanelPort, targetUsers));
-  ASSERT_TRUE(ReadCodesAndMatch(t.s, t.s.PanelPort, targetUsers, "1357"));
+  TTargetUsers targetTable;
+  UserTable targetUsers = targetTable.Table();
+  ASSERT_TRUE(ReadUsers(t.s.Link, t.s.Panel, targetUsers));
+  ASSERT_TRUE(ReadCodesAndMatch(t.s.Link, t.s.Panel, targetUsers, "1357"));
   t.ui.Clear();
   const size_t exchanges = static_cast<size_t>(target->ExchangeCount());
-  ASSERT_TRUE(WriteCodes(t.s, t.s.PanelPort));
+  ASSERT_TRUE(WriteCodes(t.s.Link, t.s.Panel, *t.s.Small));
 
   EXPECT_EQ(target->ReadMemory(m.CodesAddr + 72, 72), tail);
   const Bytes codes = target->ReadMemory(m.CodesAddr, 72);
@@ -515,7 +518,7 @@ TEST(TransferWrite, Vyr16DCodeBlockTailGoesBackAsRead) {
   EXPECT_EQ(Ranges(t.ui), std::vector<int32_t>{286});
   ASSERT_NE(LastProgress(t.ui), nullptr);
   EXPECT_EQ(LastProgress(t.ui)->code, ProgressClear);
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // ---------------------------------------------------------------- large panel
@@ -539,7 +542,7 @@ TEST(TransferLarge, ReadThenWriteTheSevenBlocks) {
   auto source = StartPanel({.model = "VYR 320", .firmware = "2.05", .seed = 22});
   Attach(t, *source);
   std::span<uint8_t> image = t.s.Large->Bytes();
-  ASSERT_TRUE(ReadLargePanel(t.s, t.s.PanelPort, t.s.Large->Regions()));
+  ASSERT_TRUE(ReadLargePanel(t.s.Link, t.s.Large->Regions()));
 
   size_t exchanges = 0;
   for (size_t r = 0; r < kLargeRegionCount; ++r) {
@@ -557,7 +560,7 @@ TEST(TransferLarge, ReadThenWriteTheSevenBlocks) {
   EXPECT_EQ(RegionOrder(source->HeadersReceived()), (std::vector<size_t>{0, 1, 4, 2, 5, 6, 3}));
   EXPECT_EQ(t.ui.Statuses(), std::vector<std::string>{"Reading codes"});
   EXPECT_EQ(Ranges(t.ui), std::vector<int32_t>{30801});
-  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressPump, ProgressSetRange}))
+  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressSetRange}))
       << "the bar is not cleared after a good read";
 
   auto target = StartPanel({.model = "VYR 320", .firmware = "2.05", .seed = 23});
@@ -571,7 +574,7 @@ TEST(TransferLarge, ReadThenWriteTheSevenBlocks) {
   Attach(t, *target);
   t.s.StatusText = "Ready";
   t.ui.Clear();
-  ASSERT_TRUE(WriteLargePanel(t.s, t.s.PanelPort, t.s.Large->Regions()));
+  ASSERT_TRUE(WriteLargePanel(t.s.Link, t.s.Large->Regions()));
   for (size_t r = 0; r < kLargeRegionCount; ++r) {
     SCOPED_TRACE("region " + std::to_string(r));
     const TLargeRegion& region = LargePanelMap[r];
@@ -585,7 +588,7 @@ TEST(TransferLarge, ReadThenWriteTheSevenBlocks) {
   EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressSetRange, ProgressClear}));
   EXPECT_EQ(Ranges(t.ui), std::vector<int32_t>{18800});
   EXPECT_TRUE(t.ui.Boxes().empty());
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 // ---------------------------------------------------------------- failures
@@ -594,31 +597,34 @@ TEST(TransferFailure, UsersReadStopsAtTheNamesBlock) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8", .seed = 24});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   UserTable users = t.s.Small->Users();
   for (size_t u = 0; u < kUserCount; ++u) users.User(u).SetName("old " + std::to_string(u));
   const int attrBlocks = (m.UserAttrLen + SmallBlockSize - 1) / SmallBlockSize;
   panel->SetFault({FaultKind::BadCheck, panel->ExchangeCount() + attrBlocks + 1});
 
-  EXPECT_FALSE(ReadUsers(t.s, t.s.PanelPort, users));
+  const TOutcome o = ReadUsers(t.s.Link, t.s.Panel, users);
+  EXPECT_EQ(o.result, TResult::BadCheck);
+  EXPECT_EQ(o.step, TStep::ReadUsers);
+  EXPECT_EQ(o.address, m.UserNamesAddr) << "the names' first block";
   const Bytes attrs = panel->ReadMemory(m.UserAttrAddr, m.UserAttrLen);
   for (size_t u = 0; u < kUserCount; ++u) {
     for (size_t i = 0; i < kUserAttrSize; ++i) EXPECT_EQ(users.User(u).Attr(i), attrs[10 * u + i]);
     EXPECT_EQ(users.User(u).Name(), "old " + std::to_string(u));
   }
   EXPECT_EQ(panel->ExchangeCount(), attrBlocks + 1) << "nothing after the failed block";
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{kReadError});
+  EXPECT_EQ(test::BoxFor(t.s, o), kReadError);
+  EXPECT_TRUE(t.ui.Boxes().empty());
   ASSERT_NE(LastProgress(t.ui), nullptr);
-  EXPECT_EQ(LastProgress(t.ui)->code, ProgressClear);
-  EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Progress) << "the box comes before the clear";
-  CloseComm(t.s.PanelPort);
+  EXPECT_EQ(LastProgress(t.ui)->code, ProgressStep) << "the bar stays for the caller's box";
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferFailure, KeysWriteStopsAtTheKeyTable) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR32", .seed = 25});
   Attach(t, *panel);
-  const TBlockMap m = t.s.BlockMap;
+  const TBlockMap m = t.s.Panel.BlockMap;
   SmallPanelImage& image = *t.s.Small;
   for (size_t i = 0; i < kKeyDataSize; ++i) image.KeyData()[i] = static_cast<uint8_t>(i * 7 + 3);
   for (size_t k = 0; k < kKeyCount; ++k) {
@@ -635,15 +641,19 @@ TEST(TransferFailure, KeysWriteStopsAtTheKeyTable) {
   // finds it.)
   panel->SetFault({FaultKind::NoEcho, panel->ExchangeCount() + dataBlocks + 1});
 
-  EXPECT_FALSE(WriteKeys(t.s, t.s.PanelPort));
+  TWriteRecord written;
+  const TOutcome o = WriteKeys(t.s.Link, t.s.Panel, *t.s.Small, &written);
+  EXPECT_EQ(o.result, TResult::NoEcho);
+  EXPECT_TRUE(o.write);
+  EXPECT_EQ(o.address, m.KeyTableAddr);
+  EXPECT_EQ(written.Size(), m.KeyDataLen) << "only what the panel took is recorded";
   EXPECT_EQ(panel->ReadMemory(m.KeyDataAddr, m.KeyDataLen), ToBytes(image.KeyData()));
   EXPECT_EQ(panel->ReadMemory(m.KeyTableAddr, m.KeyTableLen), tableBefore);
   EXPECT_EQ(panel->ReadMemory(m.KeyNamesAddr, m.KeyNamesLen), namesBefore);
   EXPECT_EQ(panel->ExchangeCount(), dataBlocks + 1);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error writing on serial port!"});
-  ASSERT_NE(LastProgress(t.ui), nullptr);
-  EXPECT_EQ(LastProgress(t.ui)->code, ProgressClear);
-  CloseComm(t.s.PanelPort);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Warning: Error writing on serial port!");
+  EXPECT_TRUE(t.ui.Boxes().empty());
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferFailure, LargeReadStopsAtTheSixthBlock) {
@@ -657,7 +667,10 @@ TEST(TransferFailure, LargeReadStopsAtTheSixthBlock) {
   for (size_t r : firstFive) before += static_cast<int>(LargeExchanges(LargePanelMap[r].Bytes));
   panel->SetFault({FaultKind::BadCheck, panel->ExchangeCount() + before + 1});
 
-  EXPECT_FALSE(ReadLargePanel(t.s, t.s.PanelPort, t.s.Large->Regions()));
+  const TOutcome o = ReadLargePanel(t.s.Link, t.s.Large->Regions());
+  EXPECT_EQ(o.result, TResult::BadCheck);
+  EXPECT_EQ(o.step, TStep::ReadLarge);
+  EXPECT_EQ(o.address, LargePanelMap[6].PanelAddress);
   for (size_t r = 0; r < kLargeRegionCount; ++r) {
     SCOPED_TRACE("region " + std::to_string(r));
     const TLargeRegion& region = LargePanelMap[r];
@@ -666,10 +679,10 @@ TEST(TransferFailure, LargeReadStopsAtTheSixthBlock) {
     EXPECT_EQ(ToBytes(got), filled ? panel->ReadMemory(region.PanelAddress, region.Bytes) : Bytes(region.Bytes, 0xFF));
   }
   EXPECT_EQ(panel->ExchangeCount(), before + 1);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{kReadError});
-  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressPump, ProgressSetRange}))
+  EXPECT_EQ(test::BoxFor(t.s, o), kReadError);
+  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressShowStatus, ProgressSetRange}))
       << "no clear after a failed large read";
-  CloseComm(t.s.PanelPort);
+  CloseComm(t.s.Link.PanelPort);
 }
 
 TEST(TransferFailure, LargeWriteShowsAnErrorBox) {
@@ -678,11 +691,13 @@ TEST(TransferFailure, LargeWriteShowsAnErrorBox) {
   Attach(t, *panel);
   // Noise ahead of the first echo spoils it at once, without a time-out.
   panel->SetFault({FaultKind::NoiseBeforeEcho, panel->ExchangeCount() + 1});
-  EXPECT_FALSE(WriteLargePanel(t.s, t.s.PanelPort, t.s.Large->Regions()));
+  const TOutcome o = WriteLargePanel(t.s.Link, t.s.Large->Regions());
+  EXPECT_EQ(o.result, TResult::BadEcho);
+  EXPECT_TRUE(o.large);
   EXPECT_EQ(panel->ExchangeCount(), 1);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Error: Error writing on serial port!"});
-  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressSetRange, ProgressClear}));
-  CloseComm(t.s.PanelPort);
+  EXPECT_EQ(test::BoxFor(t.s, o), "Error: Error writing on serial port!");
+  EXPECT_EQ(Notices(t.ui), (std::vector<int>{ProgressSetRange}));
+  CloseComm(t.s.Link.PanelPort);
 }
 
 }  // namespace

@@ -164,16 +164,16 @@ TEST_F(WindowModel, StartsInItalianWithThePortListAndEverythingOff) {
   ASSERT_FALSE(view_.shows.empty());
   EXPECT_EQ(view_.shows.back(), unsigned{PartAll});
 
-  const TComm& port = m.Session().PanelPort;
+  const TComm& port = m.Session().Link.PanelPort;
   EXPECT_EQ(port.Handle, -1);
   EXPECT_EQ(port.BaudIndex, 11);
   EXPECT_EQ(port.ParityIndex, 2);
   EXPECT_EQ(port.DataBitsIndex, 4);
   EXPECT_EQ(port.StopBitsIndex, 0);
   EXPECT_EQ(port.System, &vyr8_);
-  EXPECT_EQ(m.Session().SystemFlags.SuccessPauseMs, 50);
-  EXPECT_EQ(m.Session().SystemFlags.Attempts, 1);
-  EXPECT_EQ(m.Session().SystemFlags.RetryPauseMs, 700);
+  EXPECT_EQ(m.Session().Link.Tuning.SuccessPauseMs, 50);
+  EXPECT_EQ(m.Session().Link.Tuning.Attempts, 1);
+  EXPECT_EQ(m.Session().Link.Tuning.RetryPauseMs, 700);
   EXPECT_TRUE(view_.boxes.empty());
 }
 
@@ -184,7 +184,7 @@ TEST_F(WindowModel, NoPortAtAllStillStartsAndACheckCannotOpen) {
   m.Start();
   EXPECT_TRUE(Shown().ports.empty());
   EXPECT_EQ(Shown().selectedPort, -1);
-  EXPECT_TRUE(m.Session().PanelPort.Device.empty());
+  EXPECT_TRUE(m.Session().Link.PanelPort.Device.empty());
   m.CheckConnection();
   view_.Finish();
   EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Errore apertura porta seriale!"});
@@ -267,7 +267,7 @@ TEST_F(WindowModel, ReadFailuresKeepTheStatesAndSayWhyInTheStatusLine) {
   view_.Finish();
   EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Errore in lettura su porta seriale!"});
   EXPECT_EQ(Shown().controls, kPanelIdentified);
-  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+  EXPECT_EQ(m.Session().Link.PanelPort.Handle, -1);
 }
 
 TEST_F(WindowModel, FileLoadOutcomes) {
@@ -369,7 +369,7 @@ TEST_F(WindowModel, BusyRules) {
   EXPECT_EQ(view_.operations, operations);
   EXPECT_EQ(Shown().languageIndex, 1);
   EXPECT_EQ(Shown().selectedPort, 0);
-  EXPECT_EQ(m.Session().PanelPort.System, &vyr8_);
+  EXPECT_EQ(m.Session().Link.PanelPort.System, &vyr8_);
   EXPECT_TRUE(view_.boxes.empty());  // the load did not run
 
   view_.Finish();
@@ -409,7 +409,7 @@ TEST_F(WindowModel, CloseDuringAnOperationWaitsForItsEnd) {
   view_.Finish();
   EXPECT_FALSE(closedDuringBox);
   EXPECT_EQ(view_.closes, 1);  // once the operation was over
-  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+  EXPECT_EQ(m.Session().Link.PanelPort.Handle, -1);
   EXPECT_EQ(Shown().status, "Errore in lettura su porta seriale!");
 }
 
@@ -424,7 +424,7 @@ TEST_F(WindowModel, ShutdownDuringAnOperationReachesNothingAndPutsThePointerBack
   EXPECT_TRUE(view_.progressCodes.empty());
   EXPECT_TRUE(view_.boxes.empty());
   EXPECT_TRUE(view_.cursor.empty());  // the pointer never became busy
-  EXPECT_EQ(m.Session().PanelPort.Handle, -1);
+  EXPECT_EQ(m.Session().Link.PanelPort.Handle, -1);
   // Its end, if the face still delivered it, changes nothing.
   const int finished = view_.finished;
   view_.pendingDone();
@@ -486,7 +486,6 @@ TEST_F(WindowModel, ProgressNoticesDriveTheStatusLineAndTheBar) {
   m.HandleTransferProgress(ProgressStep, 64, "");
   EXPECT_EQ(Shown().bar.position, 100);  // held at the maximum
   const size_t shows = view_.shows.size();
-  m.HandleTransferProgress(ProgressPump, 7, "ignored");
   m.HandleTransferProgress(99, 7, "ignored");
   EXPECT_EQ(view_.shows.size(), shows);  // nothing visible changed
   EXPECT_EQ(Shown().status, "Lettura codici");
@@ -499,7 +498,7 @@ TEST_F(WindowModel, ProgressNoticesDriveTheStatusLineAndTheBar) {
   EXPECT_EQ(Shown().status, "");
   EXPECT_EQ(Shown().bar.position, 0);
   // Every notice reaches the observers, the silent ones too.
-  EXPECT_EQ(view_.progressCodes, (std::vector<int>{1, 2, 3, 3, 3, 4, 99, 3, 3, 2, 255}));
+  EXPECT_EQ(view_.progressCodes, (std::vector<int>{1, 2, 3, 3, 3, 99, 3, 3, 2, 255}));
 }
 
 TEST(ProgressBar, HeldBetweenZeroAndTheMaximum) {

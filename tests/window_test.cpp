@@ -361,14 +361,14 @@ void TWindowTest::startUpInItalianWithEverythingOff() {
   const TSession& s = w.Session();
   QCOMPARE(s.LangStrings.Ready, std::string("Pronto"));
   QCOMPARE(s.StatusText, std::string("Pronto"));
-  QCOMPARE(s.SystemFlags.SuccessPauseMs, 50);
-  QCOMPARE(s.SystemFlags.Attempts, 1);
-  QCOMPARE(s.SystemFlags.RetryPauseMs, 700);
-  QCOMPARE(s.PanelPort.Handle, intptr_t{-1});
-  QCOMPARE(int(s.PanelPort.BaudIndex), 11);
-  QCOMPARE(int(s.PanelPort.ParityIndex), 2);
-  QCOMPARE(int(s.PanelPort.DataBitsIndex), 4);
-  QCOMPARE(int(s.PanelPort.StopBitsIndex), 0);
+  QCOMPARE(s.Link.Tuning.SuccessPauseMs, 50);
+  QCOMPARE(s.Link.Tuning.Attempts, 1);
+  QCOMPARE(s.Link.Tuning.RetryPauseMs, 700);
+  QCOMPARE(s.Link.PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(int(s.Link.PanelPort.BaudIndex), 11);
+  QCOMPARE(int(s.Link.PanelPort.ParityIndex), 2);
+  QCOMPARE(int(s.Link.PanelPort.DataBitsIndex), 4);
+  QCOMPARE(int(s.Link.PanelPort.StopBitsIndex), 0);
   const auto small = s.Small->Bytes();
   QVERIFY(std::all_of(small.begin(), small.end(), [](uint8_t b) { return b == 0xFF; }));
   const auto large = s.Large->Bytes();
@@ -466,7 +466,7 @@ void TWindowTest::noSerialPortAtAll() {
   TfrmMain& w = *t;
   QCOMPARE(w.cbSerial->count(), 0);
   QCOMPARE(w.cbSerial->currentIndex(), -1);
-  QVERIFY(w.Session().PanelPort.Device.empty());
+  QVERIFY(w.Session().Link.PanelPort.Device.empty());
   w.btnCheckConnection->click();
   QVERIFY(WaitForOperation(w));
   QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreApertura});
@@ -474,7 +474,7 @@ void TWindowTest::noSerialPortAtAll() {
   QCOMPARE(w.lblProgress->text(), kPronto);
   QCOMPARE(w.pbProgress->value(), 0);
   QVERIFY(!QApplication::overrideCursor());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
   CHECK_STATES(w, NoPanel());
 }
 
@@ -500,10 +500,10 @@ void TWindowTest::portListFromTheDeviceFolder() {
   QCOMPARE(w.cbSerial->itemText(1), ttyS1);
   QCOMPARE(w.cbSerial->itemText(2), ttyS10 + QStringLiteral(" - In uso"));
   QCOMPARE(w.cbSerial->currentIndex(), 0);
-  QCOMPARE(w.Session().PanelPort.Device, first->DevicePath());
+  QCOMPARE(w.Session().Link.PanelPort.Device, first->DevicePath());
 
   w.cbSerial->setCurrentIndex(2);
-  QCOMPARE(w.Session().PanelPort.Device, ttyS10.toStdString());
+  QCOMPARE(w.Session().Link.PanelPort.Device, ttyS10.toStdString());
   CHECK_STATES(w, NoPanel());
   QCOMPARE(w.lblProgress->text(), kPronto);
 
@@ -524,8 +524,8 @@ void TWindowTest::portListFromTheDeviceFolder() {
 
   // Choosing a port changes the port and nothing else.
   w.cbSerial->setCurrentIndex(0);
-  QCOMPARE(w.Session().PanelPort.Device, first->DevicePath());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Device, first->DevicePath());
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
   QCOMPARE(w.lblLinkedPanel->text(), QStringLiteral("VYR8 v.2.10"));
   CHECK_STATES(w, PanelIdentified());
 }
@@ -543,7 +543,6 @@ void TWindowTest::progressNotices() {
   QCOMPARE(w.pbProgress->value(), 60);
   w.HandleTransferProgress(ProgressStep, 64, QString());
   QCOMPARE(w.pbProgress->value(), 100);  // held at the maximum
-  w.HandleTransferProgress(ProgressPump, 7, QStringLiteral("ignored"));
   w.HandleTransferProgress(99, 7, QStringLiteral("ignored"));
   QCOMPARE(w.pbProgress->value(), 100);
   QCOMPARE(w.pbProgress->maximum(), 100);
@@ -563,8 +562,8 @@ void TWindowTest::progressNotices() {
   w.HandleTransferProgress(ProgressClear, 0, QStringLiteral("ignored"));
   QVERIFY(w.lblProgress->text().isEmpty());
   QCOMPARE(w.pbProgress->value(), 0);
-  QCOMPARE(handled.count(), 14);
-  QCOMPARE(handled.at(5).at(0).toInt(), int(ProgressPump));
+  QCOMPARE(handled.count(), 13);
+  QCOMPARE(handled.at(5).at(0).toInt(), 99);
 }
 
 void TWindowTest::connectionCheck() {
@@ -601,9 +600,8 @@ void TWindowTest::connectionCheck() {
   QCOMPARE(w.lblProgress->text(), kPronto);
   QCOMPARE(w.pbProgress->value(), 0);
   QVERIFY(!QApplication::overrideCursor());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
-  QCOMPARE(w.Session().SystemFlags.ConnectedModel, 24);
-  QVERIFY(!w.Session().SystemFlags.QuietErrors);
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Panel.ConnectedModel, 24);
   QVERIFY(t.Boxes().isEmpty());
 
   // The check starts from No panel: code edits emptied, groups off; when
@@ -650,7 +648,7 @@ void TWindowTest::readSaveLoadSendAcrossTwoPanels() {
   QCOMPARE(w.lblProgress->text(), kPronto);
   CHECK_STATES(w, (TControlStates{true, true, false, true, true}));  // Data read
   QCOMPARE(w.EUserCode->text(), QStringLiteral("1234"));
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
 
   // A save to a folder that does not exist: the box, nothing else.
   w.eSaveToFile->setText(QStringLiteral("/nonexistent-folder/site1"));
@@ -711,7 +709,7 @@ void TWindowTest::readSaveLoadSendAcrossTwoPanels() {
   CHECK_STATES(w, NoPanel());
   QCOMPARE(w.lblLinkedPanel->text(), kNessuna);
   QVERIFY(w.eUserCodeSend->text().isEmpty());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
   QCOMPARE(NamesOf(*target, "VYR32"), NamesOf(*source, "VYR8"));
 }
 
@@ -721,7 +719,7 @@ void TWindowTest::readFailuresLeaveTheStates() {
   SetPanelUser(*panel, "VYR8", 3, "4321", 0);
   TWindow t = MakeWindow({EntryFor(*panel)});
   TfrmMain& w = *t;
-  w.Session().SystemFlags.SuccessPauseMs = 5;  // the pauses are not under test here
+  w.Session().Link.Tuning.SuccessPauseMs = 5;  // the pauses are not under test here
   w.btnCheckConnection->click();
   QVERIFY(WaitForOperation(w));
   CHECK_STATES(w, PanelIdentified());
@@ -758,7 +756,7 @@ void TWindowTest::readFailuresLeaveTheStates() {
   const QString warning = QStringLiteral("Warning: ") + kErroreApertura + QStringLiteral("\n") + kApertaQui;
   QCOMPARE(t.Boxes(), (QStringList{warning, warning}));
   CHECK_STATES(w, PanelIdentified());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
 }
 
 void TWindowTest::sendFailuresEndInNoPanel() {
@@ -768,7 +766,7 @@ void TWindowTest::sendFailuresEndInNoPanel() {
   const std::string file = WriteKeyCodeFile(dir_, "send.tvx", kSmallImageSize, 24);
   TWindow t = MakeWindow({EntryFor(*panel)});
   TfrmMain& w = *t;
-  w.Session().SystemFlags.SuccessPauseMs = 5;
+  w.Session().Link.Tuning.SuccessPauseMs = 5;
   auto readyToSend = [&](const QString& code) {
     w.btnCheckConnection->click();
     if (!WaitForOperation(w)) return false;
@@ -808,7 +806,7 @@ void TWindowTest::sendFailuresEndInNoPanel() {
   QCOMPARE(t.Boxes(), (QStringList{warning, warning}));
   CHECK_STATES(w, NoPanel());
   QCOMPARE(w.lblLinkedPanel->text(), kNessuna);
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
 }
 
 void TWindowTest::loadFailures() {
@@ -882,7 +880,7 @@ void TWindowTest::largePanel() {
   QVERIFY(WaitForOperation(w));
   QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Information: Invalid code!")});
   CHECK_STATES(w, NoPanel());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
 }
 
 void TWindowTest::languageSwitching() {
@@ -1244,7 +1242,7 @@ void TWindowTest::eventLoopRunsWhileTheEchoNeverComes() {
   QCOMPARE(noticesDuringBox, 0);
   // Closed once the operation was over, with the port released.
   QVERIFY(!w.isVisible());
-  QCOMPARE(w.Session().PanelPort.Handle, intptr_t{-1});
+  QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
   QCOMPARE(w.lblProgress->text(), kErroreLettura);
   CHECK_STATES(w, PanelIdentified());
   THeldPort after(panel->DevicePath());
@@ -1285,10 +1283,10 @@ void TWindowTest::demoPanels() {
   TWindow t = MakeWindow(entries);
   TfrmMain& w = *t;
   QCOMPARE(w.cbSerial->itemText(0), QString::fromStdString(entries[0].Label));
-  QCOMPARE(w.Session().PanelPort.Device, entries[0].Device);
+  QCOMPARE(w.Session().Link.PanelPort.Device, entries[0].Device);
   w.cbSerial->setCurrentIndex(1);
-  QCOMPARE(w.Session().PanelPort.Device, entries[1].Device);
-  QCOMPARE(w.Session().PanelPort.System, entries[1].System);
+  QCOMPARE(w.Session().Link.PanelPort.Device, entries[1].Device);
+  QCOMPARE(w.Session().Link.PanelPort.System, entries[1].System);
   w.btnCheckConnection->click();
   QVERIFY(WaitForOperation(w));
   QCOMPARE(w.lblLinkedPanel->text(), QStringLiteral("VYR32 v.2.10"));

@@ -26,11 +26,11 @@ using test::TTestSession;
 
 // Points the session at a panel as a connection check would leave it.
 void ConnectTo(TSession& s, const sim::SimPanel& panel) {
-  s.PanelPort.Device = panel.DevicePath();
+  s.Link.PanelPort.Device = panel.DevicePath();
   const int model = panel.Model();
-  s.SystemFlags.ConnectedModel = model;
-  if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
-  s.PanelPort.BaudIndex = panel.IsLarge() ? 9 : 6;
+  s.Panel.ConnectedModel = model;
+  if (const TBlockMap* map = BlockMapForModel(model)) s.Panel.BlockMap = *map;
+  s.Link.PanelPort.BaudIndex = panel.IsLarge() ? 9 : 6;
 }
 
 // Gives user u of a simulated small panel a code and a first attribute byte.
@@ -93,12 +93,12 @@ TEST(ReadWorkflow, ReadsASmallPanelWithItsMainUserCode) {
   auto panel = StartPanel({.model = "VYR8", .mainCode = "2468"});
   ConnectTo(t.s, *panel);
   const TReadOutcome r = ReadFromPanel(t.s, "2468");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.status, "Ready");
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Ready");
   EXPECT_TRUE(t.ui.Boxes().empty());
   EXPECT_EQ(t.s.Small->User(0).Code(), "2468FFFF");
   EXPECT_TRUE(t.s.Small->User(0).IsMainUser());
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   const auto statuses = t.ui.Statuses();
   EXPECT_EQ(statuses, (std::vector<std::string>{"Reading codes", "Checking user code", "Reading keys & cards"}));
 }
@@ -111,14 +111,14 @@ TEST(ReadWorkflow, ACodeStoredNowhereOrNotTheMainUsersIsAnInvalidCode) {
   // Every read worked: the code is wrong, not the line, and the installer
   // must not be sent looking for a cable fault.
   TReadOutcome r = ReadFromPanel(t.s, "9999");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, "Invalid code!");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Invalid code!");
   EXPECT_TRUE(t.ui.Boxes().empty()) << "no read failed, so no box";
   r = ReadFromPanel(t.s, "777777");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, "Invalid code!");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Invalid code!");
   EXPECT_TRUE(t.ui.Boxes().empty());
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
 TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
@@ -129,8 +129,8 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
   holder.Device = panel->DevicePath();
   ASSERT_TRUE(OpenComm(holder));
   const TReadOutcome r = ReadFromPanel(t.s, "1234");
-  EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.status.has_value());
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(test::StatusOf(t.s, r).has_value());
   // Two boxes, and that is the window's rule, not an echo of one box: the
   // open shows its warning (EnsurePortOpen, as it does for every open), and
   // a read or a send whose open failed then shows the window's own warning
@@ -141,7 +141,7 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
   const std::string box = "Warning: Error opening Com port!\r\n" + self + " (pid " + std::to_string(::getpid()) +
                           ") is using the port; close it or stop that service.";
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   CloseComm(holder);
 }
 
@@ -150,11 +150,11 @@ TEST(ReadWorkflow, LargePanelChecksOnlyTheCodesLength) {
   auto panel = StartPanel({.model = "VYR 320"});
   ConnectTo(t.s, *panel);
   TReadOutcome r = ReadFromPanel(t.s, "123");
-  EXPECT_EQ(r.status, "Invalid code!");
+  EXPECT_EQ(test::StatusOf(t.s, r), "Invalid code!");
   EXPECT_EQ(panel->ExchangeCount(), 0);
   r = ReadFromPanel(t.s, "0000");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.status, "Ready");
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Ready");
   const auto& region0 = LargePanelMap[0];
   const auto fromPanel = panel->ReadMemory(region0.PanelAddress, region0.Bytes);
   const auto inImage = t.s.Large->Region(0);
@@ -169,8 +169,8 @@ TEST(ReadWorkflow, KeysThatCannotBeReadLeaveTheCodesReadSoFar) {
   // the 14th exchange is the first block of the key data.
   panel->SetFault({FaultKind::BadCheck, 14});
   const TReadOutcome r = ReadFromPanel(t.s, "1234");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, "Reading error on serial port!");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Reading error on serial port!");
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
 }
@@ -183,9 +183,9 @@ TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
     TTestSession t;
     auto panel = StartPanel({.model = model, .firmware = "2.40", .mainCode = "802", .seed = 5});
     ConnectTo(t.s, *panel);
-    t.s.SystemFlags.FirmwareVersion = 2.4;
-    t.s.SystemFlags.PanelDescription = std::string(model) + " v.2.40";
-    ASSERT_TRUE(ReadFromPanel(t.s, "802").ok);
+    t.s.Panel.FirmwareVersion = 2.4;
+    t.s.Panel.PanelDescription = std::string(model) + " v.2.40";
+    ASSERT_TRUE(ReadFromPanel(t.s, "802").ok());
     const std::string base = (std::filesystem::temp_directory_path() / ("tarvex-wf-" + std::to_string(::getpid()))).string();
     std::string path;
     ASSERT_TRUE(SaveSmallFile(t.s, base, &path));
@@ -243,7 +243,7 @@ class SendWorkflow : public ::testing::Test {
   void SetUp() override {
     source = StartPanel({.model = "VYR8", .mainCode = "1234", .seed = 7});
     ConnectTo(t.s, *source);
-    ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+    ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
     t.ui.Clear();
   }
   TTestSession t;
@@ -254,9 +254,9 @@ TEST_F(SendWorkflow, WritesIntoAnotherSmallModelAfterProvingItsMainUserCode) {
   auto target = StartPanel({.model = "VYR32", .mainCode = "5678", .seed = 9});
   ConnectTo(t.s, *target);
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Transfer successful"});
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   // The target now holds the source's users: names, attributes and codes
   // converted from one digit per byte to packed digits.
   const auto* from = sim::BlockMapFor("VYR8");
@@ -284,21 +284,19 @@ TEST_F(SendWorkflow, WrongOrNonMainCodesWriteNothing) {
   // refused as one that is not the main user's (no box), not reported as a
   // fault of the line.
   TSendOutcome r = SendToPanel(t.s, "1111", WithoutBackup());
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, "Invalid code!");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Invalid code!");
   EXPECT_TRUE(t.ui.Boxes().empty());
   t.ui.Clear();
   r = SendToPanel(t.s, "4321", WithoutBackup());
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, "Invalid code!");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Invalid code!");
   EXPECT_TRUE(t.ui.Boxes().empty());
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   // The target's users went to their own table, not into the image, and
   // that table does not keep the target's codes after the send.
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
-  const auto target_table = t.s.TargetUsers.Table().Bytes();
-  EXPECT_TRUE(std::all_of(target_table.begin(), target_table.end(), [](uint8_t b) { return b == 0xFF; }));
-  EXPECT_TRUE(std::all_of(t.s.TransferBuffer->begin(), t.s.TransferBuffer->end(), [](uint8_t b) { return b == 0; }))
+  EXPECT_TRUE(std::all_of(t.s.Link.TransferBuffer->begin(), t.s.Link.TransferBuffer->end(), [](uint8_t b) { return b == 0; }))
       << "the code block read from the target is wiped";
 }
 
@@ -309,27 +307,27 @@ TEST_F(SendWorkflow, AFailedWriteShowsTheSequencesBoxThenTheWindows) {
   // written in 3 blocks, and the 2nd write is not answered.
   target->SetFault({FaultKind::NoEcho, 15});
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{"Warning: Error writing on serial port!",
                                                     "Error: Error writing on serial port!"}));
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
 TEST(SendWorkflowLarge, CodeLengthAndRoundTrip) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR 320", .seed = 3});
   ConnectTo(t.s, *source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
   auto target = StartPanel({.model = "VYR 320", .seed = 4});
   ConnectTo(t.s, *target);
   t.ui.Clear();
   TSendOutcome r = SendToPanel(t.s, "12", WithoutBackup());
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Invalid code!"});
   EXPECT_EQ(target->ExchangeCount(), 0);
   t.ui.Clear();
   r = SendToPanel(t.s, "9999", WithoutBackup());
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Transfer successful"});
   for (const auto& region : LargePanelMap) {
     EXPECT_EQ(target->ReadMemory(region.PanelAddress, region.Bytes), source->ReadMemory(region.PanelAddress, region.Bytes));
@@ -364,7 +362,7 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
   target->WriteMemory(sim::BlockMapFor("VYR32")->KeyTableAddr, table);
   const TSmallBlocks before = TSmallBlocks::Of(*target, "VYR32");
   ConnectTo(t.s, *target);
-  t.s.SystemFlags.PanelDescription = "VYR32 v.2.10";
+  t.s.Panel.PanelDescription = "VYR32 v.2.10";
 
   const auto folder = FreshFolder("small");
   TSendOptions options;
@@ -377,7 +375,7 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
     for (const auto& h : target->HeadersReceived()) writesWhenAnnounced += h[0] == 0x0F;
   };
   const TSendOutcome r = SendToPanel(t.s, "5678", options);
-  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.ok());
   EXPECT_EQ(writesWhenAnnounced, 0u) << "the backup is saved before anything is written";
   EXPECT_EQ(r.backupPath, announced);
   EXPECT_TRUE(std::regex_match(std::filesystem::path(r.backupPath).filename().string(),
@@ -400,7 +398,7 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
   EXPECT_EQ(ImageModel(t.s.Small->Bytes()), 26);
   EXPECT_EQ(ImageDescription(t.s.Small->Bytes()), "VYR32 v.2.10");
   t.ui.Clear();
-  ASSERT_TRUE(SendToPanel(t.s, "1234", WithoutBackup()).ok) << testing::PrintToString(t.ui.Boxes());
+  ASSERT_TRUE(SendToPanel(t.s, "1234", WithoutBackup()).ok()) << testing::PrintToString(t.ui.Boxes());
   const TSmallBlocks after = TSmallBlocks::Of(*target, "VYR32");
   EXPECT_EQ(after.codes, before.codes);
   EXPECT_EQ(after.attrs, before.attrs);
@@ -425,7 +423,7 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR16D", .firmware = "1.50", .mainCode = "1111", .seed = 41});
   ConnectTo(t.s, *source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1111").ok);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1111").ok());
   auto target = StartPanel({.model = "VYR16D", .firmware = "1.50", .mainCode = "2222", .seed = 42});
   const auto* map = sim::BlockMapFor("VYR16D");
   target->WriteMemory(map->CodesAddr + 72, {0xA1, 0xB2, 0xC3});  // the panel's own bytes after the codes
@@ -433,7 +431,7 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   TSendOptions options;
   const auto folder = FreshFolder("map3");
   options.backupFolder = folder.string();
-  ASSERT_TRUE(SendToPanel(t.s, "2222", options).ok);
+  ASSERT_TRUE(SendToPanel(t.s, "2222", options).ok());
   EXPECT_EQ(target->ReadMemory(map->CodesAddr + 72, 3), (std::vector<uint8_t>{0xA1, 0xB2, 0xC3}));
   // The attribute block that overlaps the code block holds the source's
   // attributes, written after the codes (a VYR16D gets the high four bits
@@ -453,7 +451,7 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   TSendOptions options;
   options.backupFolder = (blocker / "backups").string();
   const TSendOutcome r = SendToPanel(t.s, "5678", options);
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.ok());
   EXPECT_TRUE(r.backupPath.empty());
   const auto boxes = t.ui.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
@@ -463,7 +461,7 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   EXPECT_NE(boxes[0].find("Not a directory"), std::string::npos) << boxes[0];
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   for (const auto& h : target->HeadersReceived()) EXPECT_NE(h[0], 0x0F) << "no write reached the panel";
-  EXPECT_EQ(t.s.PanelPort.Handle, -1);
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   std::filesystem::remove(blocker);
 }
 
@@ -476,7 +474,7 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
   TSendOptions options;
   const auto folder = FreshFolder("unread");
   options.backupFolder = folder.string();
-  EXPECT_FALSE(SendToPanel(t.s, "5678", options).ok);
+  EXPECT_FALSE(SendToPanel(t.s, "5678", options).ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
                               "Warning: Reading error on serial port!",
                               "Error: The panel's data could not be backed up: nothing was written into the panel."}));
@@ -489,14 +487,14 @@ TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
   TTestSession t;
   auto source = StartPanel({.model = "VYR 320", .seed = 51});
   ConnectTo(t.s, *source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
   auto target = StartPanel({.model = "VYR 320", .seed = 52});
   ConnectTo(t.s, *target);
   TSendOptions options;
   const auto folder = FreshFolder("large");
   options.backupFolder = folder.string();
   const TSendOutcome r = SendToPanel(t.s, "1234", options);
-  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.ok());
   EXPECT_EQ(std::filesystem::path(r.backupPath).filename().string().rfind("VYR320-", 0), 0u);
   std::vector<uint8_t> image;
   std::string error;

@@ -123,7 +123,7 @@ void CheckTexts(std::span<const uint8_t> image, bool smallLayout) {
 bool CheckLoad(TSession& s, TCountingUserInterface& ui, const TScratch& scratch, const uint8_t* data, size_t size,
                bool smallLayout, int32_t connected, const std::vector<uint8_t>& baseline) {
   std::span<uint8_t> image = smallLayout ? std::span<uint8_t>(s.Small->Bytes()) : s.Large->Bytes();
-  s.SystemFlags.ConnectedModel = connected;
+  s.Panel.ConnectedModel = connected;
   ui.boxes = 0;
   const TLoadResult r = smallLayout ? LoadSmallFile(s, scratch.Path()) : LoadLargeFile(s, scratch.Path());
 
@@ -166,7 +166,7 @@ void CheckSavedAgain(TSession& s, TCountingUserInterface& ui, const TScratch& sc
   std::memcpy(image.data(), baseline.data(), image.size());
   if (!reload) return;
   scratch.Write(file.data(), file.size());
-  s.SystemFlags.ConnectedModel = connected;
+  s.Panel.ConnectedModel = connected;
   ui.boxes = 0;
   const TLoadResult again = smallLayout ? LoadSmallFile(s, scratch.Path()) : LoadLargeFile(s, scratch.Path());
   FUZZ_CHECK(again == TLoadResult::Loaded && ui.boxes == 0 && Same(image, back));

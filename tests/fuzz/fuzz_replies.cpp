@@ -85,7 +85,6 @@ class TWatcher : public TUserInterface {
   }
   void MessageBox(TBoxKind, const std::string& text) override { boxes.push_back(text); }
   void SetBusyCursor(bool) override {}
-  void PumpEvents() override {}
 
   std::vector<TAccepted> accepted;
   std::vector<std::string> boxes;
@@ -316,25 +315,20 @@ void RangeOperation(TCase& c, TOperation op) {
   const int32_t last = Number(c.in, large ? 2 * LargeBlockSize + 8 : 4 * SmallBlockSize + 8);
   // The buffer starts as a pattern that no read is likely to repeat, so
   // bytes a failed read must not touch show.
-  TTransferBuffer& buf = *c.s.TransferBuffer;
+  TTransferBuffer& buf = c.s.Link.Buffer();
   const uint8_t* before = Pattern().data() + c.in.Byte();
   std::memcpy(buf.data(), before, buf.size());
-  EnsurePortOpen(c.s, c.s.PanelPort);
+  EnsurePortOpen(c.s);
 
   const size_t exchangesBefore = c.line.Exchanges().size();
   const size_t from = c.w.accepted.size();
   bool ok = false;
-  TComm& port = c.s.PanelPort;
+  TComm& port = c.s.Link.PanelPort;
   switch (op) {
-    case kReadSmallRange: ok = ReadSmallRange(c.s, start, last, buf, port); break;
-    case kReadLargeRange: {
-      const int r = ReadLargeRange(c.s, start, last, buf, port);
-      FUZZ_CHECK(r == 0 || r == 1);
-      ok = r == 0;
-      break;
-    }
-    case kWriteSmallRange: ok = WriteSmallRange(c.s, start, last, buf, port); break;
-    default: ok = WriteLargeRange(c.s, start, last, buf, port); break;
+    case kReadSmallRange: ok = ReadSmallRange(c.s.Link, start, last, buf).Ok(); break;
+    case kReadLargeRange: ok = ReadLargeRange(c.s.Link, start, last, buf).Ok(); break;
+    case kWriteSmallRange: ok = WriteSmallRange(c.s.Link, start, last, buf).Ok(); break;
+    default: ok = WriteLargeRange(c.s.Link, start, last, buf).Ok(); break;
   }
 
   const bool refused =
@@ -368,11 +362,13 @@ void RangeOperation(TCase& c, TOperation op) {
   FUZZ_CHECK(std::memcmp(buf.data() + untouched, before + untouched, buf.size() - untouched) == 0);
 }
 
-void CheckSmallIdentified(TCase& c, size_t from, int result, const TSystemFlags& old, const TBlockMap& oldMap) {
-  const TSystemFlags& f = c.s.SystemFlags;
+void CheckSmallIdentified(TCase& c, size_t from, const TOutcome& outcome, const TPanelIdentity& old,
+                          const TBlockMap& oldMap) {
+  const TPanelIdentity& f = c.s.Panel;
+  const int result = outcome.Ok() ? 0 : 1;
   const auto reply = RangeBytes(c.w, from, TExchangeKind::SmallRead, kSmallVersionAddress, kSmallVersionLastIndex + 1);
   if (!reply) {
-    FUZZ_CHECK(result == 1 && f.ConnectedModel == old.ConnectedModel && c.s.BlockMap == oldMap);
+    FUZZ_CHECK(result == 1 && f.ConnectedModel == old.ConnectedModel && c.s.Panel.BlockMap == oldMap);
     return;
   }
   const std::string model = RefPrintable(reply->data(), 6);
@@ -380,7 +376,7 @@ void CheckSmallIdentified(TCase& c, size_t from, int result, const TSystemFlags&
   const std::string versionText = RefPrintable(reply->data() + 8, 4);
   FUZZ_CHECK(IsCleanField(versionText, 4));
   if (number == 0) {
-    FUZZ_CHECK(result == 1 && f.ConnectedModel == old.ConnectedModel && c.s.BlockMap == oldMap);
+    FUZZ_CHECK(result == 1 && f.ConnectedModel == old.ConnectedModel && c.s.Panel.BlockMap == oldMap);
     return;
   }
   FUZZ_CHECK(f.ConnectedModel == number);
@@ -389,11 +385,12 @@ void CheckSmallIdentified(TCase& c, size_t from, int result, const TSystemFlags&
   FUZZ_CHECK(f.PanelDescription == model + " v." + FormatVersion(version));
   const bool accepted = number == kVYR16D || version >= kMinSmallFirmware;
   FUZZ_CHECK((result == 0) == accepted);
-  FUZZ_CHECK(c.s.BlockMap == (accepted ? *BlockMapForModel(number) : oldMap));
+  FUZZ_CHECK(c.s.Panel.BlockMap == (accepted ? *BlockMapForModel(number) : oldMap));
 }
 
-void CheckLargeIdentified(TCase& c, size_t from, int result, const TSystemFlags& old) {
-  const TSystemFlags& f = c.s.SystemFlags;
+void CheckLargeIdentified(TCase& c, size_t from, const TOutcome& outcome, const TPanelIdentity& old) {
+  const TPanelIdentity& f = c.s.Panel;
+  const int result = outcome.Ok() ? 0 : 1;
   FUZZ_CHECK(f.FirmwareVersion == old.FirmwareVersion);
   FUZZ_CHECK(f.ConnectedModel == old.ConnectedModel || f.ConnectedModel == kLargeModel);
   if (result != 0) return;
@@ -418,8 +415,8 @@ std::string CodeFrom(TInput& in) {
 
 void CheckReadFromPanel(TCase& c, size_t from, const std::string& code, const TReadOutcome& out,
                         const std::vector<TKeyBytes>& keysBefore) {
-  FUZZ_CHECK(c.s.PanelPort.Handle == -1);
-  if (!out.ok) return;
+  FUZZ_CHECK(c.s.Link.PanelPort.Handle == -1);
+  if (!out.ok()) return;
   if (c.s.IsLargePanel()) {
     FUZZ_CHECK(code.size() >= 4);
     CheckLargeRegions(c.w, from, c.s.Large->Regions());
@@ -427,11 +424,11 @@ void CheckReadFromPanel(TCase& c, size_t from, const std::string& code, const TR
   }
   UserTable users = c.s.Small->Users();
   bool matched = false;
-  CheckUsers(c.w, from, c.s.BlockMap, users);
-  FUZZ_CHECK(CheckCodes(c.w, from, c.s.BlockMap, c.s.SystemFlags.ConnectedModel, users, code, &matched));
+  CheckUsers(c.w, from, c.s.Panel.BlockMap, users);
+  FUZZ_CHECK(CheckCodes(c.w, from, c.s.Panel.BlockMap, c.s.Panel.ConnectedModel, users, code, &matched));
   FUZZ_CHECK(matched && RefMainUser(users, code));
-  FUZZ_CHECK(MainUserOnLine(c.w, from, c.s.BlockMap, c.s.SystemFlags.ConnectedModel, code));
-  CheckKeys(c.w, from, c.s.BlockMap, *c.s.Small, keysBefore);
+  FUZZ_CHECK(MainUserOnLine(c.w, from, c.s.Panel.BlockMap, c.s.Panel.ConnectedModel, code));
+  CheckKeys(c.w, from, c.s.Panel.BlockMap, *c.s.Small, keysBefore);
 }
 
 // The backup of a send's target: the target's users and codes as they were
@@ -443,10 +440,10 @@ void CheckBackup(TCase& c, const TWatcher& w, size_t from, const std::string& pa
   std::vector<uint8_t> image;
   std::string error;
   FUZZ_CHECK(DecodeKeyCodeFile(path, &image, &error));
-  FUZZ_CHECK(ImageModel(image) == s.SystemFlags.ConnectedModel);
+  FUZZ_CHECK(ImageModel(image) == s.Panel.ConnectedModel);
   const double firmware = ImageFirmware(image);
-  FUZZ_CHECK(std::memcmp(&firmware, &s.SystemFlags.FirmwareVersion, sizeof firmware) == 0);
-  FUZZ_CHECK(ImageDescription(image) == s.SystemFlags.PanelDescription.substr(0, kHeaderDescriptionMax));
+  FUZZ_CHECK(std::memcmp(&firmware, &s.Panel.FirmwareVersion, sizeof firmware) == 0);
+  FUZZ_CHECK(ImageDescription(image) == s.Panel.PanelDescription.substr(0, kHeaderDescriptionMax));
   if (s.IsLargePanel()) {
     FUZZ_CHECK(image.size() == kLargeImageSize);
     CheckLargeRegions(w, from, std::span<uint8_t>(image).subspan(kLargeRegionsOffset));
@@ -456,10 +453,10 @@ void CheckBackup(TCase& c, const TWatcher& w, size_t from, const std::string& pa
   SmallPanelImage view;
   std::memcpy(view.Bytes().data(), image.data(), kSmallImageSize);
   bool matched = false;
-  CheckUsers(w, from, s.BlockMap, view.Users());
-  FUZZ_CHECK(CheckCodes(w, from, s.BlockMap, s.SystemFlags.ConnectedModel, view.Users(), std::string(), &matched));
+  CheckUsers(w, from, s.Panel.BlockMap, view.Users());
+  FUZZ_CHECK(CheckCodes(w, from, s.Panel.BlockMap, s.Panel.ConnectedModel, view.Users(), std::string(), &matched));
   SmallPanelImage fresh;
-  CheckKeys(w, from, s.BlockMap, view, KeyBytes(fresh));
+  CheckKeys(w, from, s.Panel.BlockMap, view, KeyBytes(fresh));
 }
 
 void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, const TSendOutcome& out,
@@ -469,7 +466,7 @@ void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, cons
   const std::string& done = s.LangStrings.TransferOk;
   const bool toldOk = std::any_of(c.w.boxes.begin(), c.w.boxes.end(),
                                   [&](const std::string& b) { return b.compare(0, done.size(), done) == 0; });
-  FUZZ_CHECK(toldOk == out.ok);
+  FUZZ_CHECK(toldOk == out.ok());
 
   // Everything is read from the target before anything is written into it,
   // but for the read-back after the last write; and with a backup asked
@@ -492,7 +489,7 @@ void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, cons
     CheckBackup(c, before, from, out.backupPath);
   }
 
-  if (!out.ok) return;
+  if (!out.ok()) return;
   // A success was proved: the blocks read back after the last write carry
   // what was written (the runs that start with these blocks are read from
   // their first byte on).
@@ -516,19 +513,19 @@ void CheckSend(TCase& c, size_t from, const std::string& code, bool backup, cons
   } else {
     // The send clears the target's table afterwards; the proof must stand
     // in the blocks the target sent.
-    FUZZ_CHECK(MainUserOnLine(c.w, from, s.BlockMap, s.SystemFlags.ConnectedModel, code));
-    const auto keyData = RangeBytes(c.w, from, TExchangeKind::SmallWrite, s.BlockMap.KeyDataAddr, kKeyDataSize);
+    FUZZ_CHECK(MainUserOnLine(c.w, from, s.Panel.BlockMap, s.Panel.ConnectedModel, code));
+    const auto keyData = RangeBytes(c.w, from, TExchangeKind::SmallWrite, s.Panel.BlockMap.KeyDataAddr, kKeyDataSize);
     FUZZ_CHECK(keyData && std::equal(keyData->begin(), keyData->end(), s.Small->KeyData().begin()));
-    const auto back = RangeBytes(c.w, readBack, TExchangeKind::SmallRead, s.BlockMap.KeyDataAddr, kKeyDataSize);
+    const auto back = RangeBytes(c.w, readBack, TExchangeKind::SmallRead, s.Panel.BlockMap.KeyDataAddr, kKeyDataSize);
     FUZZ_CHECK(back && *back == *keyData);
   }
 }
 
 void Run(TCase& c, TOperation op) {
   TSession& s = c.s;
-  TComm& port = s.PanelPort;
-  const TSystemFlags oldFlags = s.SystemFlags;
-  const TBlockMap oldMap = s.BlockMap;
+  TComm& port = s.Link.PanelPort;
+  const TPanelIdentity oldFlags = s.Panel;
+  const TBlockMap oldMap = s.Panel.BlockMap;
   const size_t from = c.w.accepted.size();
   switch (op) {
     case kReadSmallRange:
@@ -537,12 +534,12 @@ void Run(TCase& c, TOperation op) {
     case kWriteLargeRange: RangeOperation(c, op); break;
 
     case kIdentifySmall: {
-      EnsurePortOpen(s, port);
-      CheckSmallIdentified(c, from, IdentifySmallPanel(s, port), oldFlags, oldMap);
+      EnsurePortOpen(s);
+      CheckSmallIdentified(c, from, IdentifySmallPanel(s.Link, s.Panel), oldFlags, oldMap);
       break;
     }
     case kFindBaudRate: {
-      const bool found = FindBaudRate(s, port);
+      const bool found = FindBaudRate(s.Link);
       const std::vector<TExchange>& xs = c.line.Exchanges();
       if (found) {
         FUZZ_CHECK(port.Handle != -1 && !xs.empty() && xs.back().kind == TExchangeKind::Probe);
@@ -553,30 +550,31 @@ void Run(TCase& c, TOperation op) {
       break;
     }
     case kIdentifyLarge: {
-      EnsurePortOpen(s, port);
-      CheckLargeIdentified(c, from, IdentifyLargePanel(s, port), oldFlags);
+      EnsurePortOpen(s);
+      CheckLargeIdentified(c, from, IdentifyLargePanel(s.Link, s.Panel), oldFlags);
       break;
     }
     case kCheckConnection: {
       const bool ok = CheckConnection(s);
-      FUZZ_CHECK(port.Handle == -1 && !s.SystemFlags.QuietErrors);
-      const int32_t m = s.SystemFlags.ConnectedModel;
+      const int32_t m = s.Panel.ConnectedModel;
       if (ok) FUZZ_CHECK(m == kLargeModel || (m >= kFirstSmallModel && m <= kVYR16D));
       break;
     }
     case kReadUsers: {
-      EnsurePortOpen(s, port);
-      UserTable table = s.TargetUsers.Table();
-      if (ReadUsers(s, port, table)) CheckUsers(c.w, from, s.BlockMap, table);
+      EnsurePortOpen(s);
+      TTargetUsers target;
+      UserTable table = target.Table();
+      if (ReadUsers(s.Link, s.Panel, table)) CheckUsers(c.w, from, s.Panel.BlockMap, table);
       break;
     }
     case kReadCodes: {
       const std::string code = CodeFrom(c.in);
-      EnsurePortOpen(s, port);
-      UserTable table = s.TargetUsers.Table();
-      const bool result = ReadCodesAndMatch(s, port, table, code);
+      EnsurePortOpen(s);
+      TTargetUsers target;
+      UserTable table = target.Table();
+      const bool result = ReadCodesAndMatch(s.Link, s.Panel, table, code).Ok();
       bool matched = false;
-      if (CheckCodes(c.w, from, s.BlockMap, s.SystemFlags.ConnectedModel, table, code, &matched)) {
+      if (CheckCodes(c.w, from, s.Panel.BlockMap, s.Panel.ConnectedModel, table, code, &matched)) {
         FUZZ_CHECK(result == matched);
       } else {
         FUZZ_CHECK(!result);
@@ -584,14 +582,14 @@ void Run(TCase& c, TOperation op) {
       break;
     }
     case kReadKeys: {
-      EnsurePortOpen(s, port);
+      EnsurePortOpen(s);
       const std::vector<TKeyBytes> before = KeyBytes(*s.Small);
-      if (ReadKeys(s, port)) CheckKeys(c.w, from, s.BlockMap, *s.Small, before);
+      if (ReadKeys(s.Link, s.Panel, *s.Small)) CheckKeys(c.w, from, s.Panel.BlockMap, *s.Small, before);
       break;
     }
     case kReadLargePanel: {
-      EnsurePortOpen(s, port);
-      if (ReadLargePanel(s, port, s.Large->Regions())) CheckLargeRegions(c.w, from, s.Large->Regions());
+      EnsurePortOpen(s);
+      if (ReadLargePanel(s.Link, s.Large->Regions())) CheckLargeRegions(c.w, from, s.Large->Regions());
       break;
     }
     case kReadFromPanel: {
@@ -635,9 +633,10 @@ void Run(TCase& c, TOperation op) {
 // cases stops looking for leaks at all.
 void ReleaseTexts(TSession& s) {
   TComm port;
-  std::swap(s.PanelPort, port);
-  TSystemFlags flags;
-  std::swap(s.SystemFlags, flags);
+  std::swap(s.Link.PanelPort, port);
+  TPanelIdentity panel;
+  std::swap(s.Panel, panel);
+  s.Link.Tuning = TLinkTuning{};
   std::string status;
   std::swap(s.StatusText, status);
 }
@@ -666,20 +665,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFakeLine line(in);
   TWatcher watcher(line);
   s.UI = &watcher;
-  s.PanelPort.System = &line;
-  s.PanelPort.Device = "/dev/fuzz";
-  s.SystemFlags.Attempts = settings & 3;
-  s.SystemFlags.QuietErrors = (settings & 4) != 0;
+  s.Link.PanelPort.System = &line;
+  s.Link.PanelPort.Device = "/dev/fuzz";
+  s.Link.Tuning.Attempts = settings & 3;
   line.FailOpenAt((settings >> 3) & 3);
-  s.SystemFlags.ConnectedModel = model;
-  s.BlockMap = TBlockMap{};
-  if (const TBlockMap* map = BlockMapForModel(model)) s.BlockMap = *map;
-  std::memset(s.TransferBuffer->data(), 0, kTransferBufferSize);
+  s.Panel.ConnectedModel = model;
+  s.Panel.BlockMap = TBlockMap{};
+  if (const TBlockMap* map = BlockMapForModel(model)) s.Panel.BlockMap = *map;
+  std::memset(s.Link.TransferBuffer->data(), 0, kTransferBufferSize);
   // Only these reach the large image; refilling it for every case would
   // cost more than most cases.
   if (op == kReadLargePanel || op == kReadFromPanel || op == kSendToPanel || op == kCheckThenRead)
     std::memset(s.Large->Bytes().data(), 0xFF, kLargeImageSize);
-  s.TargetUsers = TTargetUsers{};
   // Something to send, and key records that a read must either replace or
   // leave alone.
   std::memcpy(s.Small->Bytes().data(), Pattern().data() + settings, kSmallImageSize);

@@ -245,7 +245,7 @@ for doc in "$main_root/usr/share/doc/tarvex" "$sim_root/usr/share/doc/tarvex-pan
 done
 
 echo "== lintian"
-# Errors fail the test; warnings are shown (README.md, Install, lists the
+# Errors fail the test; warnings are shown (docs/packaging.md lists the
 # ones left and why).
 lintian --fail-on error "$main_deb" "$sim_deb" 2>/dev/null | tee "$tmp/lintian.txt" || fail "lintian found errors"
 grep -q '^E:' "$tmp/lintian.txt" && fail "lintian: errors above"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The long campaign of one fuzz target, as recorded in README.md
+# The long campaign of one fuzz target, as recorded in docs/fuzzing.md
 # ("Fuzzing"):
 #   campaign.sh FUZZER RUNS_PER_JOB OUT_DIR [libFuzzer options...]
 # Two jobs side by side (the build machine has two cores), sharing one

@@ -323,7 +323,6 @@ void RangeOperation(TCase& c, TOperation op) {
   const size_t exchangesBefore = c.line.Exchanges().size();
   const size_t from = c.w.accepted.size();
   bool ok = false;
-  TComm& port = c.s.Link.PanelPort;
   switch (op) {
     case kReadSmallRange: ok = ReadSmallRange(c.s.Link, start, last, buf).Ok(); break;
     case kReadLargeRange: ok = ReadLargeRange(c.s.Link, start, last, buf).Ok(); break;

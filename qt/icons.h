@@ -1,9 +1,9 @@
-// The pictures of the window, drawn at start-up: no image files to ship or
-// to lose.
+// The pictures of the window, loaded from the program's resources: PNG
+// files rendered at build time from pictures/*.svg, one per picture and
+// scale, so that each screen gets a picture made for its pixel ratio.
 #pragma once
 
 #include <QIcon>
-#include <QPixmap>
 
 namespace tarvex {
 
@@ -15,12 +15,12 @@ enum class TButtonPicture {
 };
 
 // 32 x 32.
-QPixmap ButtonPicture(TButtonPicture which);
+QIcon ButtonPicture(TButtonPicture which);
 // The file-name edits' browse action, 16 x 16.
 QIcon BrowsePicture();
 // The supported-panels button, 16 x 15.
 QIcon InfoPicture();
-// The program's icon: a keypad panel.
+// The program's icon: a keypad panel, 16 to 256 pixels.
 QIcon ProgramIcon();
 
 }  // namespace tarvex

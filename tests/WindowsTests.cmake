@@ -82,6 +82,19 @@ if(TARGET tarvex)
   endif()
 endif()
 
+# ---- The Win32 window's pictures ----
+# Loaded from this program's resources (the pictures.rc of tarvex.exe) at
+# the DPIs of Windows' scales and between and beyond them.
+if(TARGET tarvex_win32_window)
+  get_target_property(pictures_rc tarvex_win32_window TARVEX_PICTURES_RC)
+  get_target_property(picture_pngs tarvex_win32_window TARVEX_PICTURE_PNGS)
+  add_executable(tarvex_win32_pictures_tests win32_pictures_test.cpp ${pictures_rc})
+  set_source_files_properties(${pictures_rc} PROPERTIES OBJECT_DEPENDS "${picture_pngs}")
+  target_link_libraries(tarvex_win32_pictures_tests PRIVATE tarvex_win32_window GTest::gtest GTest::gtest_main)
+  add_test(NAME win32_pictures COMMAND tarvex_win32_pictures_tests)
+  set_tests_properties(win32_pictures PROPERTIES TIMEOUT 300)
+endif()
+
 # ---- The Windows packages (packaging/) ----
 # CPack makes tarvex-<version>-setup.exe (with NSIS's makensis) and the
 # portable tarvex-<version>-windows-x64.zip from this build; the test checks

@@ -207,10 +207,6 @@ TMainWindow::~TMainWindow() {
   if (hwnd_) ::DestroyWindow(hwnd_);
   if (worker_) WaitForWorker();
   if (accelerators_) ::DestroyAcceleratorTable(accelerators_);
-  if (ownIcons_) {
-    if (bigIcon_) ::DestroyIcon(bigIcon_);
-    if (smallIcon_) ::DestroyIcon(smallIcon_);
-  }
   if (fieldBrush_) ::DeleteObject(fieldBrush_);
 }
 
@@ -226,14 +222,6 @@ bool TMainWindow::Create(HINSTANCE instance, int showCommand) {
                                              ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
   smallIcon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVEX), IMAGE_ICON,
                                                ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
-  if (!bigIcon_ || !smallIcon_) {
-    // An executable without the icon resource: the same keypad, drawn.
-    if (bigIcon_) ::DestroyIcon(bigIcon_);
-    if (smallIcon_) ::DestroyIcon(smallIcon_);
-    bigIcon_ = MakeProgramIcon(::GetSystemMetrics(SM_CXICON));
-    smallIcon_ = MakeProgramIcon(::GetSystemMetrics(SM_CXSMICON));
-    ownIcons_ = true;
-  }
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;

@@ -110,7 +110,6 @@ class TMainWindow : public TWindowView {
   HACCEL accelerators_ = nullptr;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
-  bool ownIcons_ = false;
   DWORD threadId_ = 0;
   int dpi_ = 96;
   TFonts fonts_;

@@ -1,6 +1,7 @@
-// The pictures of the Win32 window, drawn at run time with GDI+ after the
-// designs of the Qt window (qt/icons.cpp): no image files to ship or lose,
-// and sharp at any DPI because they are drawn at the size they are shown.
+// The pictures of the Win32 window, loaded from the program's resources:
+// PNG files rendered at build time from pictures/*.svg at several scales
+// (win32/CMakeLists.txt puts them in as RCDATA), decoded with GDI+. Each
+// DPI gets the picture made for it, or the nearest larger one scaled down.
 #pragma once
 
 #include "serial/windows_api.h"
@@ -33,14 +34,11 @@ class TGdiplus {
 SIZE PictureSize(TPicture which);
 
 // The picture at the given DPI as a 32-bit top-down DIB with premultiplied
-// alpha, for AlphaBlend; greyed out when disabled. Null if GDI+ failed.
+// alpha, for AlphaBlend; greyed out when disabled. Null if the program has
+// no such picture among its resources or GDI+ failed.
 HBITMAP MakePicture(TPicture which, int dpi, bool disabled);
 
 // Draws a picture made by MakePicture with its top left corner at x, y.
 void DrawPicture(HDC dc, HBITMAP picture, int x, int y);
-
-// The program's icon (a keypad panel) at a square size, for the window's
-// title bar and task bar when the executable carries none.
-HICON MakeProgramIcon(int size);
 
 }  // namespace tarvex::win32

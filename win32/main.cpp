@@ -36,7 +36,7 @@ constexpr const char* kUsage =
     "--help\tthis text";
 
 void Box(TBoxKind kind, const std::string& text) {
-  ::MessageBoxW(nullptr, win32::Wide(text).c_str(), win32::Wide(BoxTitle(kind)).c_str(),
+  ::MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(BoxTitle(kind)).c_str(),
                 MB_OK | (kind == TBoxKind::Error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
@@ -54,7 +54,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::wstring& a = args[i];
     if (a == L"--trace" && i + 1 < args.size()) {
-      tracePath = win32::Utf8(args[++i]);
+      tracePath = Utf8FromWide(args[++i]);
     } else if (a == L"--trace-data") {
       traceData = true;
     } else if (a == L"--demo") {
@@ -69,7 +69,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
       Box(TBoxKind::Information, kUsage);
       return 0;
     } else {
-      Box(TBoxKind::Error, "Unknown option: " + win32::Utf8(a) + "\r\n\r\n" + kUsage);
+      Box(TBoxKind::Error, "Unknown option: " + Utf8FromWide(a) + "\r\n\r\n" + kUsage);
       return 2;
     }
   }

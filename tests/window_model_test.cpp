@@ -116,9 +116,9 @@ class WindowModel : public ::testing::Test {
   // A model on the three in-process panels, started.
   TWindowModel& Start(std::string backupFolder = "") {
     TWindowModelOptions o;
-    o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_},
-                      {"demo2", false, "VYR32 (demo)", &vyr32_},
-                      {"demo3", false, "VYR 320 (demo)", &large_}};
+    o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_},
+                      {"demo2", "VYR32 (demo)", &vyr32_},
+                      {"demo3", "VYR 320 (demo)", &large_}};
     o.deviceFolder.clear();
     o.backupFolder = backupFolder.empty() ? (folder_ / "backups").string() : backupFolder;
     model_ = std::make_unique<TWindowModel>(view_, o);
@@ -315,7 +315,7 @@ TEST_F(WindowModel, SendOfTheLargePanelWithAShortCodeEndsInNoPanel) {
 
 TEST_F(WindowModel, WithoutAFolderForBackupsTheSendIsRefusedAndTheTooltipSaysWhy) {
   TWindowModelOptions o;
-  o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_}};
+  o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_}};
   o.deviceFolder.clear();
   o.backupFolder.clear();  // neither HOME nor XDG_DATA_HOME (LOCALAPPDATA) known
   TWindowModel m(view_, o);

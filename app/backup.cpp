@@ -9,6 +9,10 @@
 
 #include "app/file_names.h"
 
+#ifdef _WIN32
+#include "serial/windows_text.h"
+#endif
+
 namespace tarvex {
 
 std::string DefaultBackupFolder() {

@@ -134,7 +134,6 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtr
     TPortEntry e;
     e.Device = "COM" + std::to_string(n);
     e.State = StateOf(probe);
-    e.Busy = e.State == TPortState::InUse;
     for (const win32::TPortDevice& d : devices) {
       if (d.Port != n) continue;
       e.Description = d.FriendlyName;
@@ -276,7 +275,6 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtr
     TPortEntry e;
     e.Device = device;
     e.State = StateOf(probe);
-    e.Busy = e.State == TPortState::InUse;
     e.Description = info.Description;
     e.Vid = info.Vid;
     e.Pid = info.Pid;

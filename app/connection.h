@@ -26,7 +26,6 @@ enum class TPortState {
 
 struct TPortEntry {
   std::string Device;  // what to open: TComm.Device
-  bool Busy = false;   // held by another program (State is InUse)
   // What the list shows: the device (Linux: its path; Windows: "Com 3"),
   // then " - " and its description where the system has one, then " - "
   // and AlreadyOpen or NoPermission where the probe found it so.
@@ -37,7 +36,7 @@ struct TPortEntry {
   // What the system knows of the device: a USB adapter's maker and
   // product ("FTDI FT232R USB UART"), or Windows' friendly name ("USB
   // Serial Port"); empty when it knows nothing.
-  // (Initialized, so that entries written as {device, busy, label} stay
+  // (Initialized, so that entries written as {device, label} stay
   // complete.)
   std::string Description{};
   std::string Vid{}, Pid{};  // four lower-case hex digits, for a USB device

@@ -8,18 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#ifdef _WIN32
-#include "serial/windows_text.h"
-#endif
-
 namespace tarvex {
 
 // A UTF-8 file name as std::filesystem takes it, on every platform.
 std::filesystem::path PathFromUtf8(const std::string& utf8);
-
-#ifdef _WIN32
-// An environment variable as UTF-8; empty when it is not set.
-std::string EnvironmentUtf8(const wchar_t* name);
-#endif
 
 }  // namespace tarvex

@@ -44,6 +44,19 @@ inline constexpr int kFileEditWidth = 285;
 inline constexpr int kEditHeight = 23;
 inline constexpr int kProgressWidth = 325;
 inline constexpr int kButtonPicture = 32;  // the four buttons' pictures, square
+// The drop-down lists' closed height.
+inline constexpr int kListHeight = 24;
+// The caption labels' height.
+inline constexpr int kCaptionHeight = 16;
+// The port list opens wider than itself: device paths and the demo's
+// descriptions are longer than the list.
+inline constexpr int kPortListDropWidth = 260;
+// The browse button sits inside the right end of its file-name edit.
+inline constexpr int kBrowseWidth = 20;
+inline constexpr int kBrowseHeight = kEditHeight - 4;
+// The "i" button's picture.
+inline constexpr int kInfoPictureWidth = 16;
+inline constexpr int kInfoPictureHeight = 15;
 
 // Fonts: Arial for the interface, Tahoma bold for the status line.
 inline constexpr int kInterfaceFontPx = 13;

@@ -26,6 +26,52 @@ TControlEnables EnablesFor(const TControlStates& c, bool busy) {
   return e;
 }
 
+namespace {
+
+// The entry of TControlEnables that decides a control; null for the
+// controls that always take input.
+bool TControlEnables::*EnableField(TControlId id) {
+  switch (EnableSource(id)) {
+    case TControlId::cbLingua: return &TControlEnables::cbLingua;
+    case TControlId::cbSerial: return &TControlEnables::cbSerial;
+    case TControlId::btnCheckConnection: return &TControlEnables::btnCheckConnection;
+    case TControlId::gbUserCode: return &TControlEnables::gbUserCode;
+    case TControlId::btnUserCode: return &TControlEnables::btnUserCode;
+    case TControlId::EUserCode: return &TControlEnables::EUserCode;
+    case TControlId::gbAction: return &TControlEnables::gbAction;
+    case TControlId::eSaveToFile: return &TControlEnables::eSaveToFile;
+    case TControlId::btnSaveToFile: return &TControlEnables::btnSaveToFile;
+    case TControlId::gbLoadFromFile: return &TControlEnables::gbLoadFromFile;
+    case TControlId::eLoadFromFile: return &TControlEnables::eLoadFromFile;
+    case TControlId::btnLoadFromFile: return &TControlEnables::btnLoadFromFile;
+    case TControlId::gbSendToPanel: return &TControlEnables::gbSendToPanel;
+    case TControlId::btnSendCodes: return &TControlEnables::btnSendCodes;
+    case TControlId::eUserCodeSend: return &TControlEnables::eUserCodeSend;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+bool ControlEnabled(const TControlEnables& e, TControlId id) {
+  bool TControlEnables::*field = EnableField(id);
+  return field ? e.*field : true;
+}
+
+std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e) {
+  std::vector<TEnableSwitch> out;
+  for (const TControlSpec& g : kMainWindowControls) {
+    if (g.kind != TControlKind::Group) continue;
+    const bool switched = EnableField(g.id) != nullptr;
+    const bool on = ControlEnabled(e, g.id);
+    if (switched && on) out.push_back({g.id, true});
+    for (TControlId c : ControlsInGroup(g.id))
+      if (EnableField(c)) out.push_back({c, ControlEnabled(e, c)});
+    if (switched && !on) out.push_back({g.id, false});
+  }
+  return out;
+}
+
 TSupportedPanelsContent SupportedPanelsContent(int languageIndex) {
   const TSupportedTexts t = SupportedTexts(LanguageFromIndex(languageIndex));
   TSupportedPanelsContent c;
@@ -201,6 +247,13 @@ void TWindowModel::SendCodeEdited(const std::string& text) {
 
 void TWindowModel::ReadFromPanel() {
   if (state_.busy || !state_.controls.UserCode) return;
+  if (!IsValidCode(state_.userCode)) {
+    // Not a code at all: refused as a wrong code is, without a word to the
+    // panel; the states stay.
+    state_.status = session_.LangStrings.InvalidCode;
+    Show(PartStatus);
+    return;
+  }
   auto code = std::make_shared<std::string>(state_.userCode);
   auto outcome = std::make_shared<TReadOutcome>();
   RunOperation(
@@ -252,6 +305,14 @@ void TWindowModel::LoadFromFile() {
 
 void TWindowModel::SendToPanel() {
   if (state_.busy || !state_.controls.SendGroup) return;
+  if (!IsValidCode(state_.sendCode)) {
+    // Not a code at all: refused as a wrong code is, without a word to the
+    // panel, and, as after every send, No panel.
+    state_.status = session_.LangStrings.InvalidCode;
+    Show(PartStatus);
+    ResetWindow();
+    return;
+  }
   auto code = std::make_shared<std::string>(state_.sendCode);
   auto outcome = std::make_shared<TSendOutcome>();
   // The window always backs up and always verifies.

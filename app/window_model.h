@@ -28,6 +28,7 @@
 #include "app/languages.h"
 #include "app/messages.h"
 #include "app/progress.h"
+#include "app/window_controls.h"
 #include "app/workflows.h"
 #include "app/workflows.h"
 #include "app/session.h"
@@ -60,7 +61,9 @@ enum TWindowPart : unsigned {
 };
 
 // Whether each control of the main window takes input. A caption label
-// follows the control it names.
+// and a browse button follow the control they belong to
+// (TControlSpec::follows); the group boxes of the top band, the connected
+// panel's label, the "i" button and the status bar always take input.
 struct TControlEnables {
   bool cbLingua = true;
   bool cbSerial = true;
@@ -76,6 +79,21 @@ struct TControlEnables {
 // it together; while an operation runs, every control that could start
 // another one or change what it reads (language, port, the buttons) is off.
 TControlEnables EnablesFor(const TControlStates& states, bool busy);
+
+// Whether one control takes input: its own entry, or that of the control
+// it follows; true for the controls that never change.
+bool ControlEnabled(const TControlEnables& e, TControlId id);
+
+// One control's enabled state, as the faces set it.
+struct TEnableSwitch {
+  TControlId id;
+  bool on;
+  bool operator==(const TEnableSwitch&) const = default;
+};
+// Every control whose enabled state can change, in the order the faces
+// switch them: group by group in table order, the controls inside a group
+// box going off before their group and coming on after it.
+std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e);
 
 // What the window shows. Texts are UTF-8 with \r\n between lines.
 struct TWindowState {
@@ -173,7 +191,9 @@ class TWindowModel : private TUserInterface {
   void LanguageChosen(int index);
   void PortChosen(int index);
   void CheckConnection();
-  // The code edits' texts as typed; the faces keep them to 0 to 6 digits.
+  // The code edits' texts as typed. The faces' edits take only 0 to 6
+  // digits; a read or a send refuses any other text itself, before the
+  // port is opened.
   void UserCodeEdited(const std::string& text);
   void SendCodeEdited(const std::string& text);
   void ReadFromPanel();

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   }
 
   TWindowOptions options;
-  options.leadingPorts = {{panel.DevicePath(), false, panel.DevicePath()}};
+  options.leadingPorts = {{panel.DevicePath(), panel.DevicePath()}};
   options.deviceFolder.clear();
   auto presenter = std::make_unique<TQuietPresenter>();
   TQuietPresenter* boxes = presenter.get();

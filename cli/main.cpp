@@ -15,7 +15,6 @@
 #ifdef _WIN32
 #include "serial/windows_api.h"
 #include "serial/windows_text.h"
-#include <shellapi.h>
 #else
 #include <termios.h>
 #include <unistd.h>
@@ -37,6 +36,7 @@
 #include "app/display_text.h"
 #include "app/keyfile.h"
 #include "app/languages.h"
+#include "app/start_options.h"
 #include "app/version.h"
 #include "app/workflows.h"
 #include "cli/console_ui.h"
@@ -46,20 +46,6 @@
 using namespace tarvex;
 
 namespace {
-
-#ifdef _WIN32
-// The command line as the system keeps it (UTF-16), in UTF-8; empty if it
-// cannot be had, and main's own arguments are used.
-std::vector<std::string> Utf8Arguments() {
-  int n = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &n);
-  std::vector<std::string> out;
-  if (!wide) return out;
-  for (int i = 0; i < n; ++i) out.push_back(Utf8FromWide(wide[i]));
-  ::LocalFree(wide);
-  return out;
-}
-#endif
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -251,12 +237,8 @@ int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
 // The line trace of --trace, times counted from now; null (with the reason
 // on standard error) when the file cannot be made.
 std::unique_ptr<TTraceFile> OpenTrace(const std::string& path, bool withData) {
-  TTraceFileOptions options;
-  options.withData = withData;
-  options.program = std::string("tarvex-cli ") + kTarvexVersion;
-  options.clock = &PlatformCommSystem();
   std::string error;
-  std::unique_ptr<TTraceFile> trace = TTraceFile::Open(path, options, &error);
+  std::unique_ptr<TTraceFile> trace = OpenLineTrace(path, withData, "tarvex-cli", &error);
   if (!trace) std::cerr << "Cannot write the line trace: " << error << "\n";
   return trace;
 }
@@ -269,7 +251,7 @@ int main(int argc, char** argv) {
   ::SetConsoleOutputCP(CP_UTF8);
   // Arguments come in as UTF-8 too: file names in any script stay the
   // names the user typed, not their code-page approximation.
-  const std::vector<std::string> utf8Args = Utf8Arguments();
+  const std::vector<std::string> utf8Args = CommandLineUtf8();
   std::vector<char*> utf8Argv;
   for (const std::string& a : utf8Args) utf8Argv.push_back(const_cast<char*>(a.c_str()));
   utf8Argv.push_back(nullptr);
@@ -290,9 +272,9 @@ int main(int argc, char** argv) {
       "--trace", tracePath,
       "Write a trace of the panel line into FILE, for support: every byte's role, wait, pause and outcome; "
       "it holds no user codes");
+  // Its rule (it needs --trace) is the windows' too, checked after parsing.
   app.add_flag("--trace-data", traceData,
-               "With --trace, write the data bytes of every block too: the trace then holds user codes")
-      ->needs(traceOption);
+               "With --trace, write the data bytes of every block too: the trace then holds user codes");
 
   CLI::App* ports = app.add_subcommand("ports", "List the serial ports");
   bool portsJson = false;
@@ -339,6 +321,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
+  }
+
+  if (const std::string error = TraceOptionsError(traceOption->count() > 0, traceData); !error.empty()) {
+    std::cerr << error << "\nRun with --help for more information.\n";
+    return kExitUsage;
   }
 
   TLanguage language = TLanguage::English;

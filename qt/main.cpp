@@ -2,11 +2,13 @@
 //
 //   tarvex                    the window on this machine's serial ports
 //   tarvex --demo             two simulated panels listed first in the ports
+//   tarvex --demo-fast        the same panels, answering at once
 //   tarvex --screenshots DIR  writes pictures of the windows and ends
 //   tarvex --trace FILE       a trace of the panel line into FILE, for
 //                             support (--trace-data: with the data bytes)
+//
+// The options are the Win32 window's too (app/start_options.h).
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QFile>
 #include <QStyleFactory>
 
@@ -14,24 +16,34 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/start_options.h"
 #include "app/version.h"
-
 #include "demo/demo_panels.h"
 #include "qt/icons.h"
 #include "qt/main_window.h"
 #include "qt/screenshots.h"
-#include "serial/trace.h"
 
 using namespace tarvex;
+
+namespace {
+
+constexpr TWindowAbilities kAbilities{/*screenshots=*/true};
+
+void Usage(std::FILE* to) { std::fputs(StartOptionsHelp("tarvex", kAbilities).c_str(), to); }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Pictures need no display: unless told otherwise they are drawn on the
   // offscreen platform. Decided before the application object exists.
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--screenshots") == 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if ((std::strcmp(argv[i], "--screenshots") == 0 || std::strncmp(argv[i], "--screenshots=", 14) == 0) &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
       qputenv("QT_QPA_PLATFORM", "offscreen");
 
+  // Qt takes its own options (-platform, -style, ...) out of argv here.
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tarvex"));
   QApplication::setApplicationVersion(QString::fromLatin1(kTarvexVersion));
@@ -39,32 +51,29 @@ int main(int argc, char** argv) {
   // One look everywhere: the colours of the window are chosen for it.
   if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Copies user codes, keys and cards between VYR alarm panels."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption demoOption(QStringLiteral("demo"),
-                                      QStringLiteral("List two simulated panels first: a VYR8 (code 1234) "
-                                                     "and a VYR32 (code 5678)."));
-  const QCommandLineOption shotsOption(QStringLiteral("screenshots"),
-                                       QStringLiteral("Write pictures of the windows into <dir> and end."),
-                                       QStringLiteral("dir"));
-  const QCommandLineOption traceOption(QStringLiteral("trace"),
-                                       QStringLiteral("Write a trace of the panel line into <file>, for support; "
-                                                      "it holds no user codes."),
-                                       QStringLiteral("file"));
-  const QCommandLineOption traceDataOption(QStringLiteral("trace-data"),
-                                           QStringLiteral("With --trace, write the data bytes of every block "
-                                                          "too: the trace then holds user codes."));
-  parser.addOption(demoOption);
-  parser.addOption(shotsOption);
-  parser.addOption(traceOption);
-  parser.addOption(traceDataOption);
-  parser.process(app);
+  // File names as the system gives them (the locale's encoding), which is
+  // what opening them takes.
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const TStartParse parsed = ParseStartOptions(args, kAbilities);
+  if (!parsed.Ok()) {
+    std::fprintf(stderr, "tarvex: %s\n\n", parsed.error.c_str());
+    Usage(stderr);
+    return 2;
+  }
+  const TStartOptions& o = parsed.options;
+  if (o.help) {
+    Usage(stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("Tarvex %s\n", kTarvexVersion);
+    return 0;
+  }
 
-  if (parser.isSet(shotsOption)) {
+  if (!o.screenshotsDir.empty()) {
     QString error;
-    const QStringList files = MakeScreenshots(parser.value(shotsOption), &error);
+    const QStringList files = MakeScreenshots(QFile::decodeName(o.screenshotsDir.c_str()), &error);
     if (files.isEmpty()) {
       std::fprintf(stderr, "tarvex: %s\n", qPrintable(error));
       return 1;
@@ -74,26 +83,19 @@ int main(int argc, char** argv) {
   }
 
   TWindowOptions options;
-  if (parser.isSet(traceDataOption) && !parser.isSet(traceOption)) {
-    std::fprintf(stderr, "tarvex: --trace-data needs --trace FILE\n");
-    return 2;
-  }
-  if (parser.isSet(traceOption)) {
-    TTraceFileOptions traceOptions;
-    traceOptions.withData = parser.isSet(traceDataOption);
-    traceOptions.program = std::string("tarvex ") + kTarvexVersion;
-    traceOptions.clock = &PlatformCommSystem();
+  if (!o.tracePath.empty()) {
     std::string error;
-    options.trace = TTraceFile::Open(QFile::encodeName(parser.value(traceOption)).toStdString(), traceOptions, &error);
+    options.trace = OpenLineTrace(o.tracePath, o.traceData, "tarvex", &error);
     if (!options.trace) {
       std::fprintf(stderr, "tarvex: cannot write the line trace: %s\n", error.c_str());
       return 2;
     }
   }
+  // The demo's panels outlive the window, whose operations use them.
   TDemoPanels demo;
-  if (parser.isSet(demoOption)) {
+  if (o.demo) {
     std::string error;
-    if (!demo.Start(true, &error)) {
+    if (!demo.Start(!o.demoAtOnce, &error)) {
       std::fprintf(stderr, "tarvex: the demo panels cannot start: %s\n", error.c_str());
       return 1;
     }

@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <type_traits>
 
 #include "app/window_layout.h"
 #include "qt/code_edit.h"
@@ -30,6 +31,8 @@
 namespace tarvex {
 
 namespace {
+
+using namespace layout;
 
 // A push button whose caption wraps onto a second line beside its picture,
 // as the captions of the three languages need within the buttons' fixed
@@ -61,50 +64,113 @@ class TWrapButton : public QPushButton {
   }
 };
 
-QLabel* MakeCaption(QWidget* parent, const char* name) {
-  auto* l = new QLabel(parent);
-  l->setObjectName(QLatin1String(name));
-  PaintAsCaption(l);
-  return l;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry) {
-  auto* b = new TWrapButton(parent);
-  b->setObjectName(QLatin1String(name));
-  b->setGeometry(geometry);
-  return b;
-}
-
-QPushButton* MakePictureButton(QWidget* parent, const char* name, const QRect& geometry, TButtonPicture picture) {
-  QPushButton* b = MakeButton(parent, name, geometry);
-  b->setIcon(QIcon(ButtonPicture(picture)));
-  b->setIconSize(QSize(layout::kButtonPicture, layout::kButtonPicture));
-  return b;
-}
-
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const QRect& geometry) {
-  auto* g = new QGroupBox(parent);
-  g->setObjectName(QLatin1String(name));
-  g->setGeometry(geometry);
-  return g;
-}
+QRect Rect(const TRect& r) { return QRect(r.x, r.y, r.w, r.h); }
 
 // A file-name edit: the name is typed or chosen with the browse picture at
-// its right end.
-QLineEdit* MakeFileEdit(QWidget* parent, const char* name, const QRect& geometry, const char* browseName) {
-  auto* e = new QLineEdit(parent);
-  e->setObjectName(QLatin1String(name));
-  e->setGeometry(geometry);
-  e->setMaxLength(255);
-  PaintAsField(e);
+// its right end (the table's browse button, here an action of the edit).
+void AddBrowseAction(QLineEdit* e, const char* browseName) {
   QAction* browse = e->addAction(BrowsePicture(), QLineEdit::TrailingPosition);
   browse->setObjectName(QLatin1String(browseName));
-  return e;
 }
 
-using namespace layout;
+TButtonPicture PictureOf(TControlId id) {
+  switch (id) {
+    case TControlId::btnUserCode: return TButtonPicture::ReadFromPanel;
+    case TControlId::btnSaveToFile: return TButtonPicture::SaveToFile;
+    case TControlId::btnLoadFromFile: return TButtonPicture::LoadFromFile;
+    default: return TButtonPicture::SendToPanel;
+  }
+}
 
 }  // namespace
+
+QWidget* TfrmMain::MakeControl(const TControlSpec& c) {
+  QWidget* parent = c.group == TControlId::None ? static_cast<QWidget*>(this) : Control(c.group);
+  QWidget* w = nullptr;
+  switch (c.kind) {
+    case TControlKind::Group:
+      w = new QGroupBox(parent);
+      break;
+    case TControlKind::Caption: {
+      auto* l = new QLabel(parent);
+      if (c.alignRight) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      PaintAsCaption(l);
+      w = l;
+      break;
+    }
+    case TControlKind::List: {
+      auto* list = new QComboBox(parent);
+      PaintAsField(list);
+      w = list;
+      break;
+    }
+    case TControlKind::Button:
+      w = new TWrapButton(parent);
+      break;
+    case TControlKind::PictureButton: {
+      auto* b = new TWrapButton(parent);
+      b->setIcon(QIcon(ButtonPicture(PictureOf(c.id))));
+      b->setIconSize(QSize(kButtonPicture, kButtonPicture));
+      w = b;
+      break;
+    }
+    case TControlKind::InfoButton: {
+      auto* b = new QToolButton(parent);
+      b->setIcon(InfoPicture());
+      b->setIconSize(QSize(kInfoPictureWidth, kInfoPictureHeight));
+      b->setAutoRaise(true);
+      w = b;
+      break;
+    }
+    case TControlKind::BrowseButton:
+      // An action of its edit, added when the edit is made.
+      return nullptr;
+    case TControlKind::CodeEdit: {
+      auto* e = new TCodeEdit(parent);
+      PaintAsField(e);
+      w = e;
+      break;
+    }
+    case TControlKind::FileEdit: {
+      auto* e = new QLineEdit(parent);
+      e->setMaxLength(255);
+      PaintAsField(e);
+      for (const TControlSpec& b : kMainWindowControls)
+        if (b.kind == TControlKind::BrowseButton && b.follows == c.id) AddBrowseAction(e, b.name);
+      w = e;
+      break;
+    }
+    case TControlKind::LinkedPanel: {
+      auto* l = new QLabel(parent);
+      l->setAlignment(Qt::AlignCenter);
+      l->setWordWrap(true);
+      QFont bold = InterfaceFont();
+      bold.setBold(true);
+      l->setFont(bold);
+      PaintAsCaption(l);
+      w = l;
+      break;
+    }
+    case TControlKind::ProgressBar: {
+      auto* bar = new QProgressBar(parent);
+      bar->setTextVisible(false);
+      bar->setRange(0, 100);
+      w = bar;
+      break;
+    }
+    case TControlKind::StatusLine: {
+      auto* l = new QLabel(parent);
+      l->setFont(StatusFont());
+      l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      PaintAsCaption(l);
+      w = l;
+      break;
+    }
+  }
+  w->setObjectName(QLatin1String(c.name));
+  w->setGeometry(Rect(RectInGroup(c)));
+  return w;
+}
 
 void TfrmMain::BuildControls() {
   setWindowTitle(QString::fromStdString(WindowTitle()));
@@ -115,91 +181,38 @@ void TfrmMain::BuildControls() {
   setFixedSize(kClientWidth, kClientHeight);
   setFont(InterfaceFont());
 
-  // ---- Top band: language and port; the connection check ----
-  gbGeneral = MakeGroup(this, "gbGeneral", QRect(0, 0, kGeneralWidth, kTopBand));
-  lblLingua = MakeCaption(gbGeneral, "lblLingua");
-  lblLingua->setGeometry(10, 22, kLinguaWidth, 16);
-  cbLingua = new QComboBox(gbGeneral);
-  cbLingua->setObjectName(QStringLiteral("cbLingua"));
-  cbLingua->setGeometry(10, 40, kLinguaWidth, 24);
+  // Made in table order, which is also the keyboard's tab order.
+  for (const TControlSpec& c : kMainWindowControls) controls_[static_cast<size_t>(c.id)] = MakeControl(c);
+  auto at = [this](auto*& member, TControlId id) {
+    member = static_cast<std::remove_reference_t<decltype(member)>>(Control(id));
+  };
+  at(gbGeneral, TControlId::gbGeneral);
+  at(lblLingua, TControlId::lblLingua);
+  at(cbLingua, TControlId::cbLingua);
+  at(lblSerial, TControlId::lblSerial);
+  at(cbSerial, TControlId::cbSerial);
+  at(gbLinkedPanel, TControlId::gbLinkedPanel);
+  at(btnCheckConnection, TControlId::btnCheckConnection);
+  at(lblLinkedPanel, TControlId::lblLinkedPanel);
+  at(TsSupportedPanels, TControlId::TsSupportedPanels);
+  at(gbUserCode, TControlId::gbUserCode);
+  at(btnUserCode, TControlId::btnUserCode);
+  at(lblUserCode, TControlId::lblUserCode);
+  at(EUserCode, TControlId::EUserCode);
+  at(gbAction, TControlId::gbAction);
+  at(eSaveToFile, TControlId::eSaveToFile);
+  at(btnSaveToFile, TControlId::btnSaveToFile);
+  at(gbLoadFromFile, TControlId::gbLoadFromFile);
+  at(eLoadFromFile, TControlId::eLoadFromFile);
+  at(btnLoadFromFile, TControlId::btnLoadFromFile);
+  at(gbSendToPanel, TControlId::gbSendToPanel);
+  at(btnSendCodes, TControlId::btnSendCodes);
+  at(lblUserCodeSend, TControlId::lblUserCodeSend);
+  at(eUserCodeSend, TControlId::eUserCodeSend);
+  at(pbProgress, TControlId::pbProgress);
+  at(lblProgress, TControlId::lblProgress);
   for (const char* item : kLanguageItems) cbLingua->addItem(QString::fromLatin1(item));
-  PaintAsField(cbLingua);
-  lblSerial = MakeCaption(gbGeneral, "lblSerial");
-  lblSerial->setGeometry(165, 22, kSerialWidth, 16);
-  cbSerial = new QComboBox(gbGeneral);
-  cbSerial->setObjectName(QStringLiteral("cbSerial"));
-  cbSerial->setGeometry(165, 40, kSerialWidth, 24);
-  // Device paths and the demo's descriptions are longer than the list.
-  cbSerial->view()->setMinimumWidth(260);
-  PaintAsField(cbSerial);
-
-  const int linkedWidth = kLinkedWidth;
-  gbLinkedPanel = MakeGroup(this, "gbLinkedPanel", QRect(kGeneralWidth + kGap, 0, linkedWidth, kTopBand));
-  btnCheckConnection = MakeButton(gbLinkedPanel, "btnCheckConnection", QRect(10, 28, kBigButtonWidth, kBigButtonHeight));
-  lblLinkedPanel = new QLabel(gbLinkedPanel);
-  lblLinkedPanel->setObjectName(QStringLiteral("lblLinkedPanel"));
-  lblLinkedPanel->setGeometry(110, 24, kLinkedLabelWidth, 49);
-  lblLinkedPanel->setAlignment(Qt::AlignCenter);
-  lblLinkedPanel->setWordWrap(true);
-  QFont bold = InterfaceFont();
-  bold.setBold(true);
-  lblLinkedPanel->setFont(bold);
-  PaintAsCaption(lblLinkedPanel);
-  TsSupportedPanels = new QToolButton(gbLinkedPanel);
-  TsSupportedPanels->setObjectName(QStringLiteral("TsSupportedPanels"));
-  TsSupportedPanels->setIcon(InfoPicture());
-  TsSupportedPanels->setIconSize(QSize(16, 15));
-  TsSupportedPanels->setAutoRaise(true);
-  TsSupportedPanels->setGeometry(linkedWidth - 24, 0, 22, 20);
-
-  // ---- Left column: read from the panel, then save ----
-  gbUserCode = MakeGroup(this, "gbUserCode", QRect(0, kFirstRow, kColumn, kCodeGroupHeight));
-  btnUserCode = MakePictureButton(gbUserCode, "btnUserCode", QRect(10, 20, kBigButtonWidth, kBigButtonHeight),
-                                  TButtonPicture::ReadFromPanel);
-  lblUserCode = MakeCaption(gbUserCode, "lblUserCode");
-  lblUserCode->setGeometry(110, 20, 196, 16);
-  lblUserCode->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  EUserCode = new TCodeEdit(gbUserCode);
-  EUserCode->setObjectName(QStringLiteral("EUserCode"));
-  EUserCode->setGeometry(kColumn - 10 - kCodeEditWidth, 38, kCodeEditWidth, kEditHeight);
-  PaintAsField(EUserCode);
-
-  gbAction = MakeGroup(this, "gbAction", QRect(0, kLeftSecondRow, kColumn, kFileGroupHeight));
-  eSaveToFile = MakeFileEdit(gbAction, "eSaveToFile", QRect((kColumn - kFileEditWidth) / 2, 21, kFileEditWidth, kEditHeight), "actBrowseSave");
-  btnSaveToFile = MakePictureButton(gbAction, "btnSaveToFile",
-                                    QRect((kColumn - kFileButtonWidth) / 2, 48, kFileButtonWidth, kBigButtonHeight),
-                                    TButtonPicture::SaveToFile);
-
-  // ---- Right column: load a file, then send ----
-  gbLoadFromFile = MakeGroup(this, "gbLoadFromFile", QRect(kColumn + kGap, kFirstRow, kColumn, kFileGroupHeight));
-  eLoadFromFile = MakeFileEdit(gbLoadFromFile, "eLoadFromFile", QRect((kColumn - kFileEditWidth) / 2, 21, kFileEditWidth, kEditHeight), "actBrowseLoad");
-  btnLoadFromFile = MakePictureButton(
-      gbLoadFromFile, "btnLoadFromFile",
-      QRect((kColumn - kFileButtonWidth) / 2, 48, kFileButtonWidth, kBigButtonHeight), TButtonPicture::LoadFromFile);
-
-  gbSendToPanel = MakeGroup(this, "gbSendToPanel", QRect(kColumn + kGap, kRightSecondRow, kColumn, kCodeGroupHeight));
-  btnSendCodes = MakePictureButton(gbSendToPanel, "btnSendCodes", QRect(10, 20, kBigButtonWidth, kBigButtonHeight),
-                                   TButtonPicture::SendToPanel);
-  lblUserCodeSend = MakeCaption(gbSendToPanel, "lblUserCodeSend");
-  lblUserCodeSend->setGeometry(110, 20, 196, 16);
-  lblUserCodeSend->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  eUserCodeSend = new TCodeEdit(gbSendToPanel);
-  eUserCodeSend->setObjectName(QStringLiteral("eUserCodeSend"));
-  eUserCodeSend->setGeometry(kColumn - 10 - kCodeEditWidth, 38, kCodeEditWidth, kEditHeight);
-  PaintAsField(eUserCodeSend);
-
-  // ---- Status bar ----
-  pbProgress = new QProgressBar(this);
-  pbProgress->setObjectName(QStringLiteral("pbProgress"));
-  pbProgress->setGeometry(4, kStatusTop + 4, kProgressWidth, kStatusBand - 8);
-  pbProgress->setTextVisible(false);
-  pbProgress->setRange(0, 100);
-  lblProgress = new QLabel(this);
-  lblProgress->setObjectName(QStringLiteral("lblProgress"));
-  lblProgress->setGeometry(4 + kProgressWidth + 8, kStatusTop, kClientWidth - (4 + kProgressWidth + 8) - 4, kStatusBand);
-  lblProgress->setFont(StatusFont());
-  lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  PaintAsCaption(lblProgress);
+  cbSerial->view()->setMinimumWidth(kPortListDropWidth);
 
   connect(cbLingua, &QComboBox::currentIndexChanged, this, &TfrmMain::cbLinguaChange);
   connect(cbSerial, &QComboBox::currentIndexChanged, this, &TfrmMain::cbSerialChange);
@@ -261,22 +274,14 @@ void TfrmMain::Paint(const TWindowState& state, unsigned parts) {
       const QSignalBlocker quiet(cbLingua);
       cbLingua->setCurrentIndex(state.languageIndex);
     }
-    const TCaptions& c = state.captions;
-    lblLingua->setText(q(c.LinguaLabel));
-    lblSerial->setText(q(c.SerialLabel));
-    gbGeneral->setTitle(q(c.General));
-    gbLinkedPanel->setTitle(q(c.LinkedPanel));
-    btnCheckConnection->setText(q(c.CheckConnection));
-    gbUserCode->setTitle(q(c.UserCodeGroup));
-    btnUserCode->setText(q(c.UserCodeButton));
-    lblUserCode->setText(q(c.UserCodeLabel));
-    gbAction->setTitle(q(c.SaveGroup));
-    btnSaveToFile->setText(q(c.SaveButton));
-    gbLoadFromFile->setTitle(q(c.LoadGroup));
-    btnLoadFromFile->setText(q(c.LoadButton));
-    gbSendToPanel->setTitle(q(c.SendGroup));
-    btnSendCodes->setText(q(c.SendButton));
-    lblUserCodeSend->setText(q(c.UserCodeLabel));
+    for (const TControlSpec& c : kMainWindowControls) {
+      const std::string* text = CaptionText(state.captions, c.caption);
+      if (!text) continue;
+      QWidget* w = Control(c.id);
+      if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(q(*text));
+      else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(q(*text));
+      else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(q(*text));
+    }
     gbSendToPanel->setToolTip(q(state.sendToolTip));
     btnSendCodes->setToolTip(q(state.sendToolTip));
     TsSupportedPanels->setToolTip(q(state.supportedPanelsToolTip));
@@ -305,20 +310,8 @@ void TfrmMain::Paint(const TWindowState& state, unsigned parts) {
 }
 
 void TfrmMain::PaintEnables(const TControlEnables& e) {
-  // Controls inside a group go off before their group, and come on after it.
-  auto group = [](QGroupBox* g, bool groupOn, std::initializer_list<std::pair<QWidget*, bool>> inside) {
-    if (groupOn) g->setEnabled(true);
-    for (auto [w, on] : inside) w->setEnabled(on);
-    if (!groupOn) g->setEnabled(false);
-  };
-  group(gbUserCode, e.gbUserCode, {{lblUserCode, e.EUserCode}, {EUserCode, e.EUserCode}, {btnUserCode, e.btnUserCode}});
-  group(gbAction, e.gbAction, {{eSaveToFile, e.eSaveToFile}, {btnSaveToFile, e.btnSaveToFile}});
-  group(gbLoadFromFile, e.gbLoadFromFile, {{eLoadFromFile, e.eLoadFromFile}, {btnLoadFromFile, e.btnLoadFromFile}});
-  group(gbSendToPanel, e.gbSendToPanel,
-        {{lblUserCodeSend, e.eUserCodeSend}, {eUserCodeSend, e.eUserCodeSend}, {btnSendCodes, e.btnSendCodes}});
-  cbLingua->setEnabled(e.cbLingua);
-  cbSerial->setEnabled(e.cbSerial);
-  btnCheckConnection->setEnabled(e.btnCheckConnection);
+  for (const TEnableSwitch& sw : EnableSwitches(e))
+    if (QWidget* w = Control(sw.id)) w->setEnabled(sw.on);
 }
 
 void TfrmMain::PaintBar(const TProgressBar& bar) {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -78,6 +79,10 @@ class TfrmMain : public QWidget {
   void HandleTransferProgress(int code, int32_t value, const QString& statusText);
   // A modal box through the presenter; returns when it has been closed.
   void ShowMessage(TBoxKind kind, const QString& text);
+
+  // A control of the table (app/window_controls.h); null for a browse
+  // button, which is an action of its file-name edit here.
+  QWidget* Control(TControlId id) const { return controls_[static_cast<size_t>(id)]; }
 
   // The controls, under the names the handlers and the tests use.
   QGroupBox* gbGeneral = nullptr;
@@ -152,6 +157,7 @@ class TfrmMain : public QWidget {
   };
 
   void BuildControls();
+  QWidget* MakeControl(const TControlSpec& c);
   void Paint(const TWindowState& state, unsigned parts);
   void PaintEnables(const TControlEnables& e);
   void PaintBar(const TProgressBar& bar);
@@ -160,6 +166,7 @@ class TfrmMain : public QWidget {
   void StartWorker(std::function<void()> work, std::function<void()> done);
   void WorkerEnded();
 
+  std::array<QWidget*, kControlCount> controls_{};
   std::unique_ptr<TMessagePresenter> presenter_;
   TView view_;
   TWindowModel model_;

@@ -7,7 +7,7 @@ namespace tarvex {
 
 QFont InterfaceFont() {
   QFont f(QStringLiteral("Arial"));
-  f.setPixelSize(13);
+  f.setPixelSize(layout::kInterfaceFontPx);
   // Explicit, so that a control inside a bold group keeps the normal weight.
   f.setBold(false);
   f.setStyleHint(QFont::SansSerif);
@@ -16,7 +16,7 @@ QFont InterfaceFont() {
 
 QFont StatusFont() {
   QFont f(QStringLiteral("Tahoma"));
-  f.setPixelSize(11);
+  f.setPixelSize(layout::kStatusFontPx);
   f.setBold(true);
   f.setStyleHint(QFont::SansSerif);
   return f;

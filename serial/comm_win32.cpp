@@ -66,13 +66,9 @@ namespace {
 
 // UTF-8, as every text of the program; control characters (a driver's
 // stray line end) become spaces, since names go into one-line labels.
-std::string Utf8(const wchar_t* text, size_t length) {
+std::string OneLineUtf8(const wchar_t* text, size_t length) {
   while (length > 0 && text[length - 1] == L'\0') --length;
-  if (length == 0) return std::string();
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+  std::string out = Utf8FromWide(std::wstring(text, length));
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
   return out;
@@ -152,7 +148,7 @@ std::vector<TPortDevice> PortDevices() {
       DWORD bytes = kTextChars * sizeof(wchar_t);
       if (api.regQueryValue(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
           type == REG_SZ)
-        d.Port = ComNumber(Utf8(text, bytes / sizeof(wchar_t)));
+        d.Port = ComNumber(OneLineUtf8(text, bytes / sizeof(wchar_t)));
       api.regCloseKey(key);
     }
 
@@ -161,14 +157,14 @@ std::vector<TPortDevice> PortDevices() {
     if (api.getDeviceRegistryProperty(set, &data, SPDRP_FRIENDLYNAME, &type, reinterpret_cast<BYTE*>(text),
                                       kTextChars * sizeof(wchar_t), &bytes) &&
         type == REG_SZ) {
-      const std::string name = Utf8(text, std::min<DWORD>(bytes, kTextChars * sizeof(wchar_t)) / sizeof(wchar_t));
+      const std::string name = OneLineUtf8(text, std::min<DWORD>(bytes, kTextChars * sizeof(wchar_t)) / sizeof(wchar_t));
       if (d.Port == 0) d.Port = PortInName(name);
       d.FriendlyName = WithoutPortSuffix(name, d.Port);
     }
 
     std::fill(std::begin(text), std::end(text), L'\0');
     if (api.getDeviceInstanceId(set, &data, text, kTextChars, nullptr))
-      ReadInstanceId(Utf8(text, std::wcslen(text)), d);
+      ReadInstanceId(OneLineUtf8(text, std::wcslen(text)), d);
 
     // LPT ports share the class; only numbered serial ports are listed.
     if (d.Port > 0) devices.push_back(d);

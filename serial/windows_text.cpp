@@ -1,6 +1,10 @@
 #include "serial/windows_text.h"
 
 #include "serial/windows_api.h"
+// After <windows.h>, which it needs.
+#include <shellapi.h>
+
+#include <cstdlib>
 
 namespace tarvex {
 
@@ -34,6 +38,21 @@ std::string SystemErrorText(unsigned long err, bool dropFullStop) {
          (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || (dropFullStop && out.back() == '.')))
     out.pop_back();
   if (out.empty()) out = "system error " + std::to_string(err);
+  return out;
+}
+
+std::string EnvironmentUtf8(const wchar_t* name) {
+  const wchar_t* value = ::_wgetenv(name);
+  return value ? Utf8FromWide(value) : std::string();
+}
+
+std::vector<std::string> CommandLineUtf8() {
+  int n = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  std::vector<std::string> out;
+  if (!wide) return out;
+  for (int i = 0; i < n; ++i) out.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
   return out;
 }
 

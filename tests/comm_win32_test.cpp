@@ -729,12 +729,12 @@ TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].Label, "Com 3");
   EXPECT_EQ(list[0].Device, "COM3");
-  EXPECT_FALSE(list[0].Busy);
+  EXPECT_EQ(list[0].State, TPortState::Free);
   EXPECT_EQ(list[1].Label, "Com 12");
   EXPECT_EQ(list[1].Device, "COM12");
   EXPECT_EQ(list[2].Label, "Com 105 - In uso");
   EXPECT_EQ(list[2].Device, "COM105");
-  EXPECT_TRUE(list[2].Busy);
+  EXPECT_EQ(list[2].State, TPortState::InUse);
 
   ASSERT_EQ(sys.openedNames.size(), 256u);
   for (int n = 1; n <= 256; ++n) EXPECT_EQ(sys.openedNames[n - 1], "\\\\.\\COM" + std::to_string(n));
@@ -793,7 +793,6 @@ TEST_F(Win32Comm, ThePortListNamesPortsAsTheDeviceManagerDoes) {
   EXPECT_EQ(list[2].Description, "");
   EXPECT_EQ(list[3].Device, "COM105");
   EXPECT_EQ(list[3].State, TPortState::InUse);
-  EXPECT_TRUE(list[3].Busy);
   EXPECT_EQ(list[3].Serial, "");
   EXPECT_EQ(list[3].Vid, "067b");
 

@@ -39,6 +39,7 @@
 #include "app/version.h"
 #include "app/window_model.h"
 #include "protocol/panel_image.h"
+#include "serial/windows_text.h"
 #include "win32/control_ids.h"
 
 using namespace tarvex;
@@ -50,22 +51,6 @@ namespace {
 
 int passed = 0;
 int failed = 0;
-
-std::string Narrow(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
 
 // Console output as UTF-8 bytes (the captions have accents).
 void Print(const std::string& s) {
@@ -111,13 +96,13 @@ bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = 120000) {
 
 // A Unix path given by CTest under Wine, as a Windows path.
 std::wstring WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return Wide(path);
+  if (path.empty() || path[0] != '/') return WideFromUtf8(path);
   using TDosName = wchar_t*(CDECL*)(const char*);
   const auto dosName = reinterpret_cast<TDosName>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-  if (!dosName) return Wide(path);
+  if (!dosName) return WideFromUtf8(path);
   wchar_t* dos = dosName(path.c_str());
-  if (!dos) return Wide(path);
+  if (!dos) return WideFromUtf8(path);
   std::wstring out = dos;
   ::HeapFree(::GetProcessHeap(), 0, dos);
   return out;
@@ -202,7 +187,7 @@ class TTarvex {
     si.cb = sizeof si;
     if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                           block.data(), nullptr, &si, &pi_)) {
-      Print("cannot start " + Narrow(exe) + ": error " + std::to_string(::GetLastError()) + "\n");
+      Print("cannot start " + Utf8FromWide(exe) + ": error " + std::to_string(::GetLastError()) + "\n");
       return false;
     }
     return true;
@@ -236,7 +221,7 @@ class TTarvex {
     std::wstring text(static_cast<size_t>(std::max<LRESULT>(n, 0)) + 1, L'\0');
     const LRESULT got = ::SendMessageW(h, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
-    return Narrow(text);
+    return Utf8FromWide(text);
   }
   std::string Text(int id) const { return Text(Item(id)); }
   bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
@@ -256,7 +241,7 @@ class TTarvex {
       std::wstring text(static_cast<size_t>(std::max<LRESULT>(n, 0)) + 1, L'\0');
       ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
       text.resize(std::wcslen(text.c_str()));
-      items.push_back(Narrow(text));
+      items.push_back(Utf8FromWide(text));
     }
     return items;
   }
@@ -264,7 +249,7 @@ class TTarvex {
 
   // ---- Acting as the user ----
   void SetText(int id, const std::string& text) {
-    const std::wstring w = Wide(text);
+    const std::wstring w = WideFromUtf8(text);
     ::SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(w.c_str()));
   }
   void Type(int id, const std::string& keys) {
@@ -326,7 +311,7 @@ bool ChooseInFileDialog(TTarvex& app, const std::string& name, const std::string
   if (!fileType.empty()) CheckText(app.Text(::GetDlgItem(d, kFileTypeList)), fileType, what + ": file type");
   HWND nameBox = ::GetDlgItem(d, kNameList);
   if (!nameBox) nameBox = ::GetDlgItem(d, kNameEdit);
-  const std::wstring w = Wide(name);
+  const std::wstring w = WideFromUtf8(name);
   ::SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(w.c_str()));
   ::PostMessageW(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(d, IDOK)));
   return Check(WaitFor([&] { return !::IsWindow(d); }), what + ": the file dialog closes");
@@ -497,7 +482,7 @@ bool FileUsers(const fs::path& file, std::vector<std::string>* users, int32_t* m
   const bool decoded = !ec && DecodeKeyCodeFile(copy.string(), &image, &error) && image.size() == kSmallImageSize;
   fs::remove(copy, ec);
   if (!decoded) {
-    Print("  cannot decode " + Narrow(file.wstring()) + ": " + error + "\n");
+    Print("  cannot decode " + Utf8FromWide(file.wstring()) + ": " + error + "\n");
     return false;
   }
   SmallPanelImage img;
@@ -758,10 +743,10 @@ int Walk(const std::wstring& exe) {
   // A name outside the ANSI code pages: the window hands it on as UTF-8,
   // which the program's manifest makes the code page of its file calls.
   const fs::path second = scratch / fs::path(L"vyr32-\u00e9\u0141\u4e2d.tvx");
-  app.SetText(IDC_eSaveToFile, Narrow(second.wstring()));
+  app.SetText(IDC_eSaveToFile, Utf8FromWide(second.wstring()));
   app.Click(IDC_btnSaveToFile);
   Check(!app.Box() && FileSize(second) == kSmallFileSize,
-        "saved " + Narrow(second.filename().wstring()) + " (a name beyond Latin-1): " + std::to_string(FileSize(second)) +
+        "saved " + Utf8FromWide(second.filename().wstring()) + " (a name beyond Latin-1): " + std::to_string(FileSize(second)) +
             " bytes");
   std::vector<std::string> usersA, usersB;
   int32_t modelA = 0, modelB = 0;

@@ -10,10 +10,12 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/keyfile.h"
+#include "app/window_controls.h"
 #include "app/window_model.h"
 #include "protocol/panel_image.h"
 #include "sim/sim_line.h"
@@ -114,9 +116,9 @@ class WindowModel : public ::testing::Test {
   // A model on the three in-process panels, started.
   TWindowModel& Start(std::string backupFolder = "") {
     TWindowModelOptions o;
-    o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_},
-                      {"demo2", false, "VYR32 (demo)", &vyr32_},
-                      {"demo3", false, "VYR 320 (demo)", &large_}};
+    o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_},
+                      {"demo2", "VYR32 (demo)", &vyr32_},
+                      {"demo3", "VYR 320 (demo)", &large_}};
     o.deviceFolder.clear();
     o.backupFolder = backupFolder.empty() ? (folder_ / "backups").string() : backupFolder;
     model_ = std::make_unique<TWindowModel>(view_, o);
@@ -313,7 +315,7 @@ TEST_F(WindowModel, SendOfTheLargePanelWithAShortCodeEndsInNoPanel) {
 
 TEST_F(WindowModel, WithoutAFolderForBackupsTheSendIsRefusedAndTheTooltipSaysWhy) {
   TWindowModelOptions o;
-  o.leadingPorts = {{"demo1", false, "VYR8 (demo)", &vyr8_}};
+  o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_}};
   o.deviceFolder.clear();
   o.backupFolder.clear();  // neither HOME nor XDG_DATA_HOME (LOCALAPPDATA) known
   TWindowModel m(view_, o);
@@ -562,40 +564,189 @@ TEST(SupportedPanels, ContentOfEachLanguage) {
   }
 }
 
+// The names of the controls that take input, in table order.
+std::string EnabledNames(const TControlEnables& e) {
+  std::string out;
+  for (const TControlSpec& c : kMainWindowControls)
+    if (ControlEnabled(e, c.id)) out += (out.empty() ? "" : " ") + std::string(c.name);
+  return out;
+}
+
+// The window's state table, each row idle and while an operation runs,
+// written out control by control. The top band's groups, the connected
+// panel, the "i" button and the status bar always take input; captions and
+// browse buttons follow their fields, so the language and port captions
+// grey out with their lists while an operation runs.
 TEST(WindowEnables, EachWorkflowStateIdleAndBusy) {
+  const std::string always = "gbGeneral gbLinkedPanel lblLinkedPanel TsSupportedPanels";
+  const std::string status = "pbProgress lblProgress";
+  const std::string top = "gbGeneral lblLingua cbLingua lblSerial cbSerial gbLinkedPanel btnCheckConnection "
+                          "lblLinkedPanel TsSupportedPanels";
   struct TRow {
+    const char* state;
     TControlStates states;
-    bool userCode, saveGroup, saveButton, loadGroup, sendGroup;
+    bool busy;
+    std::string enabled;
   };
-  // A save button left on from an earlier Save ready stays off while the
-  // save group is off.
   const TRow rows[] = {
-      {States(false, false, false, false, false), false, false, false, false, false},
-      {States(true, false, false, true, false), true, false, false, true, false},
-      {States(true, true, false, true, false), true, true, false, true, false},
-      {States(true, true, true, true, false), true, true, true, true, false},
-      {States(true, false, false, true, true), true, false, false, true, true},
-      {States(true, false, true, true, true), true, false, false, true, true},
+      {"No panel", States(false, false, false, false, false), false, top + " " + status},
+      {"No panel", States(false, false, false, false, false), true, always + " " + status},
+      {"Panel identified", States(true, false, false, true, false), false,
+       top + " gbUserCode btnUserCode lblUserCode EUserCode gbLoadFromFile actBrowseLoad eLoadFromFile "
+             "btnLoadFromFile " + status},
+      {"Panel identified", States(true, false, false, true, false), true,
+       always + " gbUserCode lblUserCode EUserCode gbLoadFromFile actBrowseLoad eLoadFromFile " + status},
+      {"Data read", States(true, true, false, true, false), false,
+       top + " gbUserCode btnUserCode lblUserCode EUserCode gbAction actBrowseSave eSaveToFile gbLoadFromFile "
+             "actBrowseLoad eLoadFromFile btnLoadFromFile " + status},
+      {"Data read", States(true, true, false, true, false), true,
+       always + " gbUserCode lblUserCode EUserCode gbAction actBrowseSave eSaveToFile gbLoadFromFile actBrowseLoad "
+                "eLoadFromFile " + status},
+      {"Save ready", States(true, true, true, true, false), false,
+       top + " gbUserCode btnUserCode lblUserCode EUserCode gbAction actBrowseSave eSaveToFile btnSaveToFile "
+             "gbLoadFromFile actBrowseLoad eLoadFromFile btnLoadFromFile " + status},
+      {"Save ready", States(true, true, true, true, false), true,
+       always + " gbUserCode lblUserCode EUserCode gbAction actBrowseSave eSaveToFile gbLoadFromFile actBrowseLoad "
+                "eLoadFromFile " + status},
+      {"File loaded", States(true, false, false, true, true), false,
+       top + " gbUserCode btnUserCode lblUserCode EUserCode gbLoadFromFile actBrowseLoad eLoadFromFile "
+             "btnLoadFromFile gbSendToPanel btnSendCodes lblUserCodeSend eUserCodeSend " + status},
+      {"File loaded", States(true, false, false, true, true), true,
+       always + " gbUserCode lblUserCode EUserCode gbLoadFromFile actBrowseLoad eLoadFromFile gbSendToPanel "
+                "lblUserCodeSend eUserCodeSend " + status},
+      // A save button left on from an earlier Save ready stays off while
+      // the save group is off.
+      {"File loaded after Save ready", States(true, false, true, true, true), false,
+       top + " gbUserCode btnUserCode lblUserCode EUserCode gbLoadFromFile actBrowseLoad eLoadFromFile "
+             "btnLoadFromFile gbSendToPanel btnSendCodes lblUserCodeSend eUserCodeSend " + status},
   };
   for (const TRow& r : rows) {
-    for (bool busy : {false, true}) {
-      const TControlEnables e = EnablesFor(r.states, busy);
-      EXPECT_EQ(e.cbLingua, !busy);
-      EXPECT_EQ(e.cbSerial, !busy);
-      EXPECT_EQ(e.btnCheckConnection, !busy);
-      EXPECT_EQ(e.gbUserCode, r.userCode);
-      EXPECT_EQ(e.EUserCode, r.userCode);
-      EXPECT_EQ(e.btnUserCode, r.userCode && !busy);
-      EXPECT_EQ(e.gbAction, r.saveGroup);
-      EXPECT_EQ(e.eSaveToFile, r.saveGroup);
-      EXPECT_EQ(e.btnSaveToFile, r.saveButton && !busy);
-      EXPECT_EQ(e.gbLoadFromFile, r.loadGroup);
-      EXPECT_EQ(e.btnLoadFromFile, r.loadGroup && !busy);
-      EXPECT_EQ(e.gbSendToPanel, r.sendGroup);
-      EXPECT_EQ(e.eUserCodeSend, r.sendGroup);
-      EXPECT_EQ(e.btnSendCodes, r.sendGroup && !busy);
-    }
+    EXPECT_EQ(EnabledNames(EnablesFor(r.states, r.busy)), r.enabled) << r.state << (r.busy ? ", busy" : ", idle");
   }
+}
+
+// The order in which the faces switch the controls: group by group, the
+// controls inside a group box off before it and on after it.
+TEST(WindowEnables, SwitchOrderOfGroupsAndTheirControls) {
+  auto order = [](const TControlEnables& e) {
+    std::string out;
+    for (const TEnableSwitch& s : EnableSwitches(e))
+      out += (out.empty() ? "" : " ") + std::string(s.on ? "+" : "-") + ControlSpec(s.id).name;
+    return out;
+  };
+  EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false)),
+            "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
+            "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
+            "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
+  EXPECT_EQ(order(EnablesFor(States(true, false, false, true, true), true)),
+            "-lblLingua -cbLingua -lblSerial -cbSerial -btnCheckConnection "
+            "+gbUserCode -btnUserCode +lblUserCode +EUserCode "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "+gbLoadFromFile +actBrowseLoad +eLoadFromFile -btnLoadFromFile "
+            "+gbSendToPanel -btnSendCodes +lblUserCodeSend +eUserCodeSend");
+}
+
+// The one description of the window that both faces build.
+TEST(WindowControls, PlacesNamesCaptionsAndTabOrder) {
+  std::set<std::string> names;
+  for (size_t i = 0; i < kControlCount; ++i) {
+    EXPECT_EQ(static_cast<size_t>(kMainWindowControls[i].id), i);
+    EXPECT_TRUE(names.insert(kMainWindowControls[i].name).second) << kMainWindowControls[i].name;
+    const TRect& r = kMainWindowControls[i].rect;
+    EXPECT_TRUE(r.x >= 0 && r.y >= 0 && r.x + r.w <= 638 && r.y + r.h <= 295) << kMainWindowControls[i].name;
+  }
+  // The outline: a top band 85 high, two columns of 316 with a 6-pixel gap,
+  // a status bar 26 high; the client area 638 x 295.
+  EXPECT_EQ(ControlSpec(TControlId::gbGeneral).rect, (TRect{0, 0, 308, 85}));
+  EXPECT_EQ(ControlSpec(TControlId::gbLinkedPanel).rect, (TRect{314, 0, 324, 85}));
+  EXPECT_EQ(ControlSpec(TControlId::cbLingua).rect, (TRect{10, 40, 145, 24}));
+  EXPECT_EQ(ControlSpec(TControlId::cbSerial).rect, (TRect{165, 40, 133, 24}));
+  EXPECT_EQ(ControlSpec(TControlId::btnCheckConnection).rect, (TRect{324, 28, 93, 41}));
+  EXPECT_EQ(ControlSpec(TControlId::lblLinkedPanel).rect, (TRect{424, 24, 197, 49}));
+  EXPECT_EQ(ControlSpec(TControlId::TsSupportedPanels).rect, (TRect{614, 0, 22, 20}));
+  EXPECT_EQ(ControlSpec(TControlId::gbUserCode).rect, (TRect{0, 91, 316, 70}));
+  EXPECT_EQ(ControlSpec(TControlId::EUserCode).rect, (TRect{217, 129, 89, 23}));
+  EXPECT_EQ(ControlSpec(TControlId::gbAction).rect, (TRect{0, 167, 316, 94}));
+  EXPECT_EQ(ControlSpec(TControlId::eSaveToFile).rect, (TRect{15, 188, 285, 23}));
+  EXPECT_EQ(ControlSpec(TControlId::actBrowseSave).rect, (TRect{278, 190, 20, 19}));
+  EXPECT_EQ(ControlSpec(TControlId::btnSaveToFile).rect, (TRect{101, 215, 113, 41}));
+  EXPECT_EQ(ControlSpec(TControlId::gbLoadFromFile).rect, (TRect{322, 91, 316, 94}));
+  EXPECT_EQ(ControlSpec(TControlId::gbSendToPanel).rect, (TRect{322, 191, 316, 70}));
+  EXPECT_EQ(ControlSpec(TControlId::eUserCodeSend).rect, (TRect{539, 229, 89, 23}));
+  EXPECT_EQ(ControlSpec(TControlId::pbProgress).rect, (TRect{4, 273, 325, 18}));
+  EXPECT_EQ(ControlSpec(TControlId::lblProgress).rect, (TRect{337, 269, 297, 26}));
+  // A face whose controls are children of their group places them so.
+  EXPECT_EQ(RectInGroup(ControlSpec(TControlId::EUserCode)), (TRect{217, 38, 89, 23}));
+  EXPECT_EQ(RectInGroup(ControlSpec(TControlId::btnLoadFromFile)), (TRect{101, 48, 113, 41}));
+  EXPECT_EQ(RectInGroup(ControlSpec(TControlId::lblProgress)), (TRect{337, 269, 297, 26}));
+
+  std::string tab;
+  for (const TControlSpec& c : kMainWindowControls)
+    if (c.tabStop) tab += (tab.empty() ? "" : " ") + std::string(c.name);
+  EXPECT_EQ(tab,
+            "cbLingua cbSerial btnCheckConnection TsSupportedPanels btnUserCode EUserCode eSaveToFile btnSaveToFile "
+            "eLoadFromFile btnLoadFromFile btnSendCodes eUserCodeSend");
+
+  std::vector<TControlId> inside = ControlsInGroup(TControlId::gbSendToPanel);
+  EXPECT_EQ(inside, (std::vector<TControlId>{TControlId::btnSendCodes, TControlId::lblUserCodeSend,
+                                              TControlId::eUserCodeSend}));
+  EXPECT_TRUE(ControlsInGroup(TControlId::None).empty());
+
+  // Every caption in French, from the language's captions.
+  const TCaptions fr = Captions(TLanguage::French);
+  std::string captions;
+  for (const TControlSpec& c : kMainWindowControls)
+    if (const std::string* text = CaptionText(fr, c.caption)) captions += std::string(c.name) + "=" + *text + "\n";
+  EXPECT_EQ(captions, "gbGeneral=" + fr.General + "\nlblLingua=" + fr.LinguaLabel + "\nlblSerial=" + fr.SerialLabel +
+                          "\ngbLinkedPanel=" + fr.LinkedPanel + "\nbtnCheckConnection=" + fr.CheckConnection +
+                          "\ngbUserCode=" + fr.UserCodeGroup + "\nbtnUserCode=" + fr.UserCodeButton +
+                          "\nlblUserCode=" + fr.UserCodeLabel + "\ngbAction=" + fr.SaveGroup +
+                          "\nbtnSaveToFile=" + fr.SaveButton + "\ngbLoadFromFile=" + fr.LoadGroup +
+                          "\nbtnLoadFromFile=" + fr.LoadButton + "\ngbSendToPanel=" + fr.SendGroup +
+                          "\nbtnSendCodes=" + fr.SendButton + "\nlblUserCodeSend=" + fr.UserCodeLabel + "\n");
+  EXPECT_EQ(fr.General, "Options générales");
+}
+
+// A code edit's text that is not 0 to 6 digits never reaches the panel: the
+// read and the send refuse it as they refuse a wrong code.
+TEST_F(WindowModel, ACodeThatIsNotACodeIsRefusedWithoutTouchingThePort) {
+  TWindowModel& m = Start();
+  Check(0);
+  const int operations = view_.operations;
+  const int exchanges = vyr8_.Engine().ExchangeCount();
+  for (const char* bad : {"1234567", "12a4", "１２３", " 1234"}) {
+    m.UserCodeEdited(bad);
+    m.ReadFromPanel();
+    EXPECT_EQ(view_.operations, operations) << bad;
+    EXPECT_EQ(Shown().status, "Codice non valido!") << bad;
+    EXPECT_EQ(Shown().controls, kPanelIdentified) << bad;
+    m.HandleTransferProgress(ProgressShowStatus, 0, "Pronto");
+  }
+  EXPECT_EQ(vyr8_.Engine().ExchangeCount(), exchanges);
+  EXPECT_TRUE(view_.boxes.empty());
+
+  // The send: refused, then No panel as after every send.
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  Check(1);
+  m.LoadNameEdited(File("site.tvx"));
+  m.LoadFromFile();
+  ASSERT_TRUE(Shown().controls.SendGroup);
+  const int sendOperations = view_.operations;
+  const int targetExchanges = vyr32_.Engine().ExchangeCount();
+  m.SendCodeEdited("56789012");
+  m.SendToPanel();
+  EXPECT_EQ(view_.operations, sendOperations);
+  EXPECT_EQ(vyr32_.Engine().ExchangeCount(), targetExchanges);
+  EXPECT_EQ(Shown().status, "Codice non valido!");
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().sendCode, "");
+  EXPECT_TRUE(view_.boxes.empty());
 }
 
 }  // namespace

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "app/keyfile.h"
+#include "app/window_controls.h"
 #include "qt/code_edit.h"
 #include "demo/demo_panels.h"
 #include "qt/main_window.h"
@@ -150,37 +151,24 @@ QString Describe(const TControlStates& c) {
   return on.isEmpty() ? QStringLiteral("(all off)") : on.join(QLatin1Char(' '));
 }
 
-// The states as the widgets show them. A group and the controls inside it
-// must agree, each switched explicitly; anything odd is appended.
-QString Seen(const TfrmMain& w, bool expectIdle = true) {
+// The states the model is in, as a test row names them; then every
+// control that does not show what the model says (each control's own
+// enabled flag against the model's enables for it, so a control inside an
+// off group must have been switched itself), and whether an operation runs
+// when it should not or the other way round. The state table itself is
+// the model's test's (tests/window_model_test.cpp); here the binding.
+QString Seen(TfrmMain& w, bool expectIdle = true) {
+  const TWindowState& s = w.Model().State();
   QStringList problems;
-  auto group = [&](QGroupBox* g, std::initializer_list<QWidget*> inside) {
-    const bool on = g->isEnabled();
-    for (QWidget* c : inside)
-      if (c->isEnabledTo(g) != on) problems << c->objectName() + QStringLiteral(" differs from its group");
-    return on;
-  };
-  TControlStates c;
-  c.UserCode = group(w.gbUserCode, {w.EUserCode, w.lblUserCode});
-  c.SaveGroup = group(w.gbAction, {w.eSaveToFile});
-  c.SaveButton = w.btnSaveToFile->isEnabledTo(w.gbAction);
-  if (c.SaveButton && !c.SaveGroup) problems << QStringLiteral("btnSaveToFile on inside an off group");
-  c.LoadGroup = group(w.gbLoadFromFile, {w.eLoadFromFile});
-  c.SendGroup = group(w.gbSendToPanel, {w.eUserCodeSend, w.lblUserCodeSend});
-  // The buttons that start work follow their groups unless an operation
-  // runs, when they are all off.
-  const std::pair<QPushButton*, bool> starters[] = {{w.btnUserCode, c.UserCode},
-                                                     {w.btnSaveToFile, c.SaveButton},
-                                                     {w.btnLoadFromFile, c.LoadGroup},
-                                                     {w.btnSendCodes, c.SendGroup},
-                                                     {w.btnCheckConnection, true}};
-  for (const auto& [button, on] : starters)
-    if (button->isEnabledTo(button->parentWidget()) != (on && expectIdle))
-      problems << button->objectName() + (expectIdle ? QStringLiteral(" wrong") : QStringLiteral(" on while busy"));
-  if (w.cbLingua->isEnabled() != expectIdle) problems << QStringLiteral("cbLingua wrong");
-  if (w.cbSerial->isEnabled() != expectIdle) problems << QStringLiteral("cbSerial wrong");
-  if (!w.gbGeneral->isEnabled() || !w.gbLinkedPanel->isEnabled()) problems << QStringLiteral("top band off");
-  return Describe(c) + (problems.isEmpty() ? QString() : QStringLiteral(" [") + problems.join(QStringLiteral("; ")) + QLatin1Char(']'));
+  if (s.busy == expectIdle) problems << (expectIdle ? QStringLiteral("busy") : QStringLiteral("idle"));
+  for (const TControlSpec& c : kMainWindowControls) {
+    QWidget* widget = w.Control(c.id);
+    if (!widget) continue;
+    if (widget->isEnabledTo(widget->parentWidget()) != ControlEnabled(s.enables, c.id))
+      problems << QLatin1String(c.name);
+  }
+  return Describe(s.controls) +
+         (problems.isEmpty() ? QString() : QStringLiteral(" [") + problems.join(QStringLiteral("; ")) + QLatin1Char(']'));
 }
 
 TControlStates NoPanel() { return {}; }
@@ -574,9 +562,11 @@ void TWindowTest::connectionCheck() {
 
   // Watched at the first progress notice of the check, while it runs.
   QString during, cursorDuring, statusDuring;
+  bool captionsGreyDuring = false;
   QMetaObject::Connection watch = connect(&w, &TfrmMain::TransferProgressHandled, &w, [&](int code, int) {
     if (!during.isEmpty() || code != ProgressShowStatus) return;
     during = Seen(w, false);
+    captionsGreyDuring = !w.lblLingua->isEnabled() && !w.lblSerial->isEnabled() && !w.cbLingua->isEnabled();
     cursorDuring = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor
                        ? QStringLiteral("busy")
                        : QStringLiteral("normal");
@@ -592,6 +582,9 @@ void TWindowTest::connectionCheck() {
   QVERIFY(WaitForOperation(w));
   disconnect(watch);
   QCOMPARE(during, Describe(NoPanel()));
+  // The language and port captions grey out with their lists.
+  QVERIFY(captionsGreyDuring);
+  QVERIFY(w.lblLingua->isEnabled() && w.lblSerial->isEnabled());
   QCOMPARE(cursorDuring, QStringLiteral("busy"));
   QCOMPARE(statusDuring, QStringLiteral("Apertura seriale"));
 

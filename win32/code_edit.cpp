@@ -21,7 +21,7 @@ struct TCodeEditState {
 };
 
 bool IsCode(const std::wstring& text) {
-  std::string utf8 = Utf8(text);
+  std::string utf8 = Utf8FromWide(text);
   const bool valid = IsValidCode(utf8);
   if (!utf8.empty()) ::SecureZeroMemory(utf8.data(), utf8.size());
   return valid;

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "app/window_layout.h"
+
 namespace tarvex::win32 {
 
 namespace {
@@ -17,9 +19,9 @@ HFONT MakeFont(const wchar_t* face, int pixels, int dpi, bool bold) {
 
 void TFonts::Make(int dpi) {
   Free();
-  interface_ = MakeFont(L"Arial", 13, dpi, false);
-  bold_ = MakeFont(L"Arial", 13, dpi, true);
-  status_ = MakeFont(L"Tahoma", 11, dpi, true);
+  interface_ = MakeFont(L"Arial", layout::kInterfaceFontPx, dpi, false);
+  bold_ = MakeFont(L"Arial", layout::kInterfaceFontPx, dpi, true);
+  status_ = MakeFont(L"Tahoma", layout::kStatusFontPx, dpi, true);
 }
 
 void TFonts::Free() {

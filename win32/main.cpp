@@ -7,85 +7,69 @@
 //                            (--trace-data: with the data bytes, which hold codes)
 //   tarvex.exe --version     the program's version
 //   tarvex.exe --help        what the options do
+//
+// The options are the Qt window's too (app/start_options.h); this window
+// makes no screenshots and says so when asked.
 #include "serial/windows_api.h"
-// After <windows.h>, which it needs.
-#include <shellapi.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "app/start_options.h"
 #include "app/window_model.h"
 #include "demo/demo_panels.h"
-#include "serial/trace.h"
+#include "serial/windows_text.h"
 #include "win32/main_window.h"
-#include "win32/text.h"
 
 using namespace tarvex;
 
 namespace {
 
-constexpr const char* kUsage =
-    "tarvex.exe [--demo | --demo-fast] [--trace FILE [--trace-data]]\r\n\r\n"
-    "--demo\tlists two simulated panels first: a VYR8 (code 1234) and a VYR32 (code 5678); "
-    "every byte takes its real time on the line\r\n"
-    "--demo-fast\tthe same panels, answering at once (for tests)\r\n"
-    "--trace FILE\twrites a trace of the panel line into FILE, for support; it holds no user codes\r\n"
-    "--trace-data\twith --trace, the data bytes too: the trace then holds user codes\r\n"
-    "--version\tthe program's version\r\n"
-    "--help\tthis text";
+constexpr TWindowAbilities kAbilities{/*screenshots=*/false};
+
+// The usage as a box shows it: \r\n between lines.
+std::string Usage() {
+  std::string out;
+  for (char c : StartOptionsHelp("tarvex.exe", kAbilities, THelpLayout::Tabs)) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
 
 void Box(TBoxKind kind, const std::string& text) {
-  ::MessageBoxW(nullptr, win32::Wide(text).c_str(), win32::Wide(BoxTitle(kind)).c_str(),
+  ::MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(BoxTitle(kind)).c_str(),
                 MB_OK | (kind == TBoxKind::Error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  int argc = 0;
-  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  std::vector<std::wstring> args;
-  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
-  if (argv) ::LocalFree(argv);
-
-  bool demo = false, wireTime = true, traceData = false;
-  std::string tracePath;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::wstring& a = args[i];
-    if (a == L"--trace" && i + 1 < args.size()) {
-      tracePath = win32::Utf8(args[++i]);
-    } else if (a == L"--trace-data") {
-      traceData = true;
-    } else if (a == L"--demo") {
-      demo = true;
-    } else if (a == L"--demo-fast") {
-      demo = true;
-      wireTime = false;
-    } else if (a == L"--version") {
-      Box(TBoxKind::Information, WindowTitle());
-      return 0;
-    } else if (a == L"--help" || a == L"-h" || a == L"/?") {
-      Box(TBoxKind::Information, kUsage);
-      return 0;
-    } else {
-      Box(TBoxKind::Error, "Unknown option: " + win32::Utf8(a) + "\r\n\r\n" + kUsage);
-      return 2;
-    }
+  std::vector<std::string> args = CommandLineUtf8();
+  if (!args.empty()) args.erase(args.begin());  // the program's name
+  const TStartParse parsed = ParseStartOptions(args, kAbilities);
+  if (!parsed.Ok()) {
+    std::string error = parsed.error;
+    if (!error.empty()) error[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(error[0])));
+    Box(TBoxKind::Error, error + "\r\n\r\n" + Usage());
+    return 2;
+  }
+  const TStartOptions& o = parsed.options;
+  if (o.help) {
+    Box(TBoxKind::Information, Usage());
+    return 0;
+  }
+  if (o.version) {
+    Box(TBoxKind::Information, WindowTitle());
+    return 0;
   }
 
   win32::TMainWindowOptions options;
-  if (traceData && tracePath.empty()) {
-    Box(TBoxKind::Error, std::string("--trace-data needs --trace FILE\r\n\r\n") + kUsage);
-    return 2;
-  }
-  if (!tracePath.empty()) {
-    TTraceFileOptions trace;
-    trace.withData = traceData;
-    trace.program = std::string("tarvex.exe ") + kTarvexVersion;
-    trace.clock = &PlatformCommSystem();
+  if (!o.tracePath.empty()) {
     std::string error;
-    options.model.trace = TTraceFile::Open(tracePath, trace, &error);
+    options.model.trace = OpenLineTrace(o.tracePath, o.traceData, "tarvex.exe", &error);
     if (!options.model.trace) {
       Box(TBoxKind::Error, "The line trace cannot be written: " + error);
       return 2;
@@ -93,9 +77,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   }
   // The demo's panels outlive the window, whose operations use them.
   TDemoPanels panels;
-  if (demo) {
+  if (o.demo) {
     std::string error;
-    if (!panels.Start(wireTime, &error)) {
+    if (!panels.Start(!o.demoAtOnce, &error)) {
       Box(TBoxKind::Error, "The demo panels cannot start: " + error);
       return 1;
     }

@@ -32,78 +32,47 @@ COLORREF ColourRef(TRgb c) { return RGB(c.r, c.g, c.b); }
 const COLORREF kFieldColourRef = ColourRef(kFieldColour);
 const COLORREF kCaptionColourRef = ColourRef(kCaptionColour);
 
-constexpr int kComboHeight = 24;
-// The browse button sits inside the right end of its file-name edit.
-constexpr int kBrowseWidth = 20;
-constexpr int kBrowseHeight = kEditHeight - 4;
-
-enum class TKind { Group, Caption, Combo, Button, PictureButton, InfoButton, BrowseButton, CodeEdit, FileEdit, Linked, Bar, Status };
-
-struct TControl {
-  int id;
-  TKind kind;
-  int x, y, w, h;  // client pixels at 96 DPI
+// The dialog identifier of each control of the table (win32/control_ids.h),
+// in the order of TControlId.
+constexpr int kDialogIds[kControlCount] = {
+    IDC_gbGeneral,     IDC_lblLingua,      IDC_cbLingua,        IDC_lblSerial,      IDC_cbSerial,
+    IDC_gbLinkedPanel, IDC_btnCheckConnection, IDC_lblLinkedPanel, IDC_TsSupportedPanels, IDC_gbUserCode,
+    IDC_btnUserCode,   IDC_lblUserCode,    IDC_EUserCode,       IDC_gbAction,       IDC_actBrowseSave,
+    IDC_eSaveToFile,   IDC_btnSaveToFile,  IDC_gbLoadFromFile,  IDC_actBrowseLoad,  IDC_eLoadFromFile,
+    IDC_btnLoadFromFile, IDC_gbSendToPanel, IDC_btnSendCodes,   IDC_lblUserCodeSend, IDC_eUserCodeSend,
+    IDC_pbProgress,    IDC_lblProgress,
 };
 
-// In tab order (the order of the Qt window's controls), each browse button
-// just above its edit, the group boxes beneath everything.
-constexpr TControl kControls[] = {
-    {IDC_lblLingua, TKind::Caption, 10, 22, kLinguaWidth, 16},
-    {IDC_cbLingua, TKind::Combo, 10, 40, kLinguaWidth, kComboHeight},
-    {IDC_lblSerial, TKind::Caption, 165, 22, kSerialWidth, 16},
-    {IDC_cbSerial, TKind::Combo, 165, 40, kSerialWidth, kComboHeight},
-    {IDC_btnCheckConnection, TKind::Button, kLinkedLeft + 10, 28, kBigButtonWidth, kBigButtonHeight},
-    {IDC_lblLinkedPanel, TKind::Linked, kLinkedLeft + 110, 24, kLinkedLabelWidth, 49},
-    {IDC_TsSupportedPanels, TKind::InfoButton, kLinkedLeft + kLinkedWidth - 24, 0, 22, 20},
-    {IDC_btnUserCode, TKind::PictureButton, 10, kFirstRow + 20, kBigButtonWidth, kBigButtonHeight},
-    {IDC_lblUserCode, TKind::Caption, 110, kFirstRow + 20, 196, 16},
-    {IDC_EUserCode, TKind::CodeEdit, kColumn - 10 - kCodeEditWidth, kFirstRow + 38, kCodeEditWidth, kEditHeight},
-    {IDC_actBrowseSave, TKind::BrowseButton, (kColumn - kFileEditWidth) / 2 + kFileEditWidth - 2 - kBrowseWidth,
-     kLeftSecondRow + 21 + 2, kBrowseWidth, kBrowseHeight},
-    {IDC_eSaveToFile, TKind::FileEdit, (kColumn - kFileEditWidth) / 2, kLeftSecondRow + 21, kFileEditWidth, kEditHeight},
-    {IDC_btnSaveToFile, TKind::PictureButton, (kColumn - kFileButtonWidth) / 2, kLeftSecondRow + 48, kFileButtonWidth,
-     kBigButtonHeight},
-    {IDC_actBrowseLoad, TKind::BrowseButton,
-     kRightColumn + (kColumn - kFileEditWidth) / 2 + kFileEditWidth - 2 - kBrowseWidth, kFirstRow + 21 + 2, kBrowseWidth,
-     kBrowseHeight},
-    {IDC_eLoadFromFile, TKind::FileEdit, kRightColumn + (kColumn - kFileEditWidth) / 2, kFirstRow + 21, kFileEditWidth,
-     kEditHeight},
-    {IDC_btnLoadFromFile, TKind::PictureButton, kRightColumn + (kColumn - kFileButtonWidth) / 2, kFirstRow + 48,
-     kFileButtonWidth, kBigButtonHeight},
-    {IDC_btnSendCodes, TKind::PictureButton, kRightColumn + 10, kRightSecondRow + 20, kBigButtonWidth, kBigButtonHeight},
-    {IDC_lblUserCodeSend, TKind::Caption, kRightColumn + 110, kRightSecondRow + 20, 196, 16},
-    {IDC_eUserCodeSend, TKind::CodeEdit, kRightColumn + kColumn - 10 - kCodeEditWidth, kRightSecondRow + 38,
-     kCodeEditWidth, kEditHeight},
-    {IDC_pbProgress, TKind::Bar, 4, kStatusTop + 4, kProgressWidth, kStatusBand - 8},
-    {IDC_lblProgress, TKind::Status, 4 + kProgressWidth + 8, kStatusTop,
-     kClientWidth - (4 + kProgressWidth + 8) - 4, kStatusBand},
-    {IDC_gbGeneral, TKind::Group, 0, 0, kGeneralWidth, kTopBand},
-    {IDC_gbLinkedPanel, TKind::Group, kLinkedLeft, 0, kLinkedWidth, kTopBand},
-    {IDC_gbUserCode, TKind::Group, 0, kFirstRow, kColumn, kCodeGroupHeight},
-    {IDC_gbAction, TKind::Group, 0, kLeftSecondRow, kColumn, kFileGroupHeight},
-    {IDC_gbLoadFromFile, TKind::Group, kRightColumn, kFirstRow, kColumn, kFileGroupHeight},
-    {IDC_gbSendToPanel, TKind::Group, kRightColumn, kRightSecondRow, kColumn, kCodeGroupHeight},
-};
+// The drop-down part of a list, below its closed height.
+constexpr int kListDropHeight = 200;
 
-const TControl* FindControl(int id) {
-  for (const TControl& c : kControls)
-    if (c.id == id) return &c;
+constexpr int DialogId(TControlId id) { return kDialogIds[static_cast<size_t>(id)]; }
+
+const TControlSpec* FindControl(int dialogId) {
+  for (const TControlSpec& c : kMainWindowControls)
+    if (DialogId(c.id) == dialogId) return &c;
   return nullptr;
 }
 
-bool IsEdit(int id) {
-  return id == IDC_EUserCode || id == IDC_eUserCodeSend || id == IDC_eSaveToFile || id == IDC_eLoadFromFile;
+bool IsEdit(const TControlSpec* c) {
+  return c && (c->kind == TControlKind::CodeEdit || c->kind == TControlKind::FileEdit);
 }
 
-bool IsCaption(int id) {
-  return id == IDC_lblLingua || id == IDC_lblSerial || id == IDC_lblUserCode || id == IDC_lblUserCodeSend ||
-         id == IDC_lblProgress;
+bool IsList(const TControlSpec* c) { return c && c->kind == TControlKind::List; }
+
+bool IsCaption(const TControlSpec* c) {
+  return c && (c->kind == TControlKind::Caption || c->kind == TControlKind::StatusLine);
+}
+
+bool IsPushButton(const TControlSpec* c) {
+  return c && (c->kind == TControlKind::Button || c->kind == TControlKind::PictureButton ||
+               c->kind == TControlKind::InfoButton);
 }
 
 // A group box's caption shows '&' as a mnemonic unless doubled.
 std::wstring LiteralCaption(const std::string& utf8) {
   std::wstring out;
-  for (wchar_t c : Wide(utf8)) {
+  for (wchar_t c : WideFromUtf8(utf8)) {
     out += c;
     if (c == L'&') out += L'&';
   }
@@ -235,7 +204,7 @@ bool TMainWindow::Create(HINSTANCE instance, int showCommand) {
   if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
   // Made hidden, so that its size can follow the DPI of the screen it is on.
-  hwnd_ = ::CreateWindowExW(kWindowExStyle, TARVEX_MAIN_WINDOW_CLASS, Wide(model_.State().title).c_str(), kWindowStyle,
+  hwnd_ = ::CreateWindowExW(kWindowExStyle, TARVEX_MAIN_WINDOW_CLASS, WideFromUtf8(model_.State().title).c_str(), kWindowStyle,
                             CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr, instance, this);
   if (!hwnd_) return false;
   workerTarget_ = hwnd_;
@@ -266,81 +235,86 @@ bool TMainWindow::Create(HINSTANCE instance, int showCommand) {
 
 void TMainWindow::MakeControls() {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  // The controls in table order, which is the tab order; the group boxes
+  // after all others, so that each stands beneath the controls inside it.
+  std::vector<const TControlSpec*> order;
+  for (const TControlSpec& c : kMainWindowControls)
+    if (c.kind != TControlKind::Group) order.push_back(&c);
+  for (const TControlSpec& c : kMainWindowControls)
+    if (c.kind == TControlKind::Group) order.push_back(&c);
   HWND above = HWND_TOP;
-  for (const TControl& c : kControls) {
+  for (const TControlSpec* spec : order) {
+    const TControlSpec& c = *spec;
     const wchar_t* cls = L"BUTTON";
-    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD style = WS_CHILD | WS_VISIBLE | (c.tabStop ? WS_TABSTOP : 0);
     DWORD exStyle = 0;
     switch (c.kind) {
-      case TKind::Group:
+      case TControlKind::Group:
         // Clipped by the controls above it, so that it never paints over
         // them.
         style |= BS_GROUPBOX | WS_CLIPSIBLINGS;
         break;
-      case TKind::Caption:
+      case TControlKind::Caption:
         cls = L"STATIC";
-        style |= SS_NOPREFIX | (c.id == IDC_lblUserCode || c.id == IDC_lblUserCodeSend ? SS_RIGHT : SS_LEFT);
+        style |= SS_NOPREFIX | (c.alignRight ? SS_RIGHT : SS_LEFT);
         break;
-      case TKind::Status:
+      case TControlKind::StatusLine:
         cls = L"STATIC";
         style |= SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS;
         break;
-      case TKind::Linked:
+      case TControlKind::LinkedPanel:
         cls = L"STATIC";
         style |= SS_OWNERDRAW | SS_NOPREFIX;
         break;
-      case TKind::Combo:
+      case TControlKind::List:
         cls = L"COMBOBOX";
-        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        style |= CBS_DROPDOWNLIST | WS_VSCROLL;
         break;
-      case TKind::Button:
-      case TKind::PictureButton:
-      case TKind::InfoButton:
-        style |= BS_OWNERDRAW | WS_TABSTOP;
-        break;
-      case TKind::BrowseButton:
+      case TControlKind::Button:
+      case TControlKind::PictureButton:
+      case TControlKind::InfoButton:
+      case TControlKind::BrowseButton:
         style |= BS_OWNERDRAW;
         break;
-      case TKind::CodeEdit:
+      case TControlKind::CodeEdit:
         cls = L"EDIT";
-        style |= ES_PASSWORD | ES_AUTOHSCROLL | WS_TABSTOP;
+        style |= ES_PASSWORD | ES_AUTOHSCROLL;
         exStyle = WS_EX_CLIENTEDGE;
         break;
-      case TKind::FileEdit:
+      case TControlKind::FileEdit:
         cls = L"EDIT";
         // Clipped by its browse button, which stands above it.
-        style |= ES_AUTOHSCROLL | WS_TABSTOP | WS_CLIPSIBLINGS;
+        style |= ES_AUTOHSCROLL | WS_CLIPSIBLINGS;
         exStyle = WS_EX_CLIENTEDGE;
         break;
-      case TKind::Bar:
+      case TControlKind::ProgressBar:
         cls = PROGRESS_CLASSW;
         break;
     }
-    // The combo boxes' height includes their drop-down list.
-    const int height = c.kind == TKind::Combo ? c.h + 200 : c.h;
-    HWND h = ::CreateWindowExW(exStyle, cls, L"", style, c.x, c.y, c.w, height, hwnd_,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
-    // The stacking order is the table's: the tab order, and each group box
-    // beneath the controls inside it.
+    // The lists' height includes their drop-down part.
+    const TRect& r = c.rect;
+    const int height = c.kind == TControlKind::List ? r.h + kListDropHeight : r.h;
+    HWND h = ::CreateWindowExW(exStyle, cls, L"", style, r.x, r.y, r.w, height, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(DialogId(c.id))), instance, nullptr);
     ::SetWindowPos(h, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     above = h;
     switch (c.kind) {
-      case TKind::CodeEdit:
+      case TControlKind::CodeEdit:
         MakeCodeEdit(h);
         break;
-      case TKind::FileEdit:
+      case TControlKind::FileEdit:
         ::SendMessageW(h, EM_SETLIMITTEXT, 255, 0);
         break;
-      case TKind::Button:
-      case TKind::PictureButton:
-      case TKind::InfoButton:
-      case TKind::BrowseButton:
+      case TControlKind::Button:
+      case TControlKind::PictureButton:
+      case TControlKind::InfoButton:
+      case TControlKind::BrowseButton:
         ::SetWindowSubclass(h, ButtonProc, 1, reinterpret_cast<DWORD_PTR>(this));
         break;
-      case TKind::Group:
+      case TControlKind::Group:
         ::SetWindowSubclass(h, GroupProc, 1, 0);
         break;
-      case TKind::Caption:
+      case TControlKind::Caption:
         ::SetWindowSubclass(h, CaptionProc, 1, 0);
         break;
       default:
@@ -348,7 +322,7 @@ void TMainWindow::MakeControls() {
     }
   }
   for (const char* item : kLanguageItems)
-    ::SendMessageW(Item(IDC_cbLingua), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+    ::SendMessageW(Item(IDC_cbLingua), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
   MakeToolTips();
 }
 
@@ -380,13 +354,16 @@ void TMainWindow::ApplyDpi(int dpi) {
 }
 
 void TMainWindow::Layout() {
-  for (const TControl& c : kControls) {
-    HWND h = Item(c.id);
-    HFONT font = c.kind == TKind::Linked ? fonts_.Bold() : c.kind == TKind::Status ? fonts_.Status() : fonts_.Interface();
+  for (const TControlSpec& c : kMainWindowControls) {
+    HWND h = Item(DialogId(c.id));
+    HFONT font = c.kind == TControlKind::LinkedPanel  ? fonts_.Bold()
+                 : c.kind == TControlKind::StatusLine ? fonts_.Status()
+                                                      : fonts_.Interface();
     ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    const int height = c.kind == TKind::Combo ? Scale(c.h + 200) : Scale(c.h);
-    ::SetWindowPos(h, nullptr, Scale(c.x), Scale(c.y), Scale(c.w), height, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (c.kind == TKind::Combo) {
+    const TRect& r = c.rect;
+    const int height = c.kind == TControlKind::List ? Scale(r.h + kListDropHeight) : Scale(r.h);
+    ::SetWindowPos(h, nullptr, Scale(r.x), Scale(r.y), Scale(r.w), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (c.kind == TControlKind::List) {
       // The closed list as tall as the Qt window's: its selection field
       // follows the item height, by a margin that differs between systems,
       // so the height is corrected until it is right.
@@ -394,26 +371,26 @@ void TMainWindow::Layout() {
       // for is kept here.)
       LRESULT item = ::SendMessageW(h, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
       for (int attempt = 0; attempt < 3 && item > 0; ++attempt) {
-        RECT r{};
-        ::GetWindowRect(h, &r);
-        const int field = r.bottom - r.top;
-        if (field == Scale(c.h)) break;
-        item += Scale(c.h) - field;
+        RECT wr{};
+        ::GetWindowRect(h, &wr);
+        const int field = wr.bottom - wr.top;
+        if (field == Scale(r.h)) break;
+        item += Scale(r.h) - field;
         ::SendMessageW(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
       }
     }
-    if (c.kind == TKind::FileEdit)
+    if (c.kind == TControlKind::FileEdit)
       ::SendMessageW(h, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(kBrowseWidth + 2)));
   }
   // Device paths and the demo's descriptions are longer than the list.
-  ::SendMessageW(Item(IDC_cbSerial), CB_SETDROPPEDWIDTH, Scale(260), 0);
+  ::SendMessageW(Item(IDC_cbSerial), CB_SETDROPPEDWIDTH, Scale(kPortListDropWidth), 0);
   if (toolTips_) {
-    const TControl* g = FindControl(IDC_gbSendToPanel);
+    const TRect& g = ControlSpec(TControlId::gbSendToPanel).rect;
     TOOLINFOW ti{};
     ti.cbSize = sizeof ti;
     ti.hwnd = hwnd_;
     ti.uId = IDC_gbSendToPanel;
-    ti.rect = RECT{Scale(g->x), Scale(g->y), Scale(g->x + g->w), Scale(g->y + g->h)};
+    ti.rect = RECT{Scale(g.x), Scale(g.y), Scale(g.x + g.w), Scale(g.y + g.h)};
     ::SendMessageW(toolTips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&ti));
     ::SendMessageW(toolTips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
     ::SendMessageW(toolTips_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Interface()), FALSE);
@@ -440,20 +417,13 @@ void TMainWindow::Show(const TWindowState& state, unsigned parts) {
   if (!hwnd_) return;
   if (parts & PartCaptions) {
     ::SendMessageW(Item(IDC_cbLingua), CB_SETCURSEL, static_cast<WPARAM>(state.languageIndex), 0);
-    const TCaptions& c = state.captions;
-    const std::pair<int, const std::string*> texts[] = {
-        {IDC_lblLingua, &c.LinguaLabel},          {IDC_lblSerial, &c.SerialLabel},
-        {IDC_btnCheckConnection, &c.CheckConnection}, {IDC_btnUserCode, &c.UserCodeButton},
-        {IDC_lblUserCode, &c.UserCodeLabel},      {IDC_btnSaveToFile, &c.SaveButton},
-        {IDC_btnLoadFromFile, &c.LoadButton},     {IDC_btnSendCodes, &c.SendButton},
-        {IDC_lblUserCodeSend, &c.UserCodeLabel},
-    };
-    for (const auto& [id, text] : texts) ::SetWindowTextW(Item(id), Wide(*text).c_str());
-    const std::pair<int, const std::string*> groups[] = {
-        {IDC_gbGeneral, &c.General},   {IDC_gbLinkedPanel, &c.LinkedPanel},     {IDC_gbUserCode, &c.UserCodeGroup},
-        {IDC_gbAction, &c.SaveGroup},  {IDC_gbLoadFromFile, &c.LoadGroup}, {IDC_gbSendToPanel, &c.SendGroup},
-    };
-    for (const auto& [id, text] : groups) ::SetWindowTextW(Item(id), LiteralCaption(*text).c_str());
+    for (const TControlSpec& c : kMainWindowControls) {
+      const std::string* text = CaptionText(state.captions, c.caption);
+      if (!text) continue;
+      // A group box's caption would show '&' as a mnemonic.
+      const std::wstring shown = c.kind == TControlKind::Group ? LiteralCaption(*text) : WideFromUtf8(*text);
+      ::SetWindowTextW(Item(DialogId(c.id)), shown.c_str());
+    }
     SetToolTip(hwnd_, IDC_gbSendToPanel, state.sendToolTip);
     SetToolTip(hwnd_, reinterpret_cast<UINT_PTR>(Item(IDC_btnSendCodes)), state.sendToolTip);
     SetToolTip(hwnd_, reinterpret_cast<UINT_PTR>(Item(IDC_TsSupportedPanels)), state.supportedPanelsToolTip);
@@ -462,14 +432,14 @@ void TMainWindow::Show(const TWindowState& state, unsigned parts) {
     HWND list = Item(IDC_cbSerial);
     ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (const TPortEntry& e : state.ports)
-      ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(e.Label).c_str()));
+      ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(e.Label).c_str()));
     ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(state.selectedPort), 0);
   }
   if (parts & PartLinkedPanel) {
-    ::SetWindowTextW(Item(IDC_lblLinkedPanel), Wide(state.linkedPanel).c_str());
+    ::SetWindowTextW(Item(IDC_lblLinkedPanel), WideFromUtf8(state.linkedPanel).c_str());
     ::InvalidateRect(Item(IDC_lblLinkedPanel), nullptr, TRUE);
   }
-  if (parts & PartStatus) ::SetWindowTextW(Item(IDC_lblProgress), Wide(state.status).c_str());
+  if (parts & PartStatus) ::SetWindowTextW(Item(IDC_lblProgress), WideFromUtf8(state.status).c_str());
   if (parts & PartBar) PaintBar(state.bar);
   if (parts & PartCodes) {
     SetTextIfChanged(Item(IDC_EUserCode), state.userCode);
@@ -490,27 +460,7 @@ void TMainWindow::PaintEnables(const TControlEnables& e) {
     HWND h = Item(id);
     if ((::IsWindowEnabled(h) != FALSE) != on) ::EnableWindow(h, on);
   };
-  // Controls inside a group go off before their group, and come on after it.
-  auto group = [&enable](int g, bool groupOn, std::initializer_list<std::pair<int, bool>> inside) {
-    if (groupOn) enable(g, true);
-    for (auto [id, on] : inside) enable(id, on);
-    if (!groupOn) enable(g, false);
-  };
-  group(IDC_gbUserCode, e.gbUserCode,
-        {{IDC_lblUserCode, e.EUserCode}, {IDC_EUserCode, e.EUserCode}, {IDC_btnUserCode, e.btnUserCode}});
-  group(IDC_gbAction, e.gbAction,
-        {{IDC_eSaveToFile, e.eSaveToFile}, {IDC_actBrowseSave, e.eSaveToFile}, {IDC_btnSaveToFile, e.btnSaveToFile}});
-  group(IDC_gbLoadFromFile, e.gbLoadFromFile,
-        {{IDC_eLoadFromFile, e.eLoadFromFile},
-         {IDC_actBrowseLoad, e.eLoadFromFile},
-         {IDC_btnLoadFromFile, e.btnLoadFromFile}});
-  group(IDC_gbSendToPanel, e.gbSendToPanel,
-        {{IDC_lblUserCodeSend, e.eUserCodeSend}, {IDC_eUserCodeSend, e.eUserCodeSend}, {IDC_btnSendCodes, e.btnSendCodes}});
-  enable(IDC_lblLingua, e.cbLingua);
-  enable(IDC_cbLingua, e.cbLingua);
-  enable(IDC_lblSerial, e.cbSerial);
-  enable(IDC_cbSerial, e.cbSerial);
-  enable(IDC_btnCheckConnection, e.btnCheckConnection);
+  for (const TEnableSwitch& sw : EnableSwitches(e)) enable(DialogId(sw.id), sw.on);
   // The keyboard focus leaves a control that went off, as a dialog's does.
   if (focus && ::IsChild(hwnd_, focus) && !::IsWindowEnabled(focus)) {
     if (HWND next = ::GetNextDlgTabItem(hwnd_, focus, FALSE)) ::SetFocus(next);
@@ -527,7 +477,7 @@ void TMainWindow::PaintBar(const TProgressBar& bar) {
 
 void TMainWindow::SetToolTip(HWND tool, UINT_PTR id, const std::string& text) {
   if (!toolTips_) return;
-  std::wstring wide = Wide(text);
+  std::wstring wide = WideFromUtf8(text);
   TOOLINFOW ti{};
   ti.cbSize = sizeof ti;
   ti.hwnd = tool;
@@ -542,7 +492,7 @@ void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
   UINT icon = MB_ICONINFORMATION;
   if (kind == TBoxKind::Warning) icon = MB_ICONWARNING;
   if (kind == TBoxKind::Error) icon = MB_ICONERROR;
-  ::MessageBoxW(hwnd_, Wide(text).c_str(), Wide(BoxTitle(kind)).c_str(), MB_OK | icon);
+  ::MessageBoxW(hwnd_, WideFromUtf8(text).c_str(), WideFromUtf8(BoxTitle(kind)).c_str(), MB_OK | icon);
 }
 
 void TMainWindow::ShowBusyCursor(bool busy) {
@@ -650,8 +600,7 @@ void TMainWindow::OnCommand(int id, int code, HWND control) {
     // button, as in a dialog (owner-drawn buttons are never the default).
     HWND focus = ::GetFocus();
     const int focused = focus && ::GetParent(focus) == hwnd_ ? ::GetDlgCtrlID(focus) : 0;
-    const TControl* c = FindControl(focused);
-    if (c && (c->kind == TKind::Button || c->kind == TKind::PictureButton || c->kind == TKind::InfoButton))
+    if (IsPushButton(FindControl(focused)))
       ::SendMessageW(focus, BM_CLICK, 0, 0);
     return;
   }
@@ -714,9 +663,9 @@ void TMainWindow::BrowseSaveFile() {
   std::vector<wchar_t> name = NameBuffer(edit);
   // Key-code files only; the save replaces a file of that name without a
   // question, as the save button does.
-  std::wstring filter = Wide(kSaveFilterName);
+  std::wstring filter = WideFromUtf8(kSaveFilterName);
   filter.push_back(L'\0');
-  filter += Wide(kSaveFilterPattern);
+  filter += WideFromUtf8(kSaveFilterPattern);
   filter.push_back(L'\0');
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
@@ -876,14 +825,14 @@ void TMainWindow::DrawLinkedPanel(const DRAWITEMSTRUCT& d) {
 }
 
 LRESULT TMainWindow::ColourControl(UINT msg, HDC dc, HWND control) {
-  const int id = ::GetDlgCtrlID(control);
-  if (IsEdit(id) || id == IDC_cbLingua || id == IDC_cbSerial || msg == WM_CTLCOLORLISTBOX) {
+  const TControlSpec* c = FindControl(::GetDlgCtrlID(control));
+  if (IsEdit(c) || IsList(c) || msg == WM_CTLCOLORLISTBOX) {
     // Edits (a disabled edit asks as a static does) and lists.
     ::SetTextColor(dc, ::GetSysColor(::IsWindowEnabled(control) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
     ::SetBkColor(dc, kFieldColourRef);
     return reinterpret_cast<LRESULT>(fieldBrush_);
   }
-  if (msg == WM_CTLCOLORSTATIC && IsCaption(id)) {
+  if (msg == WM_CTLCOLORSTATIC && IsCaption(c)) {
     ::SetTextColor(dc, kCaptionColourRef);
     ::SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));

@@ -49,7 +49,6 @@ class TMainWindow : public TWindowView {
   bool Create(HINSTANCE instance, int showCommand);
   HWND Handle() const { return hwnd_; }
   TWindowModel& Model() { return model_; }
-  int Dpi() const { return dpi_; }
 
   // Runs the program's message loop (keyboard navigation between the
   // controls, F1) until the window has gone; returns the quit code.

@@ -125,7 +125,7 @@ void RunSupportedPanels(HWND owner, const TSupportedPanelsContent& content, cons
   ::GetWindowRect(owner, &ownerRect);
   const int x = (ownerRect.left + ownerRect.right - width) / 2, y = (ownerRect.top + ownerRect.bottom - height) / 2;
 
-  w.hwnd = ::CreateWindowExW(exStyle, TARVEX_SUPPORTED_PANELS_CLASS, Wide(content.caption).c_str(), style, x, y, width,
+  w.hwnd = ::CreateWindowExW(exStyle, TARVEX_SUPPORTED_PANELS_CLASS, WideFromUtf8(content.caption).c_str(), style, x, y, width,
                              height, owner, nullptr, instance, &w);
   if (!w.hwnd) {
     ::DeleteObject(w.field);
@@ -134,21 +134,21 @@ void RunSupportedPanels(HWND owner, const TSupportedPanelsContent& content, cons
 
   // The overview grows if a substitute face needs more lines than Arial;
   // the list gives up the space.
-  const std::wstring info = Wide(content.info);
+  const std::wstring info = WideFromUtf8(content.info);
   const int infoTop = s(22), margin = s(8);
   const int infoWidth = s(kSupportedPanelsClientWidth) - 2 * margin;
   int overview = s(kOverviewHeight);
   const int needed = TextHeight(w.hwnd, fonts.Interface(), info, infoWidth);
   if (infoTop + needed + margin > overview) overview = infoTop + needed + margin;
 
-  Child(w.hwnd, L"BUTTON", Wide(content.overview), BS_GROUPBOX | WS_CLIPSIBLINGS, 0, IDC_gbOverview,
+  Child(w.hwnd, L"BUTTON", WideFromUtf8(content.overview), BS_GROUPBOX | WS_CLIPSIBLINGS, 0, IDC_gbOverview,
         RECT{0, 0, s(kSupportedPanelsClientWidth), overview}, fonts.Bold());
   Child(w.hwnd, L"STATIC", info, SS_LEFT | SS_NOPREFIX, 0, IDC_lblInfo,
         RECT{margin, infoTop, margin + infoWidth, overview - margin}, fonts.Interface());
   std::wstring lines;
   for (size_t i = 0; i < content.lines.size(); ++i) {
     if (i > 0) lines += L"\r\n";
-    lines += Wide(content.lines[i]);
+    lines += WideFromUtf8(content.lines[i]);
   }
   HWND memo = Child(w.hwnd, L"EDIT", lines,
                     ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE,

@@ -6,10 +6,6 @@
 
 namespace tarvex::win32 {
 
-std::wstring Wide(const std::string& utf8) { return WideFromUtf8(utf8); }
-
-std::string Utf8(const std::wstring& wide) { return Utf8FromWide(wide); }
-
 std::wstring WindowTextWide(HWND hwnd) {
   const int length = ::GetWindowTextLengthW(hwnd);
   if (length <= 0) return std::wstring();
@@ -21,13 +17,13 @@ std::wstring WindowTextWide(HWND hwnd) {
 
 std::string WindowTextUtf8(HWND hwnd) {
   std::wstring wide = WindowTextWide(hwnd);
-  std::string utf8 = Utf8(wide);
+  std::string utf8 = Utf8FromWide(wide);
   Wipe(wide);
   return utf8;
 }
 
 void SetTextIfChanged(HWND hwnd, const std::string& utf8) {
-  std::wstring wanted = Wide(utf8);
+  std::wstring wanted = WideFromUtf8(utf8);
   std::wstring shown = WindowTextWide(hwnd);
   if (shown != wanted) ::SetWindowTextW(hwnd, wanted.c_str());
   Wipe(wanted);

@@ -1,15 +1,15 @@
-// Texts at the Win32 boundary: the program's texts are UTF-8, the system's
-// wide calls take UTF-16.
+// The texts of the Win32 window's controls. The program's texts are UTF-8
+// and the controls hold UTF-16; the conversions themselves are
+// serial/windows_text.h, shared by every part of the program.
 #pragma once
 
 #include <string>
 
 #include "serial/windows_api.h"
+#include "serial/windows_text.h"
 
 namespace tarvex::win32 {
 
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
 // A control's text as UTF-8.
 std::string WindowTextUtf8(HWND hwnd);
 // A control's text as UTF-16.

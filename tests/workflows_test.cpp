@@ -10,11 +10,15 @@
 #include <regex>
 
 #include "app/backup.h"
+#include "app/connection.h"
 #include "app/keyfile.h"
+#include "app/languages.h"
 #include "app/workflows.h"
 #include "protocol/text.h"
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
+#include "sim/sim_line.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
 
 namespace tarvex {
@@ -175,6 +179,77 @@ TEST(ReadWorkflow, KeysThatCannotBeReadLeaveTheCodesReadSoFar) {
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
 }
 
+// What the installer reads of a connection check in the other languages:
+// the status line through the baud search, and a firmware that is refused.
+// On the in-process line, whose clock is virtual.
+TEST(ConnectionCheck, TheTextsFollowTheLanguage) {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  sim::TSimLine large({.model = "VYR 320", .firmware = "2.05"});
+  t.s.PanelPort.System = &large;
+  t.s.PanelPort.Device = "sim";
+  EXPECT_TRUE(CheckConnection(t.s));
+  EXPECT_EQ(t.ui.Statuses(),
+            (std::vector<std::string>{"Ouverture port Com", "Lecture de la version du système VYR Unit",
+                                      "Synchronisation de Baud Rate", "Lecture de la version du système VYR 320",
+                                      "Prêt"}));
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  TTestSession u;
+  ApplyLanguageTexts(u.s, TLanguage::Italian);
+  sim::TSimLine small({.model = "VYR8", .firmware = "2.05"});
+  u.s.PanelPort.System = &small;
+  u.s.PanelPort.Device = "sim";
+  u.s.PanelPort.BaudIndex = 6;
+  ASSERT_TRUE(OpenComm(u.s.PanelPort));
+  EXPECT_EQ(IdentifySmallPanel(u.s, u.s.PanelPort), 1);
+  EXPECT_EQ(u.ui.Statuses(), std::vector<std::string>{"Lettura revisione VYR Unit"});
+  EXPECT_EQ(u.ui.Boxes(), std::vector<std::string>{"Error: Versione firmware non riconosciuta!"});
+  CloseComm(u.s.PanelPort);
+}
+
+// What the installer reads of a read in the other languages: the status
+// line as it goes and at the end, a refused code, a read that fails and a
+// port that cannot be opened.
+TEST(ReadWorkflow, TheReadsTextsFollowTheLanguage) {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  auto panel = StartPanel({.model = "VYR8", .mainCode = "2468"});
+  ConnectTo(t.s, *panel);
+  TReadOutcome r = ReadFromPanel(t.s, "2468");
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.status, "Pronto");
+  EXPECT_EQ(t.ui.Statuses(), (std::vector<std::string>{"Lettura codici", "Verifica codice", "Lettura attivatori"}));
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  t.ui.Clear();
+  r = ReadFromPanel(t.s, "9999");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.status, "Code non valide!");
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  // The first block of the key data fails its check (see above).
+  auto faulty = StartPanel({.model = "VYR8"});
+  faulty->SetFault({FaultKind::BadCheck, 14});
+  ConnectTo(t.s, *faulty);
+  t.ui.Clear();
+  r = ReadFromPanel(t.s, "1234");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.status, "Problème de lecture sur le port Com!");
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Problème de lecture sur le port Com!"});
+
+  // A port that is gone.
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  t.ui.Clear();
+  t.s.PanelPort.Device = panel->DevicePath() + "-gone";
+  r = ReadFromPanel(t.s, "2468");
+  EXPECT_FALSE(r.ok);
+  const std::string box = "Warning: Errore apertura porta seriale!\r\n"
+                          "L'adattatore è stato scollegato? Ricollegarlo e riprovare.";
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
+}
+
 // A panel of each block map read and saved: the file decodes to the panel's
 // own fields, one by one.
 TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
@@ -186,7 +261,8 @@ TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
     t.s.SystemFlags.FirmwareVersion = 2.4;
     t.s.SystemFlags.PanelDescription = std::string(model) + " v.2.40";
     ASSERT_TRUE(ReadFromPanel(t.s, "802").ok);
-    const std::string base = (std::filesystem::temp_directory_path() / ("tarvex-wf-" + std::to_string(::getpid()))).string();
+    const test::TScratchDir scratch("tarvex-wf");
+    const std::string base = scratch / "site";
     std::string path;
     ASSERT_TRUE(SaveSmallFile(t.s, base, &path));
     EXPECT_EQ(path, base + ".tvx");
@@ -338,12 +414,6 @@ TEST(SendWorkflowLarge, CodeLengthAndRoundTrip) {
 
 // ---- Backups before every send ----
 
-std::filesystem::path FreshFolder(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tarvex-backup-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  return dir;
-}
-
 // The panel's blocks that a send overwrites, as they stand.
 struct TSmallBlocks {
   std::vector<uint8_t> codes, attrs, names, keyData, keyTable, keyNames;
@@ -366,7 +436,9 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
   ConnectTo(t.s, *target);
   t.s.SystemFlags.PanelDescription = "VYR32 v.2.10";
 
-  const auto folder = FreshFolder("small");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "small";
   TSendOptions options;
   options.backupFolder = folder.string();
   std::string announced;
@@ -418,7 +490,6 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
     EXPECT_EQ(PrintableField(after.names, 16 * u, 16), PrintableField(before.names, 16 * u, 16)) << "user " << u;
   for (size_t k = 0; k < 16; ++k)
     EXPECT_EQ(PrintableField(after.keyNames, 16 * k, 16), PrintableField(before.keyNames, 16 * k, 16)) << "key " << k;
-  std::filesystem::remove_all(folder);
 }
 
 TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
@@ -431,7 +502,9 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   target->WriteMemory(map->CodesAddr + 72, {0xA1, 0xB2, 0xC3});  // the panel's own bytes after the codes
   ConnectTo(t.s, *target);
   TSendOptions options;
-  const auto folder = FreshFolder("map3");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "map3";
   options.backupFolder = folder.string();
   ASSERT_TRUE(SendToPanel(t.s, "2222", options).ok);
   EXPECT_EQ(target->ReadMemory(map->CodesAddr + 72, 3), (std::vector<uint8_t>{0xA1, 0xB2, 0xC3}));
@@ -441,14 +514,15 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   auto expected = source->ReadMemory(map->UserAttrAddr, 240);
   for (size_t u = 0; u < 24; ++u) expected[10 * u + 1] &= 0x0F;
   EXPECT_EQ(target->ReadMemory(map->UserAttrAddr, 240), expected);
-  std::filesystem::remove_all(folder);
 }
 
 TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   auto target = StartPanel({.model = "VYR8", .mainCode = "5678", .seed = 9});
   ConnectTo(t.s, *target);
   const auto before = target->ReadMemory(0, 8192);
-  const auto blocker = FreshFolder("blocked");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto blocker = scratch.Folder() / "blocked";
   std::ofstream(blocker) << "a file where the folder should be";
   TSendOptions options;
   options.backupFolder = (blocker / "backups").string();
@@ -464,7 +538,6 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   for (const auto& h : target->HeadersReceived()) EXPECT_NE(h[0], 0x0F) << "no write reached the panel";
   EXPECT_EQ(t.s.PanelPort.Handle, -1);
-  std::filesystem::remove(blocker);
 }
 
 TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
@@ -474,7 +547,9 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
   target->SetFault({FaultKind::BadCheck, 15});
   const auto before = target->ReadMemory(0, 8192);
   TSendOptions options;
-  const auto folder = FreshFolder("unread");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "unread";
   options.backupFolder = folder.string();
   EXPECT_FALSE(SendToPanel(t.s, "5678", options).ok);
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
@@ -482,7 +557,6 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
                               "Error: The panel's data could not be backed up: nothing was written into the panel."}));
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   EXPECT_FALSE(std::filesystem::exists(folder) && !std::filesystem::is_empty(folder));
-  std::filesystem::remove_all(folder);
 }
 
 TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
@@ -493,7 +567,9 @@ TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
   auto target = StartPanel({.model = "VYR 320", .seed = 52});
   ConnectTo(t.s, *target);
   TSendOptions options;
-  const auto folder = FreshFolder("large");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "large";
   options.backupFolder = folder.string();
   const TSendOutcome r = SendToPanel(t.s, "1234", options);
   ASSERT_TRUE(r.ok);
@@ -511,11 +587,12 @@ TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), backup.Region(i).begin())) << "region " << i;
     EXPECT_EQ(target->ReadMemory(region.PanelAddress, region.Bytes), source->ReadMemory(region.PanelAddress, region.Bytes));
   }
-  std::filesystem::remove_all(folder);
 }
 
 TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
-  const auto folder = FreshFolder("names");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "names";
   std::string error;
   ASSERT_TRUE(EnsureBackupFolder(folder.string(), &error)) << error;
   const std::time_t when = 1796740503;  // 2026-12-08 14:35:03 UTC
@@ -531,7 +608,6 @@ TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
   ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
   ::setenv("HOME", "/home/installer", 1);
   EXPECT_EQ(DefaultBackupFolder(), "/home/installer/.local/share/tarvex/backups");
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/version.h"
+#include "tests/support/held_port.h"
 #include "tests/support/pty.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
@@ -192,11 +193,10 @@ TEST(CliIdentify, OnATerminalTheDescriptionStandsOnALineOfItsOwn) {
 
   // A failed check leaves no progress line open, neither under the reason
   // it prints nor for the shell's prompt.
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TRun failed = RunCliOnTerminal({"identify", "--port", panel->DevicePath()});
-  CloseComm(holder);
+  holder.Release();
   EXPECT_EQ(failed.exit, 1);
   const std::vector<std::string> lines = VisibleLines(failed.out);
   ASSERT_EQ(lines.size(), 4u) << failed.out;
@@ -237,9 +237,8 @@ TEST(CliIdentify, ExitsOneWhenNothingAnswers) {
 
 TEST(CliIdentify, APortInUseIsReportedInTheChosenLanguage) {
   auto panel = StartPanel({.model = "VYR8"});
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TRun r = RunCli({"--lang", "it", "identify", "--port", panel->DevicePath()});
   EXPECT_EQ(r.exit, 1);
   // The box with its second line, then why the port could not be opened:
@@ -247,7 +246,7 @@ TEST(CliIdentify, APortInUseIsReportedInTheChosenLanguage) {
   EXPECT_EQ(r.err, "Warning: Errore apertura porta seriale!\n" + OwnName() + " (pid " + std::to_string(::getpid()) +
                        ") sta usando la porta: chiuderlo o fermare quel servizio.\n" + panel->DevicePath() +
                        ": la porta è usata da un altro programma\n");
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST(CliIdentify, AVanishedDeviceIsReportedInTheChosenLanguage) {
@@ -319,9 +318,8 @@ TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
   ASSERT_EQ(::chmod(Pty("ttyACM0").c_str(), 0), 0);
   std::ofstream(root_ / "dev/ttyS3") << "";  // a plain file: not a port
   std::ofstream(root_ / "dev/console") << "";
-  TComm holder;
-  holder.Device = held;
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(held);
+  ASSERT_TRUE(holder.ok);
 
   TRun r = RunCli({"ports"}, "", Setting());
   if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";
@@ -336,7 +334,7 @@ TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
                        " - FTDI FT232R USB UART (0403:6001, A50285BI)\n" + Dev("ttyUSB1") + " - In uso\n");
 
   r = RunCli({"ports", "--json"}, "", Setting());
-  CloseComm(holder);
+  holder.Release();
   EXPECT_EQ(r.exit, 0) << r.err;
   const nlohmann::json list = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_TRUE(list.is_array()) << r.out;

@@ -12,6 +12,7 @@
 #include "protocol/identify.h"
 #include "sim/sim_line.h"
 #include "tests/support/fake_system.h"
+#include "tests/support/held_port.h"
 #include "tests/test_support.h"
 #include "tests/test_time.h"
 
@@ -307,9 +308,8 @@ TEST(ConnectionCheck, IdentifiesASmallPanelAndEndsReadyWithThePortClosed) {
 TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8"});
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   t.s.PanelPort.Device = panel->DevicePath();
   EXPECT_FALSE(CheckConnection(t.s));
   // The second line names the holder: this test's own process.
@@ -323,7 +323,7 @@ TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   EXPECT_EQ(t.ui.Statuses().back(), "Ready");
   EXPECT_EQ(t.s.PanelPort.Handle, -1);
   EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor) << "the pointer comes back";
-  CloseComm(holder);
+  holder.Release();
 }
 
 // The port list: port_list_test.cpp.

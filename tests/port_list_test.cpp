@@ -20,6 +20,7 @@
 #include "app/languages.h"
 #include "serial/comm.h"
 #include "tests/support/fake_system.h"
+#include "tests/support/held_port.h"
 #include "tests/support/pty.h"
 #include "tests/support/scratch_dir.h"
 
@@ -157,12 +158,11 @@ TEST_F(PortList, LabelsSayWhatTheSystemKnowsInAscendingOrder) {
   Node("ttyS3", nullptr);  // a plain file that opens: not a serial port
   Node("console", nullptr);
 
-  TComm holder;
-  holder.Device = stm.Path();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(stm.Path());
+  ASSERT_TRUE(holder.ok);
   const std::vector<TPortEntry> list =
       BuildPortList(LanguageStrings(TLanguage::English), ExtraStrings(TLanguage::English), Sources(&system));
-  CloseComm(holder);
+  holder.Release();
 
   const std::string d = dev_.string();
   std::vector<std::string> labels;
@@ -236,9 +236,8 @@ TEST_F(PortList, MarksAreInTheLanguageInForce) {
   Node("ttyUSB0", &held);
   TRefusingSystem system;
   system.Refuse({Node("ttyACM0", nullptr)});
-  TComm holder;
-  holder.Device = held.Path();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(held.Path());
+  ASSERT_TRUE(holder.ok);
   const std::string d = dev_.string();
   const auto labels = [&](TLanguage lang) {
     std::vector<std::string> out;
@@ -252,7 +251,7 @@ TEST_F(PortList, MarksAreInTheLanguageInForce) {
             (std::vector<std::string>{d + "/ttyACM0 - permission refusée", d + "/ttyUSB0 - Déjà ouvert"}));
   EXPECT_EQ(labels(TLanguage::English),
             (std::vector<std::string>{d + "/ttyACM0 - no permission", d + "/ttyUSB0 - Already open"}));
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST_F(PortList, SysfsTextsAreCleanedForALineOfTheirOwn) {

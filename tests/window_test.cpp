@@ -45,6 +45,7 @@
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
 #include "sim/sim_panel.h"
+#include "tests/support/held_port.h"
 #include "tests/support/key_file.h"
 #include "tests/support/sim_panels.h"
 #include "tests/test_time.h"
@@ -199,16 +200,7 @@ std::string WriteKeyCodeFile(const QTemporaryDir& dir, const char* name, size_t 
   return path;
 }
 
-// Holds a device the way another program would.
-struct THeldPort {
-  explicit THeldPort(const std::string& device) {
-    comm.Device = device;
-    ok = OpenComm(comm);
-  }
-  ~THeldPort() { CloseComm(comm); }
-  TComm comm;
-  bool ok = false;
-};
+using test::THeldPort;
 
 // Runs check on the modal window that appears next, then closes it.
 void OnNextModal(std::function<void(QWidget*)> check) {

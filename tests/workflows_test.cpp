@@ -18,6 +18,7 @@
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
 #include "sim/sim_line.h"
+#include "tests/support/held_port.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
 
@@ -129,9 +130,8 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8"});
   ConnectTo(t.s, *panel);
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TReadOutcome r = ReadFromPanel(t.s, "1234");
   EXPECT_FALSE(r.ok);
   EXPECT_FALSE(r.status.has_value());
@@ -146,7 +146,7 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
                           ") is using the port; close it or stop that service.";
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
   EXPECT_EQ(t.s.PanelPort.Handle, -1);
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST(ReadWorkflow, LargePanelChecksOnlyTheCodesLength) {

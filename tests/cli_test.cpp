@@ -69,6 +69,16 @@ std::string TempPath(const std::string& name) {
   return files / name;
 }
 
+// In a forked child: becomes tarvex-cli with the arguments.
+[[noreturn]] void ExecCli(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(TARVEX_CLI_PATH, argv.data());
+  ::_exit(127);
+}
+
 // Runs tarvex-cli with the arguments; standard input is empty.
 TRun RunCli(std::vector<std::string> args, const std::string& input = "", const TCliSetting& setting = {}) {
   int out[2], err[2], in[2];
@@ -89,12 +99,7 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "", const 
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) ::close(fd);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(TARVEX_CLI_PATH, argv.data());
-    ::_exit(127);
+    ExecCli(args);
   }
   ::close(out[1]);
   ::close(err[1]);
@@ -133,12 +138,7 @@ TRun RunCliOnTerminal(std::vector<std::string> args) {
     ::close(master);
     ::close(slave);
     ::close(null);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(TARVEX_CLI_PATH, argv.data());
-    ::_exit(127);
+    ExecCli(args);
   }
   terminal.CloseSlave();
   TRun r;

@@ -347,9 +347,24 @@ std::string Join(const std::vector<std::string>& lines) {
 const std::string kNoPanelConnected[3] = {"No panel connected", "Nessuna centrale connessa", "Aucun dispositif connecté"};
 const std::string kReady[3] = {"Ready", "Pronto", "Prêt"};
 
+// The captions as the user reads them, in the order of TCaptions: English,
+// Italian, French.
+const TCaptions kCaptions[3] = {
+    {"Language", "Serial port", "General options", "Connected panel", "Check panel connection",
+     "Load data from panel", "Load data", "Main user code", "Save data to file", "Save to file",
+     "Load data from file", "Load from file", "Send data to panel", "Send data"},
+    {"Lingua (Language)", "Porta seriale", "Opzioni generali", "Centrale connessa", "Verifica connessione",
+     "Carica dati dalla centrale", "Carica dati", "Codice utente principale", "Salva dati su file", "Salva su file",
+     "Carica dati da file", "Carica file", "Invia dati alla centrale", "Invia dati"},
+    {"Langue (Language)", "Port serie", "Options générales", "Centrale associée", "Vérifier la connection",
+     "Charger les données de la centrale", "Charger", "Code d'utilisateur principal",
+     "Enregistrer le fichier de données", "Enregistrer", "Charger des données à partir d'un fichier", "Charger",
+     "Envoyer des données sur la centrale", "Envoyer"},
+};
+
 void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
-  const TCaptions c = Captions(lang);
   const int l = static_cast<int>(lang);
+  const TCaptions& c = kCaptions[l];
   const std::pair<int, const std::string*> texts[] = {
       {IDC_lblLingua, &c.LinguaLabel},         {IDC_lblSerial, &c.SerialLabel},
       {IDC_gbGeneral, &c.General},             {IDC_gbLinkedPanel, &c.LinkedPanel},

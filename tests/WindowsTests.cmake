@@ -28,6 +28,7 @@ add_executable(tarvex_windows_tests
   comm_win32_test.cpp
   frame_format_test.cpp
   keyfile_test.cpp
+  languages_test.cpp
   panel_image_test.cpp
   port_name_test.cpp
   text_test.cpp

@@ -287,9 +287,7 @@ TEST_F(SendVerify, NoVerifyIsTheBareSend) {
 
 TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfterTheBackup) {
   TVerifySession t;
-  sim::PanelConfig from;
-  from.model = "VYR 320";
-  from.seed = 3;
+  const sim::PanelConfig from = test::PanelOf("VYR 320", "", 3);
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
   ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);
@@ -331,9 +329,7 @@ TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfter
 
 TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
   TVerifySession t;
-  sim::PanelConfig from;
-  from.model = "VYR 320";
-  from.seed = 3;
+  const sim::PanelConfig from = test::PanelOf("VYR 320", "", 3);
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
   ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok);

@@ -1,12 +1,9 @@
 #include "tests/support/fake_system.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tarvex::test {
-
-namespace {
-constexpr intptr_t kOwnHandle = 7;
-}
 
 void TFakeSystem::Count() {
   ++calls;
@@ -14,9 +11,9 @@ void TFakeSystem::Count() {
 }
 
 size_t TFakeSystem::Arrived() const {
-  size_t n = 0;
-  while (n < arrivals.size() && arrivals[n].first <= now) ++n;
-  return n;
+  const auto end = std::upper_bound(arrivals.begin(), arrivals.end(), now,
+                                    [](int64_t t, const std::pair<int64_t, uint8_t>& a) { return t < a.first; });
+  return static_cast<size_t>(end - arrivals.begin());
 }
 
 bool TFakeSystem::Open(TComm& c) {
@@ -37,7 +34,7 @@ bool TFakeSystem::Open(TComm& c) {
   if (inner_) {
     if (!inner_->Open(c)) return false;
   } else {
-    c.Handle = kOwnHandle;
+    c.Handle = kOpenHandle;
   }
   if (refuseBaudIndex && c.BaudIndex == *refuseBaudIndex) {
     c.LastError = TCommError::Settings;
@@ -82,9 +79,10 @@ void TFakeSystem::Read(TComm& c, uint8_t* dst, uint16_t count) {
     return;
   }
   if (inner_) return inner_->Read(c, dst, count);
-  for (uint16_t i = 0; i < count && Arrived() > 0; ++i) {
+  const size_t n = std::min<size_t>(count, Arrived());
+  for (size_t i = 0; i < n; ++i) {
     dst[i] = arrivals.front().second;
-    arrivals.erase(arrivals.begin());
+    arrivals.pop_front();
   }
 }
 
@@ -96,10 +94,18 @@ void TFakeSystem::WaitForInput(TComm& c, int64_t timeoutMs) {
     return;
   }
   if (inner_) return inner_->WaitForInput(c, timeoutMs);
-  if (Arrived() > 0) return;
-  int64_t until = now + timeoutMs;
-  if (!arrivals.empty()) until = std::min(until, arrivals.front().first);
-  now = until;
+  if (c.LineLost) return;
+  const int64_t deadline = now + timeoutMs;
+  const int64_t next = arrivals.empty() ? std::numeric_limits<int64_t>::max() : arrivals.front().first;
+  if (lostAt >= 0 && lostAt <= std::min(next, deadline)) {
+    now = std::max(now, lostAt);
+    c.LineLost = true;
+    arrivals.clear();
+    lostAt = -1;
+    return;
+  }
+  // Bytes already there end the wait at once.
+  now = std::max(now, std::min(next, deadline));
 }
 
 int64_t TFakeSystem::NowMs() {

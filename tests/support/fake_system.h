@@ -2,9 +2,11 @@
 // for every test that must choose what the system answers.
 //
 // Alone, it is a line of its own: any device opens, the input is what
-// `arrivals` holds, and its clock moves only when the link waits or
-// sleeps, so whole-second limits are checked to the millisecond without
-// waiting. Put before another system layer (the platform's, a simulated
+// `arrivals` holds, the line may go away at a set moment (`lostAt`), and
+// its clock moves only when the link waits or sleeps, so whole-second
+// limits are checked to the millisecond without waiting. A test or a fuzz
+// target that plays a panel derives from it and puts its answers into
+// `arrivals` as the program writes. Put before another system layer (the platform's, a simulated
 // panel's line), it passes every call on. Either way it counts the calls
 // made to it, and it can refuse opens, refuse a line speed, lose the line
 // as when an adapter is pulled out, and tell the groups and programs that
@@ -12,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -71,9 +74,14 @@ class TFakeSystem : public TCommSystem {
 
   // ---- The line of its own (no layer behind)
 
+  // The handle of a port open on it.
+  static constexpr intptr_t kOpenHandle = 7;
   int64_t now = 0;  // its clock, in milliseconds
-  // (when, byte): the input, by arrival time.
-  std::vector<std::pair<int64_t, uint8_t>> arrivals;
+  // (when, byte): the input, in order of arrival time.
+  std::deque<std::pair<int64_t, uint8_t>> arrivals;
+  // When the line goes away (a hang-up): a wait that reaches it ends with
+  // the line lost and whatever had not arrived dropped; -1 never.
+  int64_t lostAt = -1;
   std::vector<uint8_t> written;  // every byte written, in order
 
   // ---- What was asked of it
@@ -87,10 +95,13 @@ class TFakeSystem : public TCommSystem {
   std::function<bool()> lost;
   int callsAfterLoss = 0;
 
+ protected:
+  // The bytes that have arrived by now.
+  size_t Arrived() const;
+
  private:
   bool Gone() const { return vanished && vanished(); }
   void Count();
-  size_t Arrived() const;
   TCommSystem* inner_ = nullptr;
 };
 

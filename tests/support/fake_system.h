@@ -6,11 +6,11 @@
 // its clock moves only when the link waits or sleeps, so whole-second
 // limits are checked to the millisecond without waiting. A test or a fuzz
 // target that plays a panel derives from it and puts its answers into
-// `arrivals` as the program writes. Put before another system layer (the platform's, a simulated
-// panel's line), it passes every call on. Either way it counts the calls
-// made to it, and it can refuse opens, refuse a line speed, lose the line
-// as when an adapter is pulled out, and tell the groups and programs that
-// a message about a failed open names.
+// `arrivals` as the program writes. Put before another system layer (the
+// platform's, a simulated panel's line), it passes every call on. Either
+// way it counts the calls made to it, and it can refuse opens, refuse a
+// line speed, lose the line as when an adapter is pulled out, and tell the
+// groups and programs that a message about a failed open names.
 #pragma once
 
 #include <cstdint>

@@ -28,6 +28,7 @@ add_executable(tarvex_windows_tests
   comm_win32_test.cpp
   frame_format_test.cpp
   keyfile_test.cpp
+  languages_test.cpp
   panel_image_test.cpp
   port_name_test.cpp
   text_test.cpp
@@ -38,6 +39,7 @@ add_executable(tarvex_windows_tests
   send_verify_test.cpp
   trace_test.cpp
   test_session.cpp
+  support/fake_system.cpp
 )
 target_link_libraries(tarvex_windows_tests PRIVATE tarvex_app tarvex_sim_core GTest::gtest GTest::gtest_main)
 target_compile_options(tarvex_windows_tests PRIVATE -Wno-missing-field-initializers)

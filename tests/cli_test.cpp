@@ -1,7 +1,6 @@
 // The command-line tool as a user runs it, against simulated panels.
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <pty.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -14,11 +13,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/version.h"
+#include "tests/support/held_port.h"
+#include "tests/support/pty.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
 
 namespace tarvex {
@@ -54,17 +57,27 @@ constexpr int kCannotDropOverride = 125;
 // The runs below give the tool a data folder of this process's own
 // (XDG_DATA_HOME, so backups never reach the real home). The backups in it
 // hold panel codes: the folder goes when the test program ends.
-class TCliDataFolderRemoval : public ::testing::Environment {
- public:
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::temp_directory_path(ec) /
-                                    ("tarvex-cli-data-" + std::to_string(::getpid())),
-                                ec);
-  }
-};
-[[maybe_unused]] ::testing::Environment* const kCliDataFolderRemoval =
-    ::testing::AddGlobalTestEnvironment(new TCliDataFolderRemoval);
+const std::string& DataFolder() {
+  static const test::TScratchDir data("tarvex-cli-data");
+  return data.Path();
+}
+
+// The files the runs read and write, in a folder of their own that also
+// goes when the program ends.
+std::string TempPath(const std::string& name) {
+  static const test::TScratchDir files("tarvex-cli");
+  return files / name;
+}
+
+// In a forked child: becomes tarvex-cli with the arguments.
+[[noreturn]] void ExecCli(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(TARVEX_CLI_PATH, argv.data());
+  ::_exit(127);
+}
 
 // Runs tarvex-cli with the arguments; standard input is empty.
 TRun RunCli(std::vector<std::string> args, const std::string& input = "", const TCliSetting& setting = {}) {
@@ -73,7 +86,7 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "", const 
   EXPECT_EQ(::pipe(err), 0);
   EXPECT_EQ(::pipe(in), 0);
   // Backups go to a folder of the test's own, never the real home.
-  const std::string data = (std::filesystem::temp_directory_path() / ("tarvex-cli-data-" + std::to_string(::getpid()))).string();
+  const std::string data = DataFolder();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
@@ -86,12 +99,7 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "", const 
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) ::close(fd);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(TARVEX_CLI_PATH, argv.data());
-    ::_exit(127);
+    ExecCli(args);
   }
   ::close(out[1]);
   ::close(err[1]);
@@ -115,9 +123,11 @@ TRun RunCli(std::vector<std::string> args, const std::string& input = "", const 
 // Runs tarvex-cli with standard output and standard error on one terminal,
 // as an installer sees it; returns everything the terminal received.
 TRun RunCliOnTerminal(std::vector<std::string> args) {
-  int master = -1, slave = -1;
-  EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const std::string data = (std::filesystem::temp_directory_path() / ("tarvex-cli-data-" + std::to_string(::getpid()))).string();
+  test::TPty terminal(test::TPty::SlaveHeld);
+  EXPECT_GE(terminal.Slave(), 0);
+  const int master = terminal.Master();
+  const int slave = terminal.Slave();
+  const std::string data = DataFolder();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
@@ -128,20 +138,15 @@ TRun RunCliOnTerminal(std::vector<std::string> args) {
     ::close(master);
     ::close(slave);
     ::close(null);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TARVEX_CLI_PATH));
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(TARVEX_CLI_PATH, argv.data());
-    ::_exit(127);
+    ExecCli(args);
   }
-  ::close(slave);
+  terminal.CloseSlave();
   TRun r;
   // Read until the program's side closes (EIO once no one holds the slave).
   char buf[4096];
   ssize_t n;
   while ((n = ::read(master, buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
-  ::close(master);
+  terminal.CloseMaster();
   int status = 0;
   ::waitpid(pid, &status, 0);
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -188,11 +193,10 @@ TEST(CliIdentify, OnATerminalTheDescriptionStandsOnALineOfItsOwn) {
 
   // A failed check leaves no progress line open, neither under the reason
   // it prints nor for the shell's prompt.
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TRun failed = RunCliOnTerminal({"identify", "--port", panel->DevicePath()});
-  CloseComm(holder);
+  holder.Release();
   EXPECT_EQ(failed.exit, 1);
   const std::vector<std::string> lines = VisibleLines(failed.out);
   ASSERT_EQ(lines.size(), 4u) << failed.out;
@@ -222,25 +226,19 @@ TEST(CliIdentify, FindsTheLargePanelAt38400) {
 
 TEST(CliIdentify, ExitsOneWhenNothingAnswers) {
   // A line where nobody answers: a pseudo-terminal with no panel behind it.
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ::grantpt(master);
-  ::unlockpt(master);
-  const std::string path = ::ptsname(master);
-  const int keep = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+  const test::TPty line(test::TPty::SlaveHeld);
+  ASSERT_TRUE(line.Ok());
+  const std::string path = line.Path();
   const TRun r = RunCli({"identify", "--port", path});
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "") << "the check fails quietly";
-  ::close(keep);
-  ::close(master);
 }
 
 TEST(CliIdentify, APortInUseIsReportedInTheChosenLanguage) {
   auto panel = StartPanel({.model = "VYR8"});
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TRun r = RunCli({"--lang", "it", "identify", "--port", panel->DevicePath()});
   EXPECT_EQ(r.exit, 1);
   // The box with its second line, then why the port could not be opened:
@@ -248,7 +246,7 @@ TEST(CliIdentify, APortInUseIsReportedInTheChosenLanguage) {
   EXPECT_EQ(r.err, "Warning: Errore apertura porta seriale!\n" + OwnName() + " (pid " + std::to_string(::getpid()) +
                        ") sta usando la porta: chiuderlo o fermare quel servizio.\n" + panel->DevicePath() +
                        ": la porta è usata da un altro programma\n");
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST(CliIdentify, AVanishedDeviceIsReportedInTheChosenLanguage) {
@@ -273,9 +271,8 @@ TEST(CliUsage, BadUsageExitsTwo) {
 class CliPorts : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/tarvex-cli-ports-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    root_ = name;
+    ASSERT_TRUE(scratch_.Ok());
+    root_ = scratch_.Folder();
     std::filesystem::create_directories(root_ / "dev");
     // A USB serial converter: its port's tty under the USB interface, the
     // USB device's attributes two levels above the port.
@@ -291,19 +288,12 @@ class CliPorts : public ::testing::Test {
     std::filesystem::create_symlink("../../devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0",
                                     root_ / "sys/class/tty/ttyUSB0");
   }
-  void TearDown() override {
-    for (int fd : masters_) ::close(fd);
-    std::filesystem::remove_all(root_);
-  }
 
   // A pseudo-terminal's slave, reached from the device folder as name.
   std::string Pty(const std::string& name) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
-    EXPECT_EQ(::grantpt(master), 0);
-    EXPECT_EQ(::unlockpt(master), 0);
-    masters_.push_back(master);
-    const std::string slave = ::ptsname(master);
+    ptys_.push_back(std::make_unique<test::TPty>());
+    EXPECT_TRUE(ptys_.back()->Ok());
+    const std::string slave = ptys_.back()->Path();
     std::filesystem::create_symlink(slave, root_ / "dev" / name);
     return slave;
   }
@@ -316,8 +306,9 @@ class CliPorts : public ::testing::Test {
   }
   std::string Dev(const std::string& name) const { return (root_ / "dev" / name).string(); }
 
+  test::TScratchDir scratch_{"tarvex-cli-ports"};
   std::filesystem::path root_;
-  std::vector<int> masters_;
+  std::vector<std::unique_ptr<test::TPty>> ptys_;
 };
 
 TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
@@ -327,9 +318,8 @@ TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
   ASSERT_EQ(::chmod(Pty("ttyACM0").c_str(), 0), 0);
   std::ofstream(root_ / "dev/ttyS3") << "";  // a plain file: not a port
   std::ofstream(root_ / "dev/console") << "";
-  TComm holder;
-  holder.Device = held;
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(held);
+  ASSERT_TRUE(holder.ok);
 
   TRun r = RunCli({"ports"}, "", Setting());
   if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";
@@ -344,7 +334,7 @@ TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
                        " - FTDI FT232R USB UART (0403:6001, A50285BI)\n" + Dev("ttyUSB1") + " - In uso\n");
 
   r = RunCli({"ports", "--json"}, "", Setting());
-  CloseComm(holder);
+  holder.Release();
   EXPECT_EQ(r.exit, 0) << r.err;
   const nlohmann::json list = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_TRUE(list.is_array()) << r.out;
@@ -377,10 +367,6 @@ TEST_F(CliPorts, AnEmptyFolderListsNothing) {
   r = RunCli({"ports", "--json"}, "", Setting());
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, "[]\n");
-}
-
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("tarvex-cli-" + std::to_string(::getpid()) + "-" + name)).string();
 }
 
 TEST(CliReadSend, ReadsASmallPanelAndSendsItIntoAnotherModel) {
@@ -451,6 +437,11 @@ TEST(CliReadSend, ACodeStoredNowhereIsRefusedAsInvalidAndNothingIsSaved) {
   // Every read worked: the status names the code, not the line.
   EXPECT_EQ(r.err, "Invalid code!\n");
   EXPECT_FALSE(std::filesystem::exists(out + ".tvx"));
+  // In the language chosen.
+  const TRun it = RunCli({"--lang", "it", "read", "--port", panel->DevicePath(), "--out", out, "--code", "4321"});
+  EXPECT_EQ(it.exit, 1);
+  EXPECT_EQ(it.err, "Codice non valido!\n");
+  EXPECT_FALSE(std::filesystem::exists(out + ".tvx"));
 }
 
 TEST(CliShow, RefusesWhatIsNotAKeyCodeFile) {
@@ -463,6 +454,9 @@ TEST(CliShow, RefusesWhatIsNotAKeyCodeFile) {
   r = RunCli({"show", TempPath("missing.tvx")});
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.err, "Error: File not found!\n");
+  r = RunCli({"--lang", "it", "show", TempPath("missing.tvx")});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "Error: File non trovato!\n");
 }
 
 // --trace, before the subcommand: the line trace of a connection check, in a

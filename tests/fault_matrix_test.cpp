@@ -50,6 +50,8 @@
 #include "serial/trace.h"
 #include "sim/panel_memory.h"
 #include "sim/sim_line.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
 #include "tests/test_time.h"
 
@@ -630,6 +632,29 @@ int WaitsRunOutIn(const TPlan& p, size_t end, bool withFallback) {
 // ---------------------------------------------------------------------------
 // What the user must be shown
 
+// What the user reads, as the English sessions show it: written out here,
+// never taken from the language tables the program reads, so that any
+// change of a text a user sees fails a case.
+namespace en {
+const std::string kReadError = "Reading error on serial port!";
+const std::string kWriteError = "Error writing on serial port!";
+const std::string kTransferOk = "Transfer successful";
+const std::string kErrorOpeningPort = "Error opening Com port!";
+const std::string kOpeningPort = "Opening Com Port";
+const std::string kSyncBaudRate = "Synchronizing Baud Rate";
+const std::string kReadingVersion = "Reading system version";
+const std::string kReady = "Ready";
+const std::string kCheckingUserCode = "Checking user code";
+const std::string kReadingCodes = "Reading codes";
+const std::string kReadingKeys = "Reading keys & cards";
+const std::string kWritingCodes = "Writing codes";
+const std::string kWritingKeys = "Writing keys & cards";
+const std::string kVerifyingData = "Verifying the panel's data...";
+const std::string kBackupFailed = "The panel's data could not be backed up: nothing was written into the panel.";
+const std::string kBackupSaved = "Backup of the panel's previous data: ";
+const std::string kHintUnplugged = "The adapter was unplugged? Plug it back in and try again.";
+}  // namespace en
+
 enum class TText { ReadError, WriteError, BackupFailed, VerifyFailed, TransferOk };
 
 struct TShown {
@@ -710,66 +735,16 @@ class TPanelOf final : public TPanelAccess {
 // open port once the panel has taken a given number of headers (a USB
 // adapter pulled out): from then on every call finds the line gone, bytes
 // still on their way included, and every open finds no device.
-class TLineCalls final : public TCommSystem {
+class TLineCalls final : public test::TFakeSystem {
  public:
-  explicit TLineCalls(sim::TSimLine& line) : line_(line) {}
+  explicit TLineCalls(sim::TSimLine& line) : test::TFakeSystem(line) {
+    vanished = [this, &line] { return vanishAt_ > 0 && line.Engine().ExchangeCount() >= vanishAt_; };
+    // The line is lost: the panel hung up or the device vanished.
+    lost = [this, &line] { return vanished() || line.Engine().LineClosed(); };
+  }
   void VanishAtExchange(int n) { vanishAt_ = n; }
-  bool Gone() const { return vanishAt_ > 0 && line_.Engine().ExchangeCount() >= vanishAt_; }
-  // The line is lost: the panel hung up or the device vanished.
-  bool Lost() const { return Gone() || line_.Engine().LineClosed(); }
-
-  bool Open(TComm& c) override {
-    Count();
-    if (!Gone()) return line_.Open(c);
-    c.LastError = TCommError::NoDevice;
-    c.LastSystemError = 0;
-    c.LastErrorText = "the adapter was pulled out";
-    return false;
-  }
-  void Close(TComm& c) override {
-    Count();
-    line_.Close(c);
-  }
-  int32_t Queued(TComm& c) override {
-    Count();
-    if (!Gone()) return line_.Queued(c);
-    c.LineLost = true;
-    return 0;
-  }
-  void Write(TComm& c, const uint8_t* src, uint16_t n) override {
-    Count();
-    if (!Gone()) return line_.Write(c, src, n);
-    c.LineLost = true;
-  }
-  void Read(TComm& c, uint8_t* dst, uint16_t n) override {
-    Count();
-    if (!Gone()) return line_.Read(c, dst, n);
-    c.LineLost = true;
-  }
-  void WaitForInput(TComm& c, int64_t ms) override {
-    Count();
-    if (!Gone()) return line_.WaitForInput(c, ms);
-    c.LineLost = true;
-  }
-  int64_t NowMs() override {
-    Count();
-    return line_.NowMs();
-  }
-  void SleepMs(int64_t ms) override {
-    Count();
-    line_.SleepMs(ms);
-  }
-  std::string Describe(const TComm& c) override { return line_.Describe(c); }
-
-  int calls = 0;
-  int callsAfterLoss = 0;
 
  private:
-  void Count() {
-    ++calls;
-    if (Lost()) ++callsAfterLoss;
-  }
-  sim::TSimLine& line_;
   int vanishAt_ = 0;
 };
 
@@ -850,6 +825,7 @@ struct TRun {
   std::unique_ptr<sim::SimPanel> ptyPanel;
   std::unique_ptr<TPanelAccess> panel;
   TWaitRecorder waits;
+  std::unique_ptr<test::TScratchDir> scratch;
   std::filesystem::path backupFolder;
 
   // Before the operation.
@@ -1014,11 +990,11 @@ void Prepare(TRun& r, TLine lineKind = TLine::Virtual) {
     r.panelBefore = r.panel->ReadMemory(0, sim::detail::kSmallMemorySize);
   }
   if (HasBackup(r.flow)) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "tarvex-faults-" + std::to_string(::getpid()) + "-" + (info ? info->name() : "case");
-    std::replace(name.begin(), name.end(), '/', '-');
-    r.backupFolder = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(r.backupFolder);
+    // Backups hold the panel's codes: in a folder of the case's own,
+    // removed with the run.
+    r.scratch = std::make_unique<test::TScratchDir>("tarvex-faults");
+    ASSERT_TRUE(r.scratch->Ok());
+    r.backupFolder = r.scratch->Folder() / "backups";
   }
 }
 
@@ -1274,16 +1250,15 @@ std::string VerifyFailedText(uint32_t address, const std::string& backupPath) {
 }
 
 std::string TextOf(const TShown& e, const TRun& r, const TExpect& x) {
-  const TSession& s = r.t.s;
   std::string text;
   switch (e.text) {
-    case TText::ReadError: text = s.LangStrings.ReadError; break;
-    case TText::WriteError: text = s.LangStrings.WriteError; break;
-    case TText::BackupFailed: text = s.ExtraStrings.BackupFailed; break;
+    case TText::ReadError: text = en::kReadError; break;
+    case TText::WriteError: text = en::kWriteError; break;
+    case TText::BackupFailed: text = en::kBackupFailed; break;
     case TText::VerifyFailed: text = VerifyFailedText(x.firstDifference, r.backupPath); break;
-    case TText::TransferOk: text = s.LangStrings.TransferOk; break;
+    case TText::TransferOk: text = en::kTransferOk; break;
   }
-  if (e.hint) text += "\r\n" + s.ExtraStrings.HintUnplugged;
+  if (e.hint) text += "\r\n" + en::kHintUnplugged;
   return Box(e.kind, text);
 }
 
@@ -1304,23 +1279,22 @@ std::vector<std::string> Trail(const test::TRecordingUserInterface& ui) {
 }
 
 // Status texts each sequence shows when it starts.
-std::optional<std::string> StatusOf(TSeq seq, const TSession& s) {
-  const TLanguageStrings& l = s.LangStrings;
+std::optional<std::string> StatusOf(TSeq seq) {
   switch (seq) {
     case TSeq::ReadUsers:
     case TSeq::TargetUsers:
     case TSeq::ReadLarge:
-    case TSeq::BackupLarge: return l.ReadingCodes;
+    case TSeq::BackupLarge: return en::kReadingCodes;
     case TSeq::ReadCodes:
-    case TSeq::TargetCodes: return l.CheckingUserCode;
+    case TSeq::TargetCodes: return en::kCheckingUserCode;
     case TSeq::ReadKeys:
-    case TSeq::BackupKeys: return l.ReadingKeys;
+    case TSeq::BackupKeys: return en::kReadingKeys;
     case TSeq::WriteCodes:
     case TSeq::WriteUsers:
-    case TSeq::WriteLarge: return l.WritingCodes;
-    case TSeq::WriteKeys: return l.WritingKeys;
+    case TSeq::WriteLarge: return en::kWritingCodes;
+    case TSeq::WriteKeys: return en::kWritingKeys;
     case TSeq::VerifySmall:
-    case TSeq::VerifyLarge: return s.ExtraStrings.VerifyingData;
+    case TSeq::VerifyLarge: return en::kVerifyingData;
     case TSeq::IdentifySmall:
     case TSeq::IdentifyLarge: return std::nullopt;
   }
@@ -1524,7 +1498,7 @@ void ExpectStatuses(const TRun& r, size_t lastStep) {
     if (!first && r.plan.steps[i].seq == current) continue;
     first = false;
     current = r.plan.steps[i].seq;
-    if (auto text = StatusOf(current, r.t.s)) want.push_back(*text);
+    if (auto text = StatusOf(current)) want.push_back(*text);
   }
   EXPECT_EQ(r.t.ui.Statuses(), want);
 }
@@ -1582,8 +1556,8 @@ void ExpectLineGone(TRun& r) {
   }
   // The port was chosen and is not there any more: most likely the adapter
   // was pulled out, and the box says so.
-  EXPECT_EQ(r.t.ui.Boxes(), std::vector<std::string>{Box(TBoxKind::Warning, r.t.s.LangStrings.ErrorOpeningPort + "\r\n" +
-                                                                                r.t.s.ExtraStrings.HintUnplugged)});
+  EXPECT_EQ(r.t.ui.Boxes(), std::vector<std::string>{Box(TBoxKind::Warning, en::kErrorOpeningPort + "\r\n" +
+                                                                                en::kHintUnplugged)});
   EXPECT_EQ(r.t.s.Link.PanelPort.Handle, -1);
 }
 
@@ -1592,15 +1566,14 @@ void ExpectLineGone(TRun& r) {
 
 void CheckIdentification(TRun& r, const TExpect& x) {
   const TSession& s = r.t.s;
-  const TLanguageStrings& l = s.LangStrings;
   const bool small = r.flow == TFlow::CheckSmall;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
   EXPECT_EQ(s.Link.PanelPort.Handle, -1);
   const auto statuses = r.t.ui.Statuses();
   ASSERT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.front(), l.OpeningPort);
-  EXPECT_EQ(statuses.back(), l.Ready);
+  EXPECT_EQ(statuses.front(), en::kOpeningPort);
+  EXPECT_EQ(statuses.back(), en::kReady);
   ExpectHeaders(r, x.made);
 
   if (x.end != TEnd::Failure) {
@@ -1624,12 +1597,12 @@ void CheckIdentification(TRun& r, const TExpect& x) {
     if (x.lost) {
       // The line is gone: the check does not go on to the large panel,
       // whose baud search could only fail to reopen the port at every rate.
-      EXPECT_EQ(statuses, (std::vector<std::string>{l.OpeningPort, l.ReadingVersion + " VYR Unit", l.Ready}));
+      EXPECT_EQ(statuses, (std::vector<std::string>{en::kOpeningPort, en::kReadingVersion + " VYR Unit", en::kReady}));
     } else {
       // The probes and the large panel's version read reach the panel and
       // fail.
-      EXPECT_EQ(statuses, (std::vector<std::string>{l.OpeningPort, l.ReadingVersion + " VYR Unit", l.SyncBaudRate,
-                                                    l.ReadingVersion + " VYR 320", l.Ready}));
+      EXPECT_EQ(statuses, (std::vector<std::string>{en::kOpeningPort, en::kReadingVersion + " VYR Unit", en::kSyncBaudRate,
+                                                    en::kReadingVersion + " VYR 320", en::kReady}));
     }
   } else {
     // The version block is taken before the re-read: a re-read that fails
@@ -1655,7 +1628,6 @@ void ExpectShown(const TRun& r, const TExpect& x) {
 // Every exchange went through: the fault does not fail a transfer.
 void CheckSuccess(TRun& r, const TExpect& x) {
   const TSession& s = r.t.s;
-  const TLanguageStrings& l = s.LangStrings;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
   EXPECT_EQ(s.Link.PanelPort.Handle, -1) << "the port must be closed afterwards";
@@ -1672,7 +1644,7 @@ void CheckSuccess(TRun& r, const TExpect& x) {
     }
   }
   if (r.flow == TFlow::ReadSmall || r.flow == TFlow::ReadLarge) {
-    EXPECT_EQ(r.status, l.Ready);
+    EXPECT_EQ(r.status, en::kReady);
     EXPECT_TRUE(r.t.ui.Boxes().empty());
     if (r.flow == TFlow::ReadSmall) {
       ExpectSmallImage(r, {true, true, true, true, true, true, true});
@@ -1684,8 +1656,8 @@ void CheckSuccess(TRun& r, const TExpect& x) {
   const auto boxes = r.t.ui.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], Box(TBoxKind::Information, r.backupPath.empty()
-                                                     ? l.TransferOk
-                                                     : l.TransferOk + "\r\n" + s.ExtraStrings.BackupSaved + r.backupPath));
+                                                     ? en::kTransferOk
+                                                     : en::kTransferOk + "\r\n" + en::kBackupSaved + r.backupPath));
   EXPECT_FALSE(r.differs);
   ExpectPanelAfterSend(r, r.plan.steps.size(), TFailedBlock::Old, std::nullopt);
   if (HasBackup(r.flow)) {
@@ -1704,7 +1676,7 @@ void CheckDiscarded(TRun& r, const TExpect& x) {
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.differs);
   EXPECT_EQ(r.firstDifference, x.firstDifference);
-  for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(s.LangStrings.TransferOk), std::string::npos) << b;
+  for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(en::kTransferOk), std::string::npos) << b;
   ExpectShown(r, x);
   ExpectHeaders(r, x.made);
   ExpectSteps(r, x.done);
@@ -1729,7 +1701,6 @@ void CheckDiscarded(TRun& r, const TExpect& x) {
 // far, and nothing after the failure.
 void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   const TSession& s = r.t.s;
-  const TLanguageStrings& l = s.LangStrings;
   const TSeq seq = r.plan.steps[x.failed].seq;
   ExpectTime(r, x.ms);
   ExpectWaits(r, x);
@@ -1737,7 +1708,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
 
   // No success of any kind.
   EXPECT_FALSE(r.ok);
-  for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(l.TransferOk), std::string::npos) << b;
+  for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(en::kTransferOk), std::string::npos) << b;
   ExpectShown(r, x);
   // Nothing after the failed exchange.
   ExpectHeaders(r, x.made);
@@ -1745,7 +1716,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   ExpectStatuses(r, x.failed);
 
   if (r.flow == TFlow::ReadSmall) {
-    EXPECT_EQ(r.status, l.ReadError);
+    EXPECT_EQ(r.status, en::kReadError);
     TSmallGroups g;
     g.attrs = r.plan.RangeDone(TSeq::ReadUsers, 0, x.failed);
     g.names = r.plan.RangeDone(TSeq::ReadUsers, 1, x.failed);
@@ -1758,7 +1729,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
     return;
   }
   if (r.flow == TFlow::ReadLarge) {
-    EXPECT_EQ(r.status, l.ReadError);
+    EXPECT_EQ(r.status, en::kReadError);
     ExpectLargeImage(r, x.failed);
     return;
   }

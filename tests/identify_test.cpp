@@ -11,6 +11,8 @@
 #include "protocol/frames.h"
 #include "protocol/identify.h"
 #include "sim/sim_line.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/held_port.h"
 #include "tests/test_support.h"
 #include "tests/test_time.h"
 
@@ -259,45 +261,20 @@ TEST(BaudSearch, SetsTheFoundRateOnAPseudoTerminal) {
   CloseComm(t.s.Link.PanelPort);
 }
 
-// A line whose port refuses one speed: the device opens, the setting is
-// refused, and the handle stays held until it is closed, as a real port
-// does.
-class TRefusesOneSpeed : public TCommSystem {
- public:
-  TRefusesOneSpeed(TCommSystem& line, uint8_t refusedIndex) : line_(line), refused_(refusedIndex) {}
-  bool Open(TComm& c) override {
-    opened.push_back(c.BaudIndex);
-    if (!line_.Open(c)) return false;
-    if (c.BaudIndex != refused_) return true;
-    c.LastError = TCommError::Settings;
-    return false;
-  }
-  void Close(TComm& c) override { line_.Close(c); }
-  int32_t Queued(TComm& c) override { return line_.Queued(c); }
-  void Write(TComm& c, const uint8_t* src, uint16_t n) override { line_.Write(c, src, n); }
-  void Read(TComm& c, uint8_t* dst, uint16_t n) override { line_.Read(c, dst, n); }
-  void WaitForInput(TComm& c, int64_t ms) override { line_.WaitForInput(c, ms); }
-  int64_t NowMs() override { return line_.NowMs(); }
-  void SleepMs(int64_t ms) override { line_.SleepMs(ms); }
-  std::string Describe(const TComm& c) override { return line_.Describe(c); }
-  std::vector<uint8_t> opened;  // the baud index of every open
-
- private:
-  TCommSystem& line_;
-  uint8_t refused_;
-};
-
 TEST(BaudSearch, ARateThePortRefusesDoesNotSkipTheNextRate) {
   // The panel talks at 38400 (index 9); the port refuses 57600 (index 10).
   sim::TSimLine line({.model = "VYR 320", .baud = 38400});
-  TRefusesOneSpeed port(line, 10);
+  // The device opens, the setting is refused, and the handle stays held
+  // until it is closed, as a real port does.
+  test::TFakeSystem port(line);
+  port.refuseBaudIndex = 10;
   TTestSession t;
   t.s.Link.PanelPort.System = &port;
   t.s.Link.PanelPort.BaudIndex = 6;
   EXPECT_TRUE(FindBaudRate(t.s.Link));
   // 9600 first, then every rate from the top: the refused one closed, so
   // that 38400 is really opened at its own speed.
-  EXPECT_EQ(port.opened, (std::vector<uint8_t>{6, 11, 10, 9}));
+  EXPECT_EQ(port.openedBaud, (std::vector<uint8_t>{6, 11, 10, 9}));
   EXPECT_EQ(t.s.Link.PanelPort.BaudIndex, 9);
   EXPECT_NE(t.s.Link.PanelPort.Handle, -1);
   ClosePort(t.s.Link.PanelPort);
@@ -338,9 +315,8 @@ TEST(ConnectionCheck, IdentifiesASmallPanelAndEndsReadyWithThePortClosed) {
 TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8"});
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   t.s.Link.PanelPort.Device = panel->DevicePath();
   EXPECT_FALSE(CheckConnection(t.s));
   // The second line names the holder: this test's own process.
@@ -354,7 +330,7 @@ TEST(ConnectionCheck, APortInUseShowsTheOpeningErrorOnce) {
   EXPECT_EQ(t.ui.Statuses().back(), "Ready");
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
   EXPECT_EQ(t.ui.events.back().kind, test::TEvent::Cursor) << "the pointer comes back";
-  CloseComm(holder);
+  holder.Release();
 }
 
 // The port list: port_list_test.cpp.

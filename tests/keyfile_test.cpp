@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "app/languages.h"
+#include "tests/support/key_file.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_session.h"
 
 namespace tarvex {
@@ -33,38 +35,8 @@ using Bytes = std::vector<uint8_t>;
 
 // A fresh folder in the temporary folder, removed with everything in it at
 // the end.
-class TScratchDir {
- public:
-  TScratchDir() {
-#ifdef _WIN32
-    std::random_device entropy;
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const fs::path p = fs::temp_directory_path() / ("tarvex-keyfile-" + std::to_string(entropy()));
-      std::error_code ec;
-      if (fs::create_directory(p, ec)) path_ = p.string();
-    }
-    if (path_.empty()) ADD_FAILURE() << "cannot make a scratch folder";
-#else
-    std::string tmpl = (fs::temp_directory_path() / "tarvex-keyfile-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-    path_ = tmpl;
-#endif
-  }
-  ~TScratchDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return (fs::path(path_) / name).string(); }
-  const std::string& Path() const { return path_; }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.insert(e.path().filename().string());
-    return names;
-  }
-
- private:
-  std::string path_;
+struct TScratchDir : test::TScratchDir {
+  TScratchDir() : test::TScratchDir("tarvex-keyfile") { EXPECT_TRUE(Ok()) << "cannot make a scratch folder"; }
 };
 
 Bytes ReadFile(const std::string& path) {
@@ -73,11 +45,7 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
+void WriteFile(const std::string& path, const Bytes& bytes) { ASSERT_TRUE(test::WriteBytes(path, bytes)) << "cannot write " << path; }
 
 void FillRandom(std::span<uint8_t> bytes, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -94,6 +62,10 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 Bytes Copy(std::span<const uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
 std::string ErrorBox(const std::string& text) { return "Error: " + text; }
+
+// The box of a file of the other panel class, as an English user reads it.
+const std::string kMismatchBox =
+    "Error: Connected panel type doesn't match\r\nthe data saved on file. The operation will be aborted.";
 
 #ifdef _WIN32
 // The system's description of an error, as Windows words it.
@@ -498,7 +470,7 @@ std::string WriteSmallFile(const TScratchDir& dir, const std::string& name, Byte
   image.resize(kSmallImageSize, 0xFF);
   SetImageModel(image, model);
   const std::string path = dir / name;
-  WriteFile(path, EncodeImage(image, 0x5EED));
+  EXPECT_TRUE(test::WriteKeyFile(path, image, 0x5EED)) << "cannot write " << path;
   return path;
 }
 
@@ -515,6 +487,14 @@ TEST(KeyFileLoad, LooksForExactlyTheGivenName) {
   EXPECT_EQ(LoadSmallFile(t.s, ""), TLoadResult::NotFound);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>(3, ErrorBox("File not found!")));
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+
+  // In the other languages.
+  t.ui.Clear();
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "site"), TLoadResult::NotFound);
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  EXPECT_EQ(LoadSmallFile(t.s, dir / "site"), TLoadResult::NotFound);
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{"Error: File non trovato!", "Error: Fichier non trouvé!"}));
 }
 
 TEST(KeyFileNames, ANameInAnyScriptIsSavedAndLoadedUnderThatName) {
@@ -592,7 +572,10 @@ TEST(KeyFileLoad, WrongLengthBoxFollowsTheLanguage) {
   const std::string path = dir / "short.tvx";
   WriteFile(path, Bytes(10, 0));
   EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::NotKeyCodeFile);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(ExtraStrings(TLanguage::Italian).NotKeyCodeFile)});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox("Il file non contiene dati di codici!")});
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::NotKeyCodeFile);
+  EXPECT_EQ(t.ui.Boxes().back(), ErrorBox("Le fichier ne contient pas de données de codes!"));
 }
 
 TEST(KeyFileLoad, SmallFileWhileLargePanelConnectedIsMismatch) {
@@ -609,8 +592,7 @@ TEST(KeyFileLoad, SmallFileWhileLargePanelConnectedIsMismatch) {
   // Even handed to the small loader, the file's model is checked against the
   // connected panel's class.
   EXPECT_EQ(LoadSmallFile(t.s, dir / "small.tvx"), TLoadResult::Mismatch);
-  const std::string mismatch = ErrorBox(t.s.LangStrings.PanelMismatch);
-  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{mismatch, mismatch}));
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{kMismatchBox, kMismatchBox}));
   EXPECT_EQ(Copy(t.s.Large->Bytes()), largeBefore);
   EXPECT_EQ(Copy(t.s.Small->Bytes()), smallBefore);
 }
@@ -627,8 +609,7 @@ TEST(KeyFileLoad, LargeFileWhileSmallPanelConnectedIsMismatch) {
   const Bytes largeBefore = Copy(t.s.Large->Bytes());
   EXPECT_EQ(LoadSmallFile(t.s, dir / "large.tvx"), TLoadResult::Mismatch);
   EXPECT_EQ(LoadLargeFile(t.s, dir / "large.tvx"), TLoadResult::Mismatch);
-  const std::string mismatch = ErrorBox(t.s.LangStrings.PanelMismatch);
-  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{mismatch, mismatch}));
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{kMismatchBox, kMismatchBox}));
   EXPECT_EQ(Copy(t.s.Small->Bytes()), smallBefore);
   EXPECT_EQ(Copy(t.s.Large->Bytes()), largeBefore);
 }
@@ -640,7 +621,19 @@ TEST(KeyFileLoad, SmallFileThatSaysLargeModelIsMismatch) {
   FillRandom(t.s.Small->Bytes(), 17);
   const Bytes before = Copy(t.s.Small->Bytes());
   EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::Mismatch);
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{ErrorBox(t.s.LangStrings.PanelMismatch)});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{kMismatchBox});
+  EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
+
+  // The same box in the other languages, on two lines as well.
+  t.ui.Clear();
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::Mismatch);
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  EXPECT_EQ(LoadSmallFile(t.s, path), TLoadResult::Mismatch);
+  EXPECT_EQ(t.ui.Boxes(),
+            (std::vector<std::string>{
+                "Error: La centrale connessa non corrisponde\r\nai dati salvati sul file! L'operazione verrà annullata",
+                "Error: Le model du panneau connecté ne correspond pas aux données\r\nenregistrées sur le fichier!"}));
   EXPECT_EQ(Copy(t.s.Small->Bytes()), before);
 }
 
@@ -652,19 +645,19 @@ TEST(KeyFileLoad, OtherLayoutLengthIsMismatchWhateverTheModelField) {
   Bytes largeImage = RandomBytes(kLargeImageSize, 25);
   SetImageModel(largeImage, 23);
   const std::string largePath = dir / "large.tvx";
-  WriteFile(largePath, EncodeImage(largeImage, 1));
+  ASSERT_TRUE(test::WriteKeyFile(largePath, largeImage, 1));
 
   TLargeSession large;
   const Bytes largeBefore = Copy(large.s.Large->Bytes());
   EXPECT_EQ(LoadLargeFile(large.s, smallPath), TLoadResult::Mismatch);
-  EXPECT_EQ(large.ui.Boxes(), std::vector<std::string>{ErrorBox(large.s.LangStrings.PanelMismatch)});
+  EXPECT_EQ(large.ui.Boxes(), std::vector<std::string>{kMismatchBox});
   EXPECT_EQ(Copy(large.s.Large->Bytes()), largeBefore);
 
   TSmallSession small;
   FillRandom(small.s.Small->Bytes(), 26);
   const Bytes smallBefore = Copy(small.s.Small->Bytes());
   EXPECT_EQ(LoadSmallFile(small.s, largePath), TLoadResult::Mismatch);
-  EXPECT_EQ(small.ui.Boxes(), std::vector<std::string>{ErrorBox(small.s.LangStrings.PanelMismatch)});
+  EXPECT_EQ(small.ui.Boxes(), std::vector<std::string>{kMismatchBox});
   EXPECT_EQ(Copy(small.s.Small->Bytes()), smallBefore);
 }
 

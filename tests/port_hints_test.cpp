@@ -27,6 +27,9 @@
 #include "app/messages.h"
 #include "app/session.h"
 #include "serial/comm.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/pty.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_session.h"
 
 namespace tarvex {
@@ -35,50 +38,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::TTestSession;
 
-// A port that fails to open with a chosen error, and the system's answers
-// about it; or, with error None, a line that opens, answers nothing and,
-// once pulled, is lost at the first write. Its clock moves only when the
-// program waits, so a test takes no time.
-class TScriptedPort : public TCommSystem {
- public:
-  bool Open(TComm& c) override {
-    if (error == TCommError::None) {
-      c.Handle = 7;
-      return true;
-    }
-    c.LastError = error;
-    c.LastSystemError = systemError;
-    c.LastErrorText = errorText;
-    return false;
-  }
-  void Close(TComm& c) override { c.Handle = -1; }
-  int32_t Queued(TComm&) override { return 0; }
-  void Write(TComm& c, const uint8_t*, uint16_t) override {
-    if (pulled) c.LineLost = true;
-  }
-  void Read(TComm&, uint8_t*, uint16_t) override {}
-  void WaitForInput(TComm&, int64_t ms) override { now += ms; }
-  int64_t NowMs() override { return now; }
-  void SleepMs(int64_t ms) override { now += ms; }
-  std::string Describe(const TComm&) override { return "scripted"; }
-  std::string DeviceGroup(const TComm&) override {
-    ++groupAsked;
-    return group;
-  }
-  std::vector<TPortHolder> Holders(const TComm&) override {
-    ++holdersAsked;
-    return holders;
-  }
-
-  TCommError error = TCommError::None;
-  int systemError = 0;
-  std::string errorText;
-  std::string group;
-  std::vector<TPortHolder> holders;
-  bool pulled = false;
-  int64_t now = 0;
-  int groupAsked = 0, holdersAsked = 0;
-};
+// A port that fails to open with a chosen error (refuseEvery), and the
+// system's answers about it; or a line that opens, answers nothing and,
+// once vanished, is lost. Its clock moves only when the program waits, so
+// a test takes no time.
+using TScriptedPort = test::TFakeSystem;
 
 // The box that EnsurePortOpen shows for the port, in a language.
 std::string OpenBox(TScriptedPort& port, TLanguage lang, const std::string& device = "/dev/ttyUSB0") {
@@ -94,8 +58,7 @@ std::string OpenBox(TScriptedPort& port, TLanguage lang, const std::string& devi
 
 TEST(OpenFailureHints, PermissionDeniedNamesTheDevicesGroup) {
   TScriptedPort port;
-  port.error = TCommError::AccessDenied;
-  port.systemError = EACCES;
+  port.refuseEvery = {TCommError::AccessDenied, EACCES};
   port.group = "dialout";
   EXPECT_EQ(OpenBox(port, TLanguage::English),
             "Warning: Error opening Com port!\r\n"
@@ -125,8 +88,7 @@ TEST(OpenFailureHints, PermissionDeniedNamesTheDevicesGroup) {
 
 TEST(OpenFailureHints, APortInUseNamesItsHolder) {
   TScriptedPort port;
-  port.error = TCommError::InUse;
-  port.systemError = EBUSY;
+  port.refuseEvery = {TCommError::InUse, EBUSY};
   port.holders = {{"ModemManager", 612}, {"minicom", 2001}};
   EXPECT_EQ(OpenBox(port, TLanguage::English),
             "Warning: Error opening Com port!\r\n"
@@ -148,8 +110,7 @@ TEST(OpenFailureHints, APortInUseNamesItsHolder) {
 
 TEST(OpenFailureHints, ADeviceThatIsGoneAsksWhetherTheAdapterWasUnplugged) {
   TScriptedPort port;
-  port.error = TCommError::NoDevice;
-  port.systemError = ENOENT;
+  port.refuseEvery = {TCommError::NoDevice, ENOENT};
   EXPECT_EQ(OpenBox(port, TLanguage::English),
             "Warning: Error opening Com port!\r\nThe adapter was unplugged? Plug it back in and try again.");
   EXPECT_EQ(OpenBox(port, TLanguage::Italian),
@@ -163,8 +124,7 @@ TEST(OpenFailureHints, ADeviceThatIsGoneAsksWhetherTheAdapterWasUnplugged) {
 TEST(OpenFailureHints, FailuresWithNoRemedyKeepTheBoxAsItWas) {
   TScriptedPort port;
   for (const TCommError e : {TCommError::NotSerial, TCommError::Settings, TCommError::Other}) {
-    port.error = e;
-    port.errorText = "Input/output error";
+    port.refuseEvery = {e, 0, "Input/output error"};
     EXPECT_EQ(OpenBox(port, TLanguage::English), "Warning: Error opening Com port!");
   }
 }
@@ -173,14 +133,12 @@ TEST(OpenFailureHints, AnAdapterPulledOutBetweenTheListAndTheOpen) {
   // A port that was listed, then went away with its device node.
   TTestSession t;
   ApplyLanguageTexts(t.s, TLanguage::Italian);
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  t.s.Link.PanelPort.Device = ::ptsname(master);
+  test::TPty pty;
+  ASSERT_TRUE(pty.Ok());
+  t.s.Link.PanelPort.Device = pty.Path();
   ASSERT_TRUE(OpenComm(t.s.Link.PanelPort));
   CloseComm(t.s.Link.PanelPort);
-  ::close(master);
+  pty.CloseMaster();
   EXPECT_FALSE(EnsurePortOpen(t.s));
   EXPECT_EQ(t.s.Link.PanelPort.LastError, TCommError::NoDevice);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Errore apertura porta seriale!\r\n"
@@ -189,7 +147,7 @@ TEST(OpenFailureHints, AnAdapterPulledOutBetweenTheListAndTheOpen) {
 
 TEST(OpenFailureHints, TheWorkflowsSecondBoxCarriesTheSameLine) {
   TScriptedPort port;
-  port.error = TCommError::AccessDenied;
+  port.refuseEvery = {TCommError::AccessDenied};
   port.group = "dialout";
   TTestSession t;
   t.s.Link.PanelPort.System = &port;
@@ -261,7 +219,7 @@ TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
   EXPECT_EQ(box(o), "Warning: Reading error on serial port!");
 
   // The adapter pulled out under the exchange.
-  port.pulled = true;
+  port.vanished = [] { return true; };
   o = IdentifySmallPanel(t.s.Link, t.s.Panel);
   EXPECT_FALSE(o.Ok());
   EXPECT_TRUE(t.s.Link.PanelPort.LineLost);
@@ -270,7 +228,7 @@ TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
                     "The adapter was unplugged? Plug it back in and try again.");
 
   // The next open starts again with a line that is there.
-  port.pulled = false;
+  port.vanished = nullptr;
   ClosePort(t.s.Link.PanelPort);
   ASSERT_TRUE(EnsurePortOpen(t.s));
   ApplyLanguageTexts(t.s, TLanguage::French);
@@ -282,45 +240,27 @@ TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
 }
 
 TEST(LineLostHint, OnlyTheReadAndWriteErrorsGetTheLine) {
-  const TLanguageStrings lang = LanguageStrings(TLanguage::Italian);
-  const TExtraStrings extra = ExtraStrings(TLanguage::Italian);
-  const TTexts it{lang, extra};
-  TOutcome write = Failure(TResult::NoEcho, TStep::WriteCodes);
-  write.write = true;
-  write.lineLost = true;
-  TOutcome code = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
-  code.lineLost = true;
-  TOutcome firmware = Failure(TResult::UnknownFirmware, TStep::IdentifySmall);
-  firmware.lineLost = true;
-  EXPECT_EQ(MessageFor(write, it), (TMessage{TBoxKind::Warning,
-                                             "Errore in scrittura su porta seriale!\r\nL'adattatore è stato "
-                                             "scollegato? Ricollegarlo e riprovare."}));
-  write.large = true;
-  EXPECT_EQ(MessageFor(write, it).kind, TBoxKind::Error) << "the large panel's write error is an error box";
-  EXPECT_EQ(MessageFor(code, it), (TMessage{TBoxKind::Information, "Codice non valido!"}));
-  EXPECT_EQ(MessageFor(firmware, it), (TMessage{TBoxKind::Error, "Versione firmware non riconosciuta!"}));
-  write.lineLost = false;
-  EXPECT_EQ(MessageFor(write, it).text, "Errore in scrittura su porta seriale!");
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  t.s.Link.PanelPort.LineLost = true;
+  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
+  t.s.Box(TBoxKind::Information, t.s.LangStrings.InvalidCode);
+  t.s.Box(TBoxKind::Error, t.s.ExtraStrings.BackupFailed);
+  t.s.Link.PanelPort.LineLost = false;
+  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
+  EXPECT_EQ(t.ui.Boxes(),
+            (std::vector<std::string>{
+                "Error: Errore in scrittura su porta seriale!\r\nL'adattatore è stato scollegato? Ricollegarlo e "
+                "riprovare.",
+                "Information: Codice non valido!",
+                "Error: Impossibile salvare la copia dei dati della centrale: nessun dato è stato scritto nella "
+                "centrale.",
+                "Error: Errore in scrittura su porta seriale!",
+            }));
 }
 
 // ---------------------------------------------------------------------------
 // The system's answers on Linux
-
-// A folder of its own, removed afterwards.
-class TTempDir {
- public:
-  TTempDir() {
-    char name[] = "/tmp/tarvex-hints-XXXXXX";
-    if (::mkdtemp(name)) path_ = name;
-  }
-  ~TTempDir() {
-    if (!path_.empty()) fs::remove_all(path_);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // A process of the fake process table: its name and the files its
 // descriptors lead to.
@@ -343,11 +283,11 @@ std::string LockLine(int id, const std::string& kind, int pid, const std::string
 }
 
 TEST(PortHolders, FoundInTheProcessTableTheLockHolderFirst) {
-  TTempDir tmp;
-  ASSERT_FALSE(tmp.Path().empty());
-  const fs::path proc = tmp.Path() / "proc";
-  const std::string device = (tmp.Path() / "ttyUSB0").string();
-  const std::string other = (tmp.Path() / "other").string();
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const fs::path proc = tmp.Folder() / "proc";
+  const std::string device = (tmp.Folder() / "ttyUSB0").string();
+  const std::string other = (tmp.Folder() / "other").string();
   std::ofstream(device) << "";
   std::ofstream(other) << "";
 
@@ -386,30 +326,26 @@ TEST(PortHolders, FoundInTheProcessTableTheLockHolderFirst) {
 }
 
 TEST(PortHolders, ADeviceReachedThroughALinkIsFoundUnderItsRealName) {
-  TTempDir tmp;
-  ASSERT_FALSE(tmp.Path().empty());
-  const fs::path proc = tmp.Path() / "proc";
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const std::string pts = ::ptsname(master);
-  const fs::path link = tmp.Path() / "ttyUSB0";
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const fs::path proc = tmp.Folder() / "proc";
+  test::TPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const std::string pts = pty.Path();
+  const fs::path link = tmp.Folder() / "ttyUSB0";
   fs::create_symlink(pts, link);
   // The kernel shows an open descriptor by the name of the node it opened.
   FakeProcess(proc, 612, "ModemManager", {pts});
   const std::vector<TPortHolder> holders = FindPortHolders(link.string(), proc.string());
-  ::close(master);
+  pty.CloseMaster();
   ASSERT_EQ(holders.size(), 1u);
   EXPECT_EQ(holders[0].Program, "ModemManager");
 }
 
 TEST(PortHolders, TheRealProcessTableNamesAnotherProgramHoldingThePort) {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const std::string pts = ::ptsname(master);
+  test::TPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const std::string pts = pty.Path();
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
@@ -435,7 +371,7 @@ TEST(PortHolders, TheRealProcessTableNamesAnotherProgramHoldingThePort) {
   EXPECT_FALSE(EnsurePortOpen(t.s));
   ::kill(child, SIGTERM);
   ::waitpid(child, nullptr, 0);
-  ::close(master);
+  pty.CloseMaster();
   EXPECT_EQ(t.s.Link.PanelPort.LastError, TCommError::InUse);
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Error opening Com port!\r\nporthog (pid " +
                                                    std::to_string(child) +
@@ -443,9 +379,9 @@ TEST(PortHolders, TheRealProcessTableNamesAnotherProgramHoldingThePort) {
 }
 
 TEST(DeviceGroup, TheGroupThatMayReadAndWriteTheDevice) {
-  TTempDir tmp;
-  ASSERT_FALSE(tmp.Path().empty());
-  const std::string device = (tmp.Path() / "ttyUSB0").string();
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const std::string device = (tmp.Folder() / "ttyUSB0").string();
   std::ofstream(device) << "";
   TComm c;
   c.Device = device;

@@ -19,6 +19,10 @@
 #include "app/connection.h"
 #include "app/languages.h"
 #include "serial/comm.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/held_port.h"
+#include "tests/support/pty.h"
+#include "tests/support/scratch_dir.h"
 
 namespace tarvex {
 namespace {
@@ -26,51 +30,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // A pseudo-terminal whose slave opens as a serial port while it lives.
-class TPty {
- public:
-  TPty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) path_ = ::ptsname(master_);
+using test::TPty;
+
+// The platform's serial layer, except that the devices given to Refuse
+// are refused for lack of permission. The tests run as root, where no file
+// mode refuses anything.
+struct TRefusingSystem : test::TFakeSystem {
+  TRefusingSystem() : test::TFakeSystem(PlatformCommSystem()) {}
+  void Refuse(const std::vector<std::string>& devices) {
+    for (const std::string& d : devices) refuseDevice[d] = {TCommError::AccessDenied, EACCES, "Permission denied"};
   }
-  ~TPty() {
-    if (master_ >= 0) ::close(master_);
-  }
-  TPty(const TPty&) = delete;
-  TPty& operator=(const TPty&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  int master_ = -1;
-  std::string path_;
-};
-
-// The platform's serial layer, except that the devices named in refused
-// are refused for lack of permission. The tests run as root, where no
-// file mode refuses anything.
-class TRefusingSystem : public TCommSystem {
- public:
-  bool Open(TComm& c) override {
-    asked.insert(c.Device);
-    if (!refused.count(c.Device)) return real_.Open(c);
-    c.LastError = TCommError::AccessDenied;
-    c.LastSystemError = EACCES;
-    c.LastErrorText = "Permission denied";
-    return false;
-  }
-  void Close(TComm& c) override { real_.Close(c); }
-  int32_t Queued(TComm& c) override { return real_.Queued(c); }
-  void Write(TComm& c, const uint8_t* src, uint16_t n) override { real_.Write(c, src, n); }
-  void Read(TComm& c, uint8_t* dst, uint16_t n) override { real_.Read(c, dst, n); }
-  void WaitForInput(TComm& c, int64_t ms) override { real_.WaitForInput(c, ms); }
-  int64_t NowMs() override { return real_.NowMs(); }
-  void SleepMs(int64_t ms) override { real_.SleepMs(ms); }
-  std::string Describe(const TComm& c) override { return real_.Describe(c); }
-
-  std::set<std::string> refused;
-  std::set<std::string> asked;
-
- private:
-  TCommSystem& real_ = PlatformCommSystem();
 };
 
 void WriteFile(const fs::path& file, const std::string& text) {
@@ -82,15 +51,13 @@ void WriteFile(const fs::path& file, const std::string& text) {
 class PortList : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/tarvex-ports-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    root_ = name;
+    ASSERT_TRUE(scratch_.Ok());
+    root_ = scratch_.Folder();
     dev_ = root_ / "dev";
     sys_ = root_ / "sys";
     fs::create_directories(dev_);
     fs::create_directories(sys_ / "class" / "tty");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // A USB device's folder under the controller, with its attribute files
   // (those given as empty are left out, as for a device without them).
@@ -146,6 +113,7 @@ class PortList : public ::testing::Test {
 
   TPortSources Sources(TCommSystem* system) const { return {dev_.string(), sys_.string(), system}; }
 
+  test::TScratchDir scratch_{"tarvex-ports"};
   fs::path root_, dev_, sys_;
 };
 
@@ -185,17 +153,16 @@ TEST_F(PortList, LabelsSayWhatTheSystemKnowsInAscendingOrder) {
   const std::string acm0 = Node("ttyACM0", &stm);
   const std::string usb1 = Node("ttyUSB1", &bare);  // nothing in sysfs
   const std::string usb10 = Node("ttyUSB10", &ch340);
-  system.refused = {Node("ttyUSB2", nullptr), Node("ttyS0", nullptr), Node("ttyS1", nullptr),
-                    Node("ttyS5", nullptr), Node("rfcomm0", nullptr)};
+  system.Refuse({Node("ttyUSB2", nullptr), Node("ttyS0", nullptr), Node("ttyS1", nullptr), Node("ttyS5", nullptr),
+                 Node("rfcomm0", nullptr)});
   Node("ttyS3", nullptr);  // a plain file that opens: not a serial port
   Node("console", nullptr);
 
-  TComm holder;
-  holder.Device = stm.Path();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(stm.Path());
+  ASSERT_TRUE(holder.ok);
   const std::vector<TPortEntry> list =
       BuildPortList(LanguageStrings(TLanguage::English), ExtraStrings(TLanguage::English), Sources(&system));
-  CloseComm(holder);
+  holder.Release();
 
   const std::string d = dev_.string();
   std::vector<std::string> labels;
@@ -210,8 +177,8 @@ TEST_F(PortList, LabelsSayWhatTheSystemKnowsInAscendingOrder) {
                         d + "/ttyUSB10 - USB Serial (1a86:7523)",
                     }));
   // Every candidate was probed through the system layer given.
-  EXPECT_EQ(system.asked.count(d + "/ttyS1"), 1u);
-  EXPECT_EQ(system.asked.count(d + "/ttyS3"), 1u);
+  EXPECT_EQ(system.askedDevices.count(d + "/ttyS1"), 1u);
+  EXPECT_EQ(system.askedDevices.count(d + "/ttyS3"), 1u);
 
   ASSERT_EQ(list.size(), 7u);
   const TPortEntry& acm = list[1];
@@ -265,10 +232,9 @@ TEST_F(PortList, MarksAreInTheLanguageInForce) {
   ASSERT_FALSE(held.Path().empty());
   Node("ttyUSB0", &held);
   TRefusingSystem system;
-  system.refused = {Node("ttyACM0", nullptr)};
-  TComm holder;
-  holder.Device = held.Path();
-  ASSERT_TRUE(OpenComm(holder));
+  system.Refuse({Node("ttyACM0", nullptr)});
+  test::THeldPort holder(held.Path());
+  ASSERT_TRUE(holder.ok);
   const std::string d = dev_.string();
   const auto labels = [&](TLanguage lang) {
     std::vector<std::string> out;
@@ -282,7 +248,7 @@ TEST_F(PortList, MarksAreInTheLanguageInForce) {
             (std::vector<std::string>{d + "/ttyACM0 - permission refusée", d + "/ttyUSB0 - Déjà ouvert"}));
   EXPECT_EQ(labels(TLanguage::English),
             (std::vector<std::string>{d + "/ttyACM0 - no permission", d + "/ttyUSB0 - Already open"}));
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST_F(PortList, SysfsTextsAreCleanedForALineOfTheirOwn) {

@@ -16,6 +16,8 @@
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
 #include "sim/sim_line.h"
+#include "tests/support/panels.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_session.h"
 
 namespace tarvex {
@@ -53,14 +55,6 @@ void ConnectTo(TSession& s, sim::TSimLine& line) {
   s.Link.PanelPort.BaudIndex = line.Engine().IsLarge() ? 9 : 6;  // 38400, 9600
 }
 
-sim::PanelConfig Small(const std::string& model, const std::string& code, uint32_t seed) {
-  sim::PanelConfig c;
-  c.model = model;
-  c.mainCode = code;
-  c.seed = seed;
-  return c;
-}
-
 // The read headers the panel heard after the last write header: what the
 // send read back. Each is (address, byte count).
 std::vector<std::pair<uint32_t, uint32_t>> ReadBack(const sim::PanelEngine& panel) {
@@ -96,11 +90,11 @@ class SendVerify : public ::testing::Test {
     t.ui.Clear();
   }
   TVerifySession t;
-  sim::TSimLine source{Small("VYR8", "1234", 7)};
+  sim::TSimLine source{test::PanelOf("VYR8", "1234", 7)};
 };
 
 TEST_F(SendVerify, EveryRangeWrittenIsReadBackAndASameReadBackIsASuccess) {
-  sim::TSimLine target(Small("VYR32", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
   EXPECT_TRUE(r.ok());
@@ -135,7 +129,7 @@ TEST_F(SendVerify, EveryRangeWrittenIsReadBackAndASameReadBackIsASuccess) {
 }
 
 TEST_F(SendVerify, ABlockThePanelDidNotKeepIsAWarningNamingTheAddressAndTheBackup) {
-  sim::TSimLine target(Small("VYR32", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   // The byte of user 3's name at 7088 + 48 + 2 is not what was sent.
   t.ui.onStatus = [&](const std::string& status) {
@@ -143,10 +137,9 @@ TEST_F(SendVerify, ABlockThePanelDidNotKeepIsAWarningNamingTheAddressAndTheBacku
     std::vector<uint8_t> b = target.Engine().ReadMemory(7138, 1);
     target.Engine().WriteMemory(7138, {static_cast<uint8_t>(b[0] ^ 0x20)});
   };
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("tarvex-verify-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  const test::TScratchDir folder("tarvex-verify");
   TSendOptions options;
-  options.backupFolder = folder.string();
+  options.backupFolder = folder / "backups";
   const TSendOutcome r = SendToPanel(t.s, "5678", options);
   EXPECT_FALSE(r.ok());
   EXPECT_TRUE(r.differs());
@@ -156,11 +149,10 @@ TEST_F(SendVerify, ABlockThePanelDidNotKeepIsAWarningNamingTheAddressAndTheBacku
                               "Warning: The panel does not hold the data sent (first difference at address 0x1BE2). "
                               "Send the file again; the panel's previous data is in the backup: " +
                               r.backupPath});
-  std::filesystem::remove_all(folder);
 }
 
 TEST_F(SendVerify, WithoutABackupTheWarningLeavesTheBackupOutAndTheLowestAddressIsNamed) {
-  sim::TSimLine target(Small("VYR8W", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR8W", "5678", 9));
   ConnectTo(t.s, target);
   t.ui.onStatus = [&](const std::string& status) {
     if (status != kVerifying) return;
@@ -177,7 +169,7 @@ TEST_F(SendVerify, WithoutABackupTheWarningLeavesTheBackupOutAndTheLowestAddress
 }
 
 TEST_F(SendVerify, AReadThatFailsDuringTheCheckIsAReadErrorNotASuccess) {
-  sim::TSimLine target(Small("VYR32", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   t.ui.onStatus = [&](const std::string& status) {
     if (status == kVerifying) target.Engine().SetFault({sim::FaultKind::NoEcho, 0});
@@ -189,8 +181,70 @@ TEST_F(SendVerify, AReadThatFailsDuringTheCheckIsAReadErrorNotASuccess) {
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
+// What the installer reads of a send in the other languages: the status
+// line, the closing box with and without a backup, a refused code, a
+// difference found on reading back and a write that fails.
+TEST_F(SendVerify, TheSendsTextsFollowTheLanguage) {
+  sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
+  ConnectTo(t.s, target);
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Transfert réussi!"});
+  EXPECT_EQ(t.ui.Statuses(),
+            (std::vector<std::string>{"Lecture de codes", "Vérification du code d'utilisateur", "Envoi de codes",
+                                      "Envoi de codes", "Envoi de clés & cartes",
+                                      "Vérification des données de la centrale..."}));
+
+  // A code that is not the target's main user's: the status line says so.
+  t.ui.Clear();
+  r = SendToPanel(t.s, "1111", WithoutBackup());
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Code non valide!");
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  // With a backup, in Italian: the box names it. The target now holds the
+  // source's users, and so its main user code.
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  t.ui.Clear();
+  const test::TScratchDir folder("tarvex-verify-it");
+  TSendOptions options;
+  options.backupFolder = folder / "backups";
+  r = SendToPanel(t.s, "1234", options);
+  EXPECT_TRUE(r.ok());
+  ASSERT_FALSE(r.backupPath.empty());
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Dati trasferiti con successo!\r\n"
+                                                   "Copia dei dati precedenti della centrale: " +
+                                                   r.backupPath});
+
+  // A byte the panel did not keep.
+  t.ui.Clear();
+  t.ui.onStatus = [&](const std::string& status) {
+    if (status == "Verifica dei dati della centrale...") target.Engine().WriteMemory(437, {0x00});
+  };
+  r = SendToPanel(t.s, "1234", options);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{
+                              "Warning: La centrale non contiene i dati inviati (prima differenza all'indirizzo "
+                              "0x01B5). Inviare di nuovo il file; i dati precedenti della centrale sono nel backup: " +
+                              r.backupPath});
+
+  // A write the panel does not echo, on a panel of its own.
+  sim::TSimLine other(test::PanelOf("VYR32", "5678", 9));
+  ConnectTo(t.s, other);
+  t.ui.Clear();
+  t.ui.onStatus = [&](const std::string& status) {
+    if (status == "Scrittura codici") other.Engine().SetFault({sim::FaultKind::NoEcho, 0});
+  };
+  r = SendToPanel(t.s, "5678", WithoutBackup());
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{"Warning: Errore in scrittura su porta seriale!",
+                                                    "Error: Errore in scrittura su porta seriale!"}));
+  EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
+}
+
 TEST_F(SendVerify, Map3ComparesTheUsersBytesWhereTheBlocksOverlapButNotThePanelsOwn) {
-  sim::TSimLine target(Small("VYR16D", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR16D", "5678", 9));
   ConnectTo(t.s, target);
   // Code block 203..346, attributes 278..517: 275..277 went back as read
   // from this panel and are the panel's own; it may change them.
@@ -221,7 +275,7 @@ TEST_F(SendVerify, Map3ComparesTheUsersBytesWhereTheBlocksOverlapButNotThePanels
 }
 
 TEST_F(SendVerify, NoVerifyIsTheBareSend) {
-  sim::TSimLine target(Small("VYR32", "5678", 9));
+  sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   TSendOptions options = WithoutBackup();
   options.verify = false;
@@ -233,9 +287,7 @@ TEST_F(SendVerify, NoVerifyIsTheBareSend) {
 
 TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfterTheBackup) {
   TVerifySession t;
-  sim::PanelConfig from;
-  from.model = "VYR 320";
-  from.seed = 3;
+  const sim::PanelConfig from = test::PanelOf("VYR 320", "", 3);
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
   ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
@@ -244,13 +296,11 @@ TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfter
   sim::TSimLine target(to);
   ConnectTo(t.s, target);
   t.ui.Clear();
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("tarvex-verify-large-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  const test::TScratchDir folder("tarvex-verify-large");
   TSendOptions options;
-  options.backupFolder = folder.string();
+  options.backupFolder = folder / "backups";
   const TSendOutcome r = SendToPanel(t.s, "1234", options);
   EXPECT_TRUE(r.ok()) << testing::PrintToString(t.ui.Boxes());
-  std::filesystem::remove_all(folder);
 
   // Regions 3 (0xE4C2D8, 2000 bytes) and 2 (0xE4CAA8, 1600) touch, and so
   // do 0 (0xE5095C, 1200) and 4 (0xE50E0C, 800): one run each.
@@ -279,9 +329,7 @@ TEST(SendVerifyLarge, TheSevenBlocksAreReadBackAndTheWriteShowsItsOwnStatusAfter
 
 TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
   TVerifySession t;
-  sim::PanelConfig from;
-  from.model = "VYR 320";
-  from.seed = 3;
+  const sim::PanelConfig from = test::PanelOf("VYR 320", "", 3);
   sim::TSimLine source(from);
   ConnectTo(t.s, source);
   ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());

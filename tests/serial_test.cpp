@@ -16,6 +16,8 @@
 #include <fstream>
 
 #include "serial/comm.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/pty.h"
 #include "tests/test_support.h"
 #include "tests/test_time.h"
 
@@ -25,25 +27,11 @@ namespace {
 using test::MsSince;
 using Clock = std::chrono::steady_clock;
 
-// A bare pseudo-terminal: the test plays the far end on the master.
-struct TPty {
-  TPty() {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
-    ::grantpt(master);
-    ::unlockpt(master);
-    path = ::ptsname(master);
-    // Keep the slave open so the master never sees a hang-up between opens.
-    keep = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-  }
-  ~TPty() {
-    if (keep >= 0) ::close(keep);
-    if (master >= 0) ::close(master);
-  }
-  void Send(const std::string& bytes) const { EXPECT_EQ(::write(master, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
-  int master = -1;
-  int keep = -1;
-  std::string path;
+// A bare pseudo-terminal whose slave the test holds open, so the master
+// never sees a hang-up between opens; the test plays the far end.
+struct TPty : test::TPty {
+  TPty() : test::TPty(SlaveHeld) { EXPECT_TRUE(Ok()); }
+  void Send(const std::string& bytes) const { EXPECT_TRUE(test::TPty::Send(bytes)); }
 };
 
 termios2 KernelSettings(const TComm& c) {
@@ -61,7 +49,7 @@ TComm PortOn(const std::string& path, uint8_t baudIndex = 6) {
 
 TEST(SerialPort, OpensWithEvenParityEightBitsOneStopRaw) {
   TPty pty;
-  TComm c = PortOn(pty.path, 6);
+  TComm c = PortOn(pty.Path(), 6);
   ASSERT_TRUE(OpenComm(c)) << DescribeCommError(c);
   const termios2 t = KernelSettings(c);
   EXPECT_EQ(t.c_ospeed, 9600u);
@@ -88,13 +76,13 @@ TEST(SerialPort, EveryRateOfTheTableIncludingNonStandardOnes) {
   // 256000 and 14400 are not standard rates; reopening at 9600 afterwards
   // must still work (the baud search ends that way).
   for (uint8_t index : {12, 7, 11, 6}) {
-    TComm c = PortOn(pty.path, index);
+    TComm c = PortOn(pty.Path(), index);
     ASSERT_TRUE(OpenComm(c)) << "index " << int(index) << ": " << DescribeCommError(c);
     EXPECT_EQ(KernelSettings(c).c_ospeed, static_cast<unsigned>(kBaudTable[index]));
     CloseComm(c);
   }
   // An index outside the table keeps the speed the port had.
-  TComm c = PortOn(pty.path, 9);
+  TComm c = PortOn(pty.Path(), 9);
   ASSERT_TRUE(OpenComm(c));
   c.BaudIndex = 13;
   ASSERT_TRUE(OpenComm(c));  // reopens with the current settings
@@ -104,9 +92,9 @@ TEST(SerialPort, EveryRateOfTheTableIncludingNonStandardOnes) {
 
 TEST(SerialPort, SecondOpenOfAHeldPortIsRecognisedAsInUse) {
   TPty pty;
-  TComm first = PortOn(pty.path);
+  TComm first = PortOn(pty.Path());
   ASSERT_TRUE(OpenComm(first));
-  TComm second = PortOn(pty.path);
+  TComm second = PortOn(pty.Path());
   EXPECT_FALSE(OpenComm(second));
   EXPECT_EQ(second.LastError, TCommError::InUse);
   EXPECT_EQ(second.Handle, -1);
@@ -153,7 +141,7 @@ TEST(SerialPort, ClosedRecordTouchesNothing) {
 
 TEST(SerialPort, QueuedBytesAreCountedReadAndFlushed) {
   TPty pty;
-  TComm c = PortOn(pty.path);
+  TComm c = PortOn(pty.Path());
   ASSERT_TRUE(OpenComm(c));
   pty.Send(std::string("\x00\x41\x42", 3));
   ASSERT_EQ(ReadCharTimed(c, 2), std::string(1, '\0')) << "a zero byte is a character like any other";
@@ -163,7 +151,7 @@ TEST(SerialPort, QueuedBytesAreCountedReadAndFlushed) {
   const std::string sent = "\x3C\xC3";
   WriteComm(c, reinterpret_cast<const uint8_t*>(sent.data()), 2);
   char got[2] = {};
-  ASSERT_EQ(::read(pty.master, got, 2), 2);
+  ASSERT_EQ(::read(pty.Master(), got, 2), 2);
   EXPECT_EQ(std::string(got, 2), sent);
   CloseComm(c);
 }
@@ -171,52 +159,10 @@ TEST(SerialPort, QueuedBytesAreCountedReadAndFlushed) {
 // The waits on the serial layer's own clock. A line of the test's own
 // stands where the system stands: bytes arrive at set moments of a virtual
 // clock, and the layer's waits and sleeps move that clock at once, so the
-// whole-second rule is checked to the millisecond without waiting.
-class TVirtualLine : public TCommSystem {
- public:
-  bool Open(TComm& c) override {
-    c.Handle = 7;
-    return true;
-  }
-  void Close(TComm& c) override { c.Handle = -1; }
-  int32_t Queued(TComm&) override {
-    ++queuedCalls;
-    return static_cast<int32_t>(Arrived());
-  }
-  void Write(TComm&, const uint8_t*, uint16_t) override {}
-  void Read(TComm&, uint8_t* dst, uint16_t count) override {
-    for (uint16_t i = 0; i < count && Arrived() > 0; ++i) {
-      dst[i] = arrivals.front().second;
-      arrivals.erase(arrivals.begin());
-    }
-  }
-  void WaitForInput(TComm&, int64_t timeoutMs) override {
-    ++waits;
-    if (Arrived() > 0) return;
-    int64_t until = now + timeoutMs;
-    if (!arrivals.empty()) until = std::min(until, arrivals.front().first);
-    now = until;
-  }
-  int64_t NowMs() override { return now; }
-  void SleepMs(int64_t ms) override {
-    ++sleeps;
-    now += ms;
-  }
-  std::string Describe(const TComm&) override { return std::string(); }
-
-  int64_t now = 5000;
-  // (when, byte): the input, by arrival time.
-  std::vector<std::pair<int64_t, uint8_t>> arrivals;
-  int queuedCalls = 0;
-  int waits = 0;
-  int sleeps = 0;
-
- private:
-  size_t Arrived() const {
-    size_t n = 0;
-    while (n < arrivals.size() && arrivals[n].first <= now) ++n;
-    return n;
-  }
+// whole-second rule is checked to the millisecond without waiting. Its
+// clock starts at 5 s.
+struct TVirtualLine : test::TFakeSystem {
+  TVirtualLine() { now = 5000; }
 };
 
 TEST(SerialPortTiming, ReadCharTimedEndsAtTheFirstWholeSecondAboveTheLimit) {
@@ -274,7 +220,7 @@ TEST(SerialPortTiming, AClosedRecordWaitsItsLimitWithoutTouchingThePort) {
 // the machine is).
 TEST(SerialPortTiming, ASilentPseudoTerminalIsWaitedOnWithoutSpinning) {
   TPty pty;
-  TComm c = PortOn(pty.path);
+  TComm c = PortOn(pty.Path());
   ASSERT_TRUE(OpenComm(c));
   rusage before{};
   ::getrusage(RUSAGE_THREAD, &before);
@@ -305,7 +251,7 @@ TEST(SerialPortTiming, WaitLimitsAreWholeSeconds) {
 
 TEST(SerialPortTiming, AVanishedLineEndsTheWaitAtOnce) {
   auto pty = std::make_unique<TPty>();
-  TComm c = PortOn(pty->path);
+  TComm c = PortOn(pty->Path());
   ASSERT_TRUE(OpenComm(c));
   pty.reset();  // the far end goes away, as when an adapter is pulled out
   const auto t = Clock::now();

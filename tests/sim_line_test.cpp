@@ -21,6 +21,7 @@
 #include "serial/comm.h"
 #include "sim/panel_engine.h"
 #include "sim/sim_line.h"
+#include "tests/support/fake_system.h"
 #include "tests/test_session.h"
 
 namespace {
@@ -696,36 +697,10 @@ TEST(SimInProcessLine, TheRealClockTakesTheTimeOnTheLine) {
   EXPECT_GE(tarvex::test::MsSince(t0), 78);
 }
 
-// Counts the calls the serial layer makes while it waits.
-class TCountingSystem : public tarvex::TCommSystem {
- public:
-  explicit TCountingSystem(tarvex::TCommSystem& inner) : inner_(inner) {}
-  bool Open(TComm& c) override { return inner_.Open(c); }
-  void Close(TComm& c) override { inner_.Close(c); }
-  int32_t Queued(TComm& c) override {
-    ++queued;
-    return inner_.Queued(c);
-  }
-  void Write(TComm& c, const uint8_t* s, uint16_t n) override { inner_.Write(c, s, n); }
-  void Read(TComm& c, uint8_t* d, uint16_t n) override { inner_.Read(c, d, n); }
-  void WaitForInput(TComm& c, int64_t ms) override {
-    ++waits;
-    inner_.WaitForInput(c, ms);
-  }
-  int64_t NowMs() override { return inner_.NowMs(); }
-  void SleepMs(int64_t ms) override { inner_.SleepMs(ms); }
-  std::string Describe(const TComm& c) override { return inner_.Describe(c); }
-
-  int queued = 0;
-  int waits = 0;
-
- private:
-  tarvex::TCommSystem& inner_;
-};
-
 TEST(SimInProcessLine, ASilentRealLineIsWaitedOnWithoutSpinning) {
   TSimLine line({.model = "VYR8"}, SimClock::Real);
-  TCountingSystem counting(line);
+  // Counts the calls the serial layer makes while it waits.
+  tarvex::test::TFakeSystem counting(line);
   TComm c;
   c.System = &counting;
   ASSERT_TRUE(tarvex::OpenComm(c));
@@ -733,7 +708,7 @@ TEST(SimInProcessLine, ASilentRealLineIsWaitedOnWithoutSpinning) {
   EXPECT_EQ(tarvex::ReadCharTimed(c, 0), "");
   EXPECT_GE(tarvex::test::MsSince(t0), 1000) << "a limit of 0 s waits the first whole second";
   EXPECT_LE(counting.waits, 3);
-  EXPECT_LE(counting.queued, 4);
+  EXPECT_LE(counting.queuedCalls, 4);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 #include "sim/sim_options.h"
 #include "sim/sim_panel.h"
+#include "tests/test_support.h"
 #include "tests/test_time.h"
 
 namespace {
@@ -197,12 +198,7 @@ bool WaitForBytesHeard(const SimPanel& panel, size_t n) {
   return panel.ReceivedBytes().size() >= n;
 }
 
-std::unique_ptr<SimPanel> Start(PanelConfig cfg) {
-  auto p = std::make_unique<SimPanel>(std::move(cfg));
-  std::string error;
-  EXPECT_TRUE(p->Start(&error)) << error;
-  return p;
-}
+using tarvex::test::StartPanel;
 
 // ---------------------------------------------------------------- checks
 
@@ -224,7 +220,7 @@ TEST(SimChecks, HeaderBuildersMatchTheWorkedExamples) {
 // ---------------------------------------------------------------- small frames
 
 TEST(SimSmall, IdentificationBlockIsEchoDataAndSum) {
-  auto panel = Start({.model = "VYR8", .firmware = "2.10"});
+  auto panel = StartPanel({.model = "VYR8", .firmware = "2.10"});
   EXPECT_EQ(panel->Model(), 24);
   EXPECT_FALSE(panel->IsLarge());
   Line line(panel->DevicePath(), 9600);
@@ -244,7 +240,7 @@ TEST(SimSmall, IdentificationBlockIsEchoDataAndSum) {
 }
 
 TEST(SimSmall, WriteIsEchoedAndStoredAndABadSumIsDiscarded) {
-  auto panel = Start({.model = "VYR32"});
+  auto panel = StartPanel({.model = "VYR32"});
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
   const Bytes before = panel->ReadMemory(0x3000, 4);
@@ -271,7 +267,7 @@ TEST(SimSmall, WriteIsEchoedAndStoredAndABadSumIsDiscarded) {
 // taken between the two waits for the block, so a test never sees the memory
 // of before a write the tool has already finished.
 TEST(SimSmall, MemoryReadDuringAWriteWaitsForTheBlockOnItsWay) {
-  auto panel = Start({.model = "VYR32"});
+  auto panel = StartPanel({.model = "VYR32"});
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
   const Bytes h{0x0F, 0x00, 0x30, 0x03, 0x00, 0x42};
@@ -304,7 +300,7 @@ TEST(SimSmall, MemoryReadDuringAWriteWaitsForTheBlockOnItsWay) {
 }
 
 TEST(SimSmall, IgnoresProbesBadHeadersAndStrayBytesThenResyncs) {
-  auto panel = Start({.model = "VYR8"});
+  auto panel = StartPanel({.model = "VYR8"});
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
   line.Send({0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF});  // the baud probe
@@ -324,7 +320,7 @@ TEST(SimSmall, IgnoresProbesBadHeadersAndStrayBytesThenResyncs) {
 }
 
 TEST(SimSmall, WrongLineSpeedGetsNoProperAnswer) {
-  auto panel = Start({.model = "VYR8", .baud = 19200});
+  auto panel = StartPanel({.model = "VYR8", .baud = 19200});
   EXPECT_EQ(panel->PanelSpeed(), 19200);
   const Bytes h = SmallHeader(0xF0, 0, 11);
   {
@@ -347,7 +343,7 @@ TEST(SimSmall, WrongLineSpeedGetsNoProperAnswer) {
 // ---------------------------------------------------------------- large frames
 
 TEST(SimLarge, VersionBlockReadWithCrc) {
-  auto panel = Start({.model = "VYR 320", .firmware = "2.05"});
+  auto panel = StartPanel({.model = "VYR 320", .firmware = "2.05"});
   EXPECT_EQ(panel->Model(), 6);
   EXPECT_TRUE(panel->IsLarge());
   EXPECT_EQ(panel->PanelSpeed(), 38400);
@@ -369,14 +365,14 @@ TEST(SimLarge, VersionBlockReadWithCrc) {
 }
 
 TEST(SimLarge, PlaceholderRealVersionAndK1) {
-  auto panel = Start({.model = "VYR 320", .firmware = "2.xx", .largeRealVersion = "2.07", .k1 = true});
+  auto panel = StartPanel({.model = "VYR 320", .firmware = "2.xx", .largeRealVersion = "2.07", .k1 = true});
   EXPECT_EQ(panel->ReadMemory(5523, 4), Str("2.xx"));
   EXPECT_EQ(panel->ReadMemory(5523 + 15, 2), Str("K1"));
   EXPECT_EQ(panel->ReadMemory(65544, 5), Str("2.07 "));
 }
 
 TEST(SimLarge, LongReadCarriesTheHighLastIndexAndWriteChecksTheCrc) {
-  auto panel = Start({.model = "VYR 320", .seed = 7});
+  auto panel = StartPanel({.model = "VYR 320", .seed = 7});
   Line line(panel->DevicePath(), 38400);
   ASSERT_TRUE(line.ok());
   const Bytes h = LargeHeader(0xF8, 0xE1BA92, 1022);
@@ -413,7 +409,7 @@ TEST(SimLarge, LongReadCarriesTheHighLastIndexAndWriteChecksTheCrc) {
 }
 
 TEST(SimLarge, ProbeIsEchoedAtThePanelsSpeedOnly) {
-  auto panel = Start({.model = "VYR 320"});
+  auto panel = StartPanel({.model = "VYR 320"});
   const Bytes probe{0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF};
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
@@ -447,7 +443,7 @@ TEST(SimLarge, ProbeIsEchoedAtThePanelsSpeedOnly) {
 // until the line is quiet; a new line speed or a fresh open of the device
 // ends that at once, as the tool's baud search relies on.
 TEST(SimLarge, ANewSpeedOrAFreshOpenIsHeardAtOnce) {
-  auto panel = Start({.model = "VYR 320"});
+  auto panel = StartPanel({.model = "VYR 320"});
   const Bytes probe{0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF};
   {
     // Seed 1 (the default) leaves the probe at 9600 unanswered.
@@ -472,8 +468,8 @@ TEST(SimLarge, ANewSpeedOrAFreshOpenIsHeardAtOnce) {
 
 // A small panel's frames mean nothing to the large one, and the reverse.
 TEST(SimLarge, FamiliesIgnoreEachOthersFrames) {
-  auto large = Start({.model = "VYR 320", .baud = 9600});
-  auto small = Start({.model = "VYR8"});
+  auto large = StartPanel({.model = "VYR 320", .baud = 9600});
+  auto small = StartPanel({.model = "VYR8"});
   Line l(large->DevicePath(), 9600);
   Line s(small->DevicePath(), 9600);
   ASSERT_TRUE(l.ok() && s.ok());
@@ -505,7 +501,7 @@ TEST(SimMemory, BlockMapsOfTheThreeLayouts) {
 }
 
 TEST(SimMemory, Map2CodesArePackedAndReadableOverTheLine) {
-  auto panel = Start({.model = "VYR32", .mainCode = "135790"});
+  auto panel = StartPanel({.model = "VYR32", .mainCode = "135790"});
   const auto& m = *tarvex::sim::BlockMapFor("VYR32");
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
@@ -541,7 +537,7 @@ TEST(SimMemory, Map2CodesArePackedAndReadableOverTheLine) {
 }
 
 TEST(SimMemory, Map1CodesAreOneDigitPerByte) {
-  auto panel = Start({.model = "VYR8", .mainCode = "1234"});
+  auto panel = StartPanel({.model = "VYR8", .mainCode = "1234"});
   const auto& m = *tarvex::sim::BlockMapFor("VYR8");
   EXPECT_EQ(panel->ReadMemory(m.CodesAddr, 6), (Bytes{1, 2, 3, 4, 0xFF, 0xFF}));
   EXPECT_EQ(panel->ReadMemory(m.UserAttrAddr, 1), Bytes{1});
@@ -562,7 +558,7 @@ TEST(SimMemory, Map1CodesAreOneDigitPerByte) {
 }
 
 TEST(SimMemory, Map3CodeBlockRunsIntoTheAttributes) {
-  auto panel = Start({.model = "VYR16D", .mainCode = "4321"});
+  auto panel = StartPanel({.model = "VYR16D", .mainCode = "4321"});
   const auto& m = *tarvex::sim::BlockMapFor("VYR16D");
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
@@ -577,7 +573,7 @@ TEST(SimMemory, Map3CodeBlockRunsIntoTheAttributes) {
 }
 
 TEST(SimMemory, KeyTableRecordsAreNumberedAndSomeOutOfOrder) {
-  auto panel = Start({.model = "VYR32G"});
+  auto panel = StartPanel({.model = "VYR32G"});
   const auto& m = *tarvex::sim::BlockMapFor("VYR32G");
   const Bytes table = panel->ReadMemory(m.KeyTableAddr, m.KeyTableLen);
   std::vector<int> seen(128, 0);
@@ -611,7 +607,7 @@ TEST(SimMemory, SeedChangesTheGeneratedContents) {
 class SimFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    panel = Start({.model = "VYR8"});
+    panel = StartPanel({.model = "VYR8"});
     line = std::make_unique<Line>(panel->DevicePath(), 9600);
     ASSERT_TRUE(line->ok());
     pattern.resize(16);
@@ -786,7 +782,7 @@ TEST_F(SimFaults, CloseLineHangsUpAndTheDeviceDisappears) {
 // ---------------------------------------------------------------- line handling
 
 TEST(SimLine, ReopeningTheDeviceKeepsThePanelServing) {
-  auto panel = Start({.model = "VYR8W"});
+  auto panel = StartPanel({.model = "VYR8W"});
   EXPECT_EQ(panel->LineSpeed(), 0) << "nobody holds the device yet";
   const Bytes h = SmallHeader(0xF0, 0, 11);
   for (int round = 0; round < 3; ++round) {
@@ -807,7 +803,7 @@ TEST(SimLine, ReopeningTheDeviceKeepsThePanelServing) {
 }
 
 TEST(SimLine, WireTimePacesBothDirections) {
-  auto panel = Start({.model = "VYR8", .wireTime = true});
+  auto panel = StartPanel({.model = "VYR8", .wireTime = true});
   Line line(panel->DevicePath(), 9600);
   ASSERT_TRUE(line.ok());
   // 6 + 64 + 1 bytes back: 71 x 11 bits at 9600 bit/s is 81 ms, plus the

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
+
+#include "tests/support/sim_panels.h"
 
 namespace tarvex::test {
 
 std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg) {
-  auto panel = std::make_unique<sim::SimPanel>(std::move(cfg));
   std::string error;
-  EXPECT_TRUE(panel->Start(&error)) << error;
+  auto panel = StartSimPanel(std::move(cfg), &error);
+  if (!panel) throw std::runtime_error("cannot start a simulated panel: " + error);
   return panel;
 }
 

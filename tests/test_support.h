@@ -1,5 +1,8 @@
-// Shared helpers of the test suite: simulated panels on pseudo-terminals,
-// on top of the recording user interface of test_session.h.
+// Shared helpers of the GoogleTest programs: simulated panels on
+// pseudo-terminals, on top of the recording user interface of
+// test_session.h. The helpers free of any test framework are in
+// tests/support/ (the fake system layer, pseudo-terminals, scratch
+// folders, key-code files, the panel starter).
 #pragma once
 
 #include <memory>
@@ -12,7 +15,9 @@
 
 namespace tarvex::test {
 
-// Starts a simulated panel; fails the current test when it cannot.
+// Starts a simulated panel. When it cannot, the current test fails and
+// stops there (the exception is caught by GoogleTest), so no caller ever
+// holds a panel that is not running.
 std::unique_ptr<sim::SimPanel> StartPanel(sim::PanelConfig cfg);
 
 // Opens the session's port on a panel at a baud index (no message boxes).

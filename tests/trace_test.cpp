@@ -33,6 +33,7 @@
 #include "serial/comm.h"
 #include "serial/trace.h"
 #include "sim/sim_line.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_session.h"
 
 namespace tarvex {
@@ -45,12 +46,12 @@ using sim::TSimLine;
 
 constexpr uint8_t k9600 = 6;
 
-// A file name of the test's own in the temporary folder.
+// A file name of the test's own, in a folder of the program's own that
+// goes when it ends.
 fs::path TempFile(const std::string& tag) {
+  static const test::TScratchDir folder("tarvex-trace");
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return fs::temp_directory_path() /
-         ("tarvex-trace-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-          info->test_suite_name() + "-" + info->name() + "-" + tag + ".txt");
+  return folder.Folder() / (std::string(info->test_suite_name()) + "-" + info->name() + "-" + tag + ".txt");
 }
 
 std::vector<std::string> ReadLines(const fs::path& path) {

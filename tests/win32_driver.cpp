@@ -38,6 +38,7 @@
 #include "app/languages.h"
 #include "app/version.h"
 #include "app/window_model.h"
+#include "tests/support/scratch_dir.h"
 #include "protocol/panel_image.h"
 #include "serial/windows_text.h"
 #include "win32/control_ids.h"
@@ -108,15 +109,16 @@ std::wstring WindowsPath(const std::string& path) {
   return out;
 }
 
-fs::path MakeScratchFolder(const char* what) {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  fs::path folder = fs::path(temp) / (std::string("tarvex-win32-") + what + "-" + std::to_string(::GetCurrentProcessId()));
-  std::error_code ec;
-  fs::remove_all(folder, ec);
-  fs::create_directories(folder / "LocalAppData");
-  return folder;
-}
+// A scratch folder of the run's own with the program's LocalAppData in it;
+// it goes with everything in it when the run ends, early returns included.
+struct TRunFolder {
+  explicit TRunFolder(const char* what) : dir(std::string("tarvex-win32-") + what), path(dir.Folder()) {
+    std::error_code ec;
+    fs::create_directories(path / "LocalAppData", ec);
+  }
+  test::TScratchDir dir;
+  fs::path path;
+};
 
 // ---- The program under test ----
 
@@ -325,9 +327,29 @@ std::string Join(const std::vector<std::string>& lines) {
   return out;
 }
 
+// The connected-panel label and the status line after a language change,
+// as the user reads them: English, Italian, French.
+const std::string kNoPanelConnected[3] = {"No panel connected", "Nessuna centrale connessa", "Aucun dispositif connecté"};
+const std::string kReady[3] = {"Ready", "Pronto", "Prêt"};
+
+// The captions as the user reads them, in the order of TCaptions: English,
+// Italian, French.
+const TCaptions kCaptions[3] = {
+    {"Language", "Serial port", "General options", "Connected panel", "Check panel connection",
+     "Load data from panel", "Load data", "Main user code", "Save data to file", "Save to file",
+     "Load data from file", "Load from file", "Send data to panel", "Send data"},
+    {"Lingua (Language)", "Porta seriale", "Opzioni generali", "Centrale connessa", "Verifica connessione",
+     "Carica dati dalla centrale", "Carica dati", "Codice utente principale", "Salva dati su file", "Salva su file",
+     "Carica dati da file", "Carica file", "Invia dati alla centrale", "Invia dati"},
+    {"Langue (Language)", "Port serie", "Options générales", "Centrale associée", "Vérifier la connection",
+     "Charger les données de la centrale", "Charger", "Code d'utilisateur principal",
+     "Enregistrer le fichier de données", "Enregistrer", "Charger des données à partir d'un fichier", "Charger",
+     "Envoyer des données sur la centrale", "Envoyer"},
+};
+
 void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
-  const TCaptions c = Captions(lang);
-  const TLanguageStrings s = LanguageStrings(lang);
+  const int l = static_cast<int>(lang);
+  const TCaptions& c = kCaptions[l];
   const std::pair<int, const std::string*> texts[] = {
       {IDC_lblLingua, &c.LinguaLabel},         {IDC_lblSerial, &c.SerialLabel},
       {IDC_gbGeneral, &c.General},             {IDC_gbLinkedPanel, &c.LinkedPanel},
@@ -336,7 +358,7 @@ void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
       {IDC_gbAction, &c.SaveGroup},            {IDC_btnSaveToFile, &c.SaveButton},
       {IDC_gbLoadFromFile, &c.LoadGroup},      {IDC_btnLoadFromFile, &c.LoadButton},
       {IDC_gbSendToPanel, &c.SendGroup},       {IDC_btnSendCodes, &c.SendButton},
-      {IDC_lblUserCodeSend, &c.UserCodeLabel}, {IDC_lblLinkedPanel, &s.NoPanelConnected},
+      {IDC_lblUserCodeSend, &c.UserCodeLabel}, {IDC_lblLinkedPanel, &kNoPanelConnected[l]},
   };
   int wrong = 0;
   std::string first;
@@ -347,7 +369,7 @@ void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
   }
   Check(wrong == 0, name + ": every caption in the language" + first);
   CheckText(app.Text(IDC_cbLingua), kLanguageItems[static_cast<int>(lang)], name + ": the language list shows");
-  CheckText(app.Text(IDC_lblProgress), s.Ready, name + ": status line");
+  CheckText(app.Text(IDC_lblProgress), kReady[l], name + ": status line");
 }
 
 struct TEnableRow {
@@ -616,7 +638,8 @@ void CheckVersion(const std::wstring& exe, const fs::path& scratch) {
 }
 
 int Walk(const std::wstring& exe) {
-  const fs::path scratch = MakeScratchFolder("walk");
+  const TRunFolder run("walk");
+  const fs::path& scratch = run.path;
   const fs::path backups = scratch / "LocalAppData" / "tarvex" / "backups";
   CheckVersion(exe, scratch);
   TTarvex app;
@@ -655,7 +678,13 @@ int Walk(const std::wstring& exe) {
       [](HWND w) { ::PostMessageW(w, WM_KEYDOWN, VK_ESCAPE, 0); });
   app.Choose(IDC_cbLingua, 0);
   CheckCaptions(app, TLanguage::English, "back to English");
-  const TLanguageStrings en = LanguageStrings(TLanguage::English);
+  // What the user reads in English.
+  const struct {
+    std::string InvalidCode = "Invalid code!";
+    std::string NoPanelConnected = "No panel connected";
+    std::string FileNotFound = "File not found!";
+    std::string TransferOk = "Transfer successful";
+  } en{};
 
   // ---- The VYR8: check, read, save ----
   if (!CheckConnection(app, "VYR8 v.2.10", "VYR8")) return 1;
@@ -761,13 +790,12 @@ int Walk(const std::wstring& exe) {
   }
 
   CloseAndCheck(app, "walk");
-  std::error_code cleanup;
-  fs::remove_all(scratch, cleanup);
   return 0;
 }
 
 int WireTime(const std::wstring& exe) {
-  const fs::path scratch = MakeScratchFolder("wire");
+  const TRunFolder run("wire");
+  const fs::path& scratch = run.path;
   TTarvex app;
   if (!Check(app.Start(exe, L"--demo", scratch / "LocalAppData"), "tarvex.exe --demo shows its window")) return 1;
   app.Choose(IDC_cbLingua, 0);
@@ -806,13 +834,12 @@ int WireTime(const std::wstring& exe) {
   Check(handled && stillBusy && ::IsWindow(app.Main()), "a close during the read leaves the window until the read ends");
   DWORD code = 1;
   Check(app.WaitExit(&code) && code == 0, "once the read has ended the window closes and the program ends with 0");
-  std::error_code cleanup;
-  fs::remove_all(scratch, cleanup);
   return 0;
 }
 
 int Serial(const std::wstring& exe, const std::string& label, const std::string& code, const std::string& description) {
-  const fs::path scratch = MakeScratchFolder("serial");
+  const TRunFolder run("serial");
+  const fs::path& scratch = run.path;
   TTarvex app;
   if (!Check(app.Start(exe, L"", scratch / "LocalAppData"), "tarvex.exe shows its window")) return 1;
   const std::vector<std::string> ports = app.ComboItems(IDC_cbSerial);
@@ -825,11 +852,9 @@ int Serial(const std::wstring& exe, const std::string& label, const std::string&
   app.Type(IDC_EUserCode, code);
   app.Click(IDC_btnUserCode);
   Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "read over " + label + " ends without a box");
-  CheckText(app.Text(IDC_lblProgress), LanguageStrings(TLanguage::Italian).Ready, "read over the port: status");
+  CheckText(app.Text(IDC_lblProgress), "Pronto", "read over the port: status");
   CheckGroups(app, "read over the port", true, true, false, true, false);
   CloseAndCheck(app, "serial");
-  std::error_code cleanup;
-  fs::remove_all(scratch, cleanup);
   return 0;
 }
 
@@ -878,7 +903,8 @@ bool Capture(HWND hwnd, const fs::path& file) {
 }
 
 int Screenshots(const std::wstring& exe, const fs::path& dir) {
-  const fs::path scratch = MakeScratchFolder("shots");
+  const TRunFolder run("shots");
+  const fs::path& scratch = run.path;
   TTarvex app;
   if (!Check(app.Start(exe, L"--demo", scratch / "LocalAppData"), "tarvex.exe --demo shows its window")) return 1;
   ::SetForegroundWindow(app.Main());
@@ -912,8 +938,6 @@ int Screenshots(const std::wstring& exe, const fs::path& dir) {
   Capture(app.Main(), dir / "win32-main-reading.bmp");
   app.WaitIdleOrBox();
   CloseAndCheck(app, "screenshots");
-  std::error_code cleanup;
-  fs::remove_all(scratch, cleanup);
   return 0;
 }
 

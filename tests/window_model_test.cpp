@@ -19,6 +19,9 @@
 #include "app/window_model.h"
 #include "protocol/panel_image.h"
 #include "sim/sim_line.h"
+#include "tests/support/key_file.h"
+#include "tests/support/panels.h"
+#include "tests/support/scratch_dir.h"
 
 namespace tarvex {
 namespace {
@@ -79,14 +82,6 @@ class TRecordingView : public TWindowView {
   int finished = 0;
 };
 
-sim::PanelConfig Panel(const std::string& model, const std::string& code, uint32_t seed) {
-  sim::PanelConfig cfg;
-  cfg.model = model;
-  cfg.mainCode = code;
-  cfg.seed = seed;
-  return cfg;
-}
-
 // The control states by name, as a table row reads.
 TControlStates States(bool userCode, bool saveGroup, bool saveButton, bool loadGroup, bool sendGroup) {
   return {userCode, saveGroup, saveButton, loadGroup, sendGroup};
@@ -97,20 +92,16 @@ const TControlStates kPanelIdentified = States(true, false, false, true, false);
 class WindowModel : public ::testing::Test {
  protected:
   WindowModel()
-      : vyr8_(Panel("VYR8", "1234", 1)),
-        vyr32_(Panel("VYR32", "5678", 2)),
+      : vyr8_(test::PanelOf("VYR8", "1234", 1)),
+        vyr32_(test::PanelOf("VYR32", "5678", 2)),
         large_([] {
-          sim::PanelConfig c = Panel("VYR 320", "", 3);
+          sim::PanelConfig c = test::PanelOf("VYR 320", "", 3);
           c.baud = 9600;  // found at once by the baud search's last rate
           return c;
         }()),
-        folder_(fs::temp_directory_path() / ("tarvex-model-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::create_directories(folder_);
-  }
-  ~WindowModel() override {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
+        scratch_("tarvex-model"),
+        folder_(scratch_.Folder()) {
+    EXPECT_TRUE(scratch_.Ok());
   }
 
   // A model on the three in-process panels, started.
@@ -138,6 +129,7 @@ class WindowModel : public ::testing::Test {
   sim::TSimLine vyr8_;
   sim::TSimLine vyr32_;
   sim::TSimLine large_;
+  test::TScratchDir scratch_;
   fs::path folder_;
   TRecordingView view_;
   std::unique_ptr<TWindowModel> model_;
@@ -283,9 +275,7 @@ TEST_F(WindowModel, FileLoadOutcomes) {
   // A file of the large panel's class while a small panel is connected.
   std::vector<uint8_t> image(kSmallImageSize, 0xFF);
   SetImageModel(image, kLargeModel);
-  const std::vector<uint8_t> file = EncodeImage(image, 99);
-  std::ofstream(File("large.tvx"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  ASSERT_TRUE(test::WriteKeyFile(File("large.tvx"), image, 99));
   m.LoadNameEdited(File("large.tvx"));
   m.LoadFromFile();
   ASSERT_EQ(view_.boxes.size(), 2u);
@@ -300,9 +290,7 @@ TEST_F(WindowModel, SendOfTheLargePanelWithAShortCodeEndsInNoPanel) {
   EXPECT_EQ(Shown().linkedPanel, "VYR 320 v.2.05");
   std::vector<uint8_t> image(kLargeImageSize, 0xFF);
   SetImageModel(image, kLargeModel);
-  const std::vector<uint8_t> file = EncodeImage(image, 7);
-  std::ofstream(File("l.tvx"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  ASSERT_TRUE(test::WriteKeyFile(File("l.tvx"), image, 7));
   m.LoadNameEdited(File("l.tvx"));
   m.LoadFromFile();
   ASSERT_TRUE(Shown().controls.SendGroup);

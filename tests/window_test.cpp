@@ -46,6 +46,9 @@
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
 #include "sim/sim_panel.h"
+#include "tests/support/held_port.h"
+#include "tests/support/key_file.h"
+#include "tests/support/sim_panels.h"
 #include "tests/test_time.h"
 
 using namespace tarvex;
@@ -116,17 +119,9 @@ TWindow MakeWindow(std::vector<TPortEntry> ports = {}, const std::string& device
 
 std::unique_ptr<sim::SimPanel> StartPanel(const std::string& model, const std::string& code, uint32_t seed = 1,
                                           const std::string& firmware = "2.10") {
-  sim::PanelConfig cfg;
-  cfg.model = model;
-  cfg.firmware = firmware;
-  cfg.mainCode = code;
-  cfg.seed = seed;
-  auto panel = std::make_unique<sim::SimPanel>(cfg);
   std::string error;
-  if (!panel->Start(&error)) {
-    qWarning("cannot start a simulated %s: %s", model.c_str(), error.c_str());
-    return nullptr;
-  }
+  auto panel = test::StartSimPanel(test::PanelOf(model, code, seed, firmware), &error);
+  if (!panel) qWarning("cannot start a simulated %s: %s", model.c_str(), error.c_str());
   return panel;
 }
 
@@ -188,23 +183,12 @@ void SetPanelUser(sim::SimPanel& panel, const std::string& model, int u, const s
 std::string WriteKeyCodeFile(const QTemporaryDir& dir, const char* name, size_t imageSize, int32_t model) {
   std::vector<uint8_t> image(imageSize, 0xFF);
   SetImageModel(image, model);
-  const std::vector<uint8_t> file = EncodeImage(image, 12345);
   const std::string path = dir.filePath(QLatin1String(name)).toStdString();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                               static_cast<std::streamsize>(file.size()));
+  if (!test::WriteKeyFile(path, image, 12345)) qWarning("cannot write %s", path.c_str());
   return path;
 }
 
-// Holds a device the way another program would.
-struct THeldPort {
-  explicit THeldPort(const std::string& device) {
-    comm.Device = device;
-    ok = OpenComm(comm);
-  }
-  ~THeldPort() { CloseComm(comm); }
-  TComm comm;
-  bool ok = false;
-};
+using test::THeldPort;
 
 // Runs check on the modal window that appears next, then closes it.
 void OnNextModal(std::function<void(QWidget*)> check) {
@@ -843,9 +827,10 @@ void TWindowTest::largePanel() {
   cfg.model = "VYR 320";
   cfg.firmware = "2.05";
   cfg.baud = 9600;  // found first by the baud search
-  sim::SimPanel panel(cfg);
   std::string error;
-  QVERIFY2(panel.Start(&error), error.c_str());
+  const auto started = test::StartSimPanel(cfg, &error);
+  QVERIFY2(started, error.c_str());
+  sim::SimPanel& panel = *started;
   const std::string largeFile = WriteKeyCodeFile(dir_, "large.tvx", kLargeImageSize, kLargeModel);
   TWindow t = MakeWindow({EntryFor(panel)});
   TfrmMain& w = *t;

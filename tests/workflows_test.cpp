@@ -10,11 +10,16 @@
 #include <regex>
 
 #include "app/backup.h"
+#include "app/connection.h"
 #include "app/keyfile.h"
+#include "app/languages.h"
 #include "app/workflows.h"
 #include "protocol/text.h"
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
+#include "sim/sim_line.h"
+#include "tests/support/held_port.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/test_support.h"
 
 namespace tarvex {
@@ -125,9 +130,8 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
   TTestSession t;
   auto panel = StartPanel({.model = "VYR8"});
   ConnectTo(t.s, *panel);
-  TComm holder;
-  holder.Device = panel->DevicePath();
-  ASSERT_TRUE(OpenComm(holder));
+  test::THeldPort holder(panel->DevicePath());
+  ASSERT_TRUE(holder.ok);
   const TReadOutcome r = ReadFromPanel(t.s, "1234");
   EXPECT_FALSE(r.ok());
   EXPECT_FALSE(test::StatusOf(t.s, r).has_value());
@@ -142,7 +146,7 @@ TEST(ReadWorkflow, APortThatCannotBeOpenedShowsTheWarningTwice) {
                           ") is using the port; close it or stop that service.";
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
-  CloseComm(holder);
+  holder.Release();
 }
 
 TEST(ReadWorkflow, LargePanelChecksOnlyTheCodesLength) {
@@ -175,6 +179,78 @@ TEST(ReadWorkflow, KeysThatCannotBeReadLeaveTheCodesReadSoFar) {
   EXPECT_EQ(t.s.Small->User(0).Code(), "1234FFFF");
 }
 
+// What the installer reads of a connection check in the other languages:
+// the status line through the baud search, and a firmware that is refused.
+// On the in-process line, whose clock is virtual.
+TEST(ConnectionCheck, TheTextsFollowTheLanguage) {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  sim::TSimLine large({.model = "VYR 320", .firmware = "2.05"});
+  t.s.Link.PanelPort.System = &large;
+  t.s.Link.PanelPort.Device = "sim";
+  EXPECT_TRUE(CheckConnection(t.s));
+  EXPECT_EQ(t.ui.Statuses(),
+            (std::vector<std::string>{"Ouverture port Com", "Lecture de la version du système VYR Unit",
+                                      "Synchronisation de Baud Rate", "Lecture de la version du système VYR 320",
+                                      "Prêt"}));
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  TTestSession u;
+  ApplyLanguageTexts(u.s, TLanguage::Italian);
+  sim::TSimLine small({.model = "VYR8", .firmware = "2.05"});
+  u.s.Link.PanelPort.System = &small;
+  u.s.Link.PanelPort.Device = "sim";
+  u.s.Link.PanelPort.BaudIndex = 6;
+  ASSERT_TRUE(OpenComm(u.s.Link.PanelPort));
+  const TOutcome o = IdentifySmallPanel(u.s.Link, u.s.Panel);
+  EXPECT_EQ(o.result, TResult::UnknownFirmware);
+  EXPECT_EQ(u.ui.Statuses(), std::vector<std::string>{"Lettura revisione VYR Unit"});
+  EXPECT_EQ(test::BoxFor(u.s, o), "Error: Versione firmware non riconosciuta!");
+  CloseComm(u.s.Link.PanelPort);
+}
+
+// What the installer reads of a read in the other languages: the status
+// line as it goes and at the end, a refused code, a read that fails and a
+// port that cannot be opened.
+TEST(ReadWorkflow, TheReadsTextsFollowTheLanguage) {
+  TTestSession t;
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  auto panel = StartPanel({.model = "VYR8", .mainCode = "2468"});
+  ConnectTo(t.s, *panel);
+  TReadOutcome r = ReadFromPanel(t.s, "2468");
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Pronto");
+  EXPECT_EQ(t.ui.Statuses(), (std::vector<std::string>{"Lettura codici", "Verifica codice", "Lettura attivatori"}));
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  ApplyLanguageTexts(t.s, TLanguage::French);
+  t.ui.Clear();
+  r = ReadFromPanel(t.s, "9999");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Code non valide!");
+  EXPECT_TRUE(t.ui.Boxes().empty());
+
+  // The first block of the key data fails its check (see above).
+  auto faulty = StartPanel({.model = "VYR8"});
+  faulty->SetFault({FaultKind::BadCheck, 14});
+  ConnectTo(t.s, *faulty);
+  t.ui.Clear();
+  r = ReadFromPanel(t.s, "1234");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(test::StatusOf(t.s, r), "Problème de lecture sur le port Com!");
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Problème de lecture sur le port Com!"});
+
+  // A port that is gone.
+  ApplyLanguageTexts(t.s, TLanguage::Italian);
+  t.ui.Clear();
+  t.s.Link.PanelPort.Device = panel->DevicePath() + "-gone";
+  r = ReadFromPanel(t.s, "2468");
+  EXPECT_FALSE(r.ok());
+  const std::string box = "Warning: Errore apertura porta seriale!\r\n"
+                          "L'adattatore è stato scollegato? Ricollegarlo e riprovare.";
+  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{box, box}));
+}
+
 // A panel of each block map read and saved: the file decodes to the panel's
 // own fields, one by one.
 TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
@@ -186,7 +262,8 @@ TEST(ReadWorkflow, EachMapReadIntoAFileHoldsThePanelsFields) {
     t.s.Panel.FirmwareVersion = 2.4;
     t.s.Panel.PanelDescription = std::string(model) + " v.2.40";
     ASSERT_TRUE(ReadFromPanel(t.s, "802").ok());
-    const std::string base = (std::filesystem::temp_directory_path() / ("tarvex-wf-" + std::to_string(::getpid()))).string();
+    const test::TScratchDir scratch("tarvex-wf");
+    const std::string base = scratch / "site";
     std::string path;
     ASSERT_TRUE(SaveSmallFile(t.s, base, &path));
     EXPECT_EQ(path, base + ".tvx");
@@ -336,12 +413,6 @@ TEST(SendWorkflowLarge, CodeLengthAndRoundTrip) {
 
 // ---- Backups before every send ----
 
-std::filesystem::path FreshFolder(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tarvex-backup-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  return dir;
-}
-
 // The panel's blocks that a send overwrites, as they stand.
 struct TSmallBlocks {
   std::vector<uint8_t> codes, attrs, names, keyData, keyTable, keyNames;
@@ -364,7 +435,9 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
   ConnectTo(t.s, *target);
   t.s.Panel.PanelDescription = "VYR32 v.2.10";
 
-  const auto folder = FreshFolder("small");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "small";
   TSendOptions options;
   options.backupFolder = folder.string();
   std::string announced;
@@ -416,7 +489,6 @@ TEST_F(SendWorkflow, BacksUpTheTargetBeforeTheFirstWriteAndTheBackupRestoresIt) 
     EXPECT_EQ(PrintableField(after.names, 16 * u, 16), PrintableField(before.names, 16 * u, 16)) << "user " << u;
   for (size_t k = 0; k < 16; ++k)
     EXPECT_EQ(PrintableField(after.keyNames, 16 * k, 16), PrintableField(before.keyNames, 16 * k, 16)) << "key " << k;
-  std::filesystem::remove_all(folder);
 }
 
 TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
@@ -429,7 +501,9 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   target->WriteMemory(map->CodesAddr + 72, {0xA1, 0xB2, 0xC3});  // the panel's own bytes after the codes
   ConnectTo(t.s, *target);
   TSendOptions options;
-  const auto folder = FreshFolder("map3");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "map3";
   options.backupFolder = folder.string();
   ASSERT_TRUE(SendToPanel(t.s, "2222", options).ok());
   EXPECT_EQ(target->ReadMemory(map->CodesAddr + 72, 3), (std::vector<uint8_t>{0xA1, 0xB2, 0xC3}));
@@ -439,14 +513,15 @@ TEST(SendBackup, TheMap3CodeBlockTailStillGoesBackAsReadFromTheTarget) {
   auto expected = source->ReadMemory(map->UserAttrAddr, 240);
   for (size_t u = 0; u < 24; ++u) expected[10 * u + 1] &= 0x0F;
   EXPECT_EQ(target->ReadMemory(map->UserAttrAddr, 240), expected);
-  std::filesystem::remove_all(folder);
 }
 
 TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   auto target = StartPanel({.model = "VYR8", .mainCode = "5678", .seed = 9});
   ConnectTo(t.s, *target);
   const auto before = target->ReadMemory(0, 8192);
-  const auto blocker = FreshFolder("blocked");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto blocker = scratch.Folder() / "blocked";
   std::ofstream(blocker) << "a file where the folder should be";
   TSendOptions options;
   options.backupFolder = (blocker / "backups").string();
@@ -462,7 +537,6 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeSaved) {
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   for (const auto& h : target->HeadersReceived()) EXPECT_NE(h[0], 0x0F) << "no write reached the panel";
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
-  std::filesystem::remove(blocker);
 }
 
 TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
@@ -472,7 +546,9 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
   target->SetFault({FaultKind::BadCheck, 15});
   const auto before = target->ReadMemory(0, 8192);
   TSendOptions options;
-  const auto folder = FreshFolder("unread");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "unread";
   options.backupFolder = folder.string();
   EXPECT_FALSE(SendToPanel(t.s, "5678", options).ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{
@@ -480,7 +556,6 @@ TEST_F(SendWorkflow, NothingIsWrittenWhenTheBackupCannotBeRead) {
                               "Error: The panel's data could not be backed up: nothing was written into the panel."}));
   EXPECT_EQ(target->ReadMemory(0, 8192), before);
   EXPECT_FALSE(std::filesystem::exists(folder) && !std::filesystem::is_empty(folder));
-  std::filesystem::remove_all(folder);
 }
 
 TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
@@ -491,7 +566,9 @@ TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
   auto target = StartPanel({.model = "VYR 320", .seed = 52});
   ConnectTo(t.s, *target);
   TSendOptions options;
-  const auto folder = FreshFolder("large");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "large";
   options.backupFolder = folder.string();
   const TSendOutcome r = SendToPanel(t.s, "1234", options);
   ASSERT_TRUE(r.ok());
@@ -509,11 +586,12 @@ TEST(SendBackup, LargePanelBackupHoldsItsSevenBlocks) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), backup.Region(i).begin())) << "region " << i;
     EXPECT_EQ(target->ReadMemory(region.PanelAddress, region.Bytes), source->ReadMemory(region.PanelAddress, region.Bytes));
   }
-  std::filesystem::remove_all(folder);
 }
 
 TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
-  const auto folder = FreshFolder("names");
+  const test::TScratchDir scratch("tarvex-backup");
+  ASSERT_TRUE(scratch.Ok());
+  const auto folder = scratch.Folder() / "names";
   std::string error;
   ASSERT_TRUE(EnsureBackupFolder(folder.string(), &error)) << error;
   const std::time_t when = 1796740503;  // 2026-12-08 14:35:03 UTC
@@ -529,7 +607,6 @@ TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
   ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
   ::setenv("HOME", "/home/installer", 1);
   EXPECT_EQ(DefaultBackupFolder(), "/home/installer/.local/share/tarvex/backups");
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

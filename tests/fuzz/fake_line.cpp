@@ -18,7 +18,6 @@ constexpr int64_t kLongestPauseMs = 60'000;
 // Polls of the queue that neither found bytes nor let time pass: the link
 // must block in the system while it waits, never spin.
 constexpr int kMaxIdlePolls = 100'000;
-constexpr intptr_t kOpenHandle = 7;
 
 // Reply modes, the low three bits of a script's control byte.
 enum : uint8_t {
@@ -42,46 +41,36 @@ bool TFakeLine::Open(TComm& comm) {
   FUZZ_CHECK(comm.Handle == -1);
   FUZZ_CHECK(comm.BaudIndex < kBaudIndexCount);
   ++opens_;
-  if (opens_ == failOpenAt_) {
-    comm.LastError = TCommError::Other;
-    comm.LastSystemError = 5;
-    comm.LastErrorText = "refused";
-    return false;
+  refuseEvery = opens_ == failOpenAt_ ? test::TOpenRefusal{TCommError::Other, 5, "refused"} : test::TOpenRefusal{};
+  const bool opened = TFakeSystem::Open(comm);
+  FUZZ_CHECK(!opened || comm.Handle == kOpenHandle);
+  if (opened) {
+    DropLine();
+    awaitingData_ = false;
   }
-  comm.Handle = kOpenHandle;
-  DropLine();
-  awaitingData_ = false;
-  return true;
+  return opened;
 }
 
 void TFakeLine::Close(TComm& comm) {
   FUZZ_CHECK(comm.Handle == kOpenHandle);
   // A write header is always followed by its data in the same exchange.
   FUZZ_CHECK(!awaitingData_);
-  comm.Handle = -1;
+  TFakeSystem::Close(comm);
   DropLine();
-}
-
-size_t TFakeLine::Available() const {
-  const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(head_);
-  const auto end = std::upper_bound(first, pending_.end(), now_,
-                                    [](int64_t t, const TPending& p) { return t < p.at; });
-  return static_cast<size_t>(end - first);
 }
 
 int32_t TFakeLine::Queued(TComm& comm) {
   FUZZ_CHECK(comm.Handle == kOpenHandle);
   FUZZ_CHECK(++idlePolls_ < kMaxIdlePolls);
-  return static_cast<int32_t>(Available());
+  return TFakeSystem::Queued(comm);
 }
 
 void TFakeLine::Read(TComm& comm, uint8_t* dst, uint16_t count) {
   FUZZ_CHECK(comm.Handle == kOpenHandle);
   // The serial layer's contract: only bytes already queued are read.
-  FUZZ_CHECK(count > 0 && count <= Available());
-  for (uint16_t i = 0; i < count; ++i) dst[i] = pending_[head_ + i].byte;
+  FUZZ_CHECK(count > 0 && count <= Arrived());
+  TFakeSystem::Read(comm, dst, count);
   if (!exchanges_.empty()) exchanges_.back().consumed.insert(exchanges_.back().consumed.end(), dst, dst + count);
-  head_ += count;
   Progress();
 }
 
@@ -89,25 +78,14 @@ void TFakeLine::WaitForInput(TComm& comm, int64_t timeoutMs) {
   FUZZ_CHECK(comm.Handle == kOpenHandle);
   FUZZ_CHECK(timeoutMs > 0 && timeoutMs <= kLongestWaitMs);
   if (comm.LineLost) return;
-  const int64_t deadline = now_ + timeoutMs;
-  const int64_t next = head_ < pending_.size() ? pending_[head_].at : std::numeric_limits<int64_t>::max();
-  if (lostAt_ >= 0 && lostAt_ <= std::min(next, deadline)) {
-    now_ = std::max(now_, lostAt_);
-    comm.LineLost = true;
-    DropLine();
-    Progress();
-    return;
-  }
-  const int64_t until = std::min(next, deadline);
-  if (until > now_) {
-    now_ = until;
-    Progress();
-  }
+  const int64_t before = now;
+  TFakeSystem::WaitForInput(comm, timeoutMs);
+  if (now != before || comm.LineLost) Progress();
 }
 
 void TFakeLine::SleepMs(int64_t ms) {
   FUZZ_CHECK(ms > 0 && ms <= kLongestPauseMs);
-  now_ += ms;
+  TFakeSystem::SleepMs(ms);
   Progress();
 }
 
@@ -252,28 +230,28 @@ void TFakeLine::Reply(const TExchange& ex) {
     }
   }
 
-  std::vector<TPending> arriving(reply.size());
-  for (size_t i = 0; i < reply.size(); ++i) arriving[i] = {now_, reply[i]};
+  std::vector<std::pair<int64_t, uint8_t>> arriving(reply.size());
+  for (size_t i = 0; i < reply.size(); ++i) arriving[i] = {now, reply[i]};
   switch (timing) {
     case kDelay: {
       const int64_t delay = int64_t{script_.Byte()} * 64;  // up to 16 s: past every echo limit
-      for (TPending& p : arriving) p.at += delay;
+      for (auto& p : arriving) p.first += delay;
       break;
     }
     case kStall: {
       const size_t at = script_.Word() % (arriving.size() + 1);
       const int64_t gap = int64_t{script_.Byte()} * 16;  // up to 4 s: past the 2 s byte limit
-      for (size_t i = at; i < arriving.size(); ++i) arriving[i].at += gap;
+      for (size_t i = at; i < arriving.size(); ++i) arriving[i].first += gap;
       break;
     }
     case kTrickle: {
       const int64_t every = script_.Byte() % 4 + 1;
-      for (size_t i = 0; i < arriving.size(); ++i) arriving[i].at += every * static_cast<int64_t>(i);
+      for (size_t i = 0; i < arriving.size(); ++i) arriving[i].first += every * static_cast<int64_t>(i);
       break;
     }
     case kHangUp: {
       arriving.resize(script_.Word() % (arriving.size() + 1));
-      lostAt_ = now_ + 1 + int64_t{script_.Byte()} * 8;
+      lostAt = now + 1 + int64_t{script_.Byte()} * 8;
       break;
     }
     default: break;
@@ -281,18 +259,15 @@ void TFakeLine::Reply(const TExchange& ex) {
 
   // Bytes of an earlier reply may still be on their way; the line keeps
   // every byte in order of arrival.
-  std::vector<TPending> merged;
-  merged.reserve(pending_.size() - head_ + arriving.size());
-  std::merge(pending_.begin() + static_cast<std::ptrdiff_t>(head_), pending_.end(), arriving.begin(), arriving.end(),
-             std::back_inserter(merged), [](const TPending& a, const TPending& b) { return a.at < b.at; });
-  pending_ = std::move(merged);
-  head_ = 0;
+  std::deque<std::pair<int64_t, uint8_t>> merged;
+  std::merge(arrivals.begin(), arrivals.end(), arriving.begin(), arriving.end(), std::back_inserter(merged),
+             [](const auto& a, const auto& b) { return a.first < b.first; });
+  arrivals = std::move(merged);
 }
 
 void TFakeLine::DropLine() {
-  pending_.clear();
-  head_ = 0;
-  lostAt_ = -1;
+  arrivals.clear();
+  lostAt = -1;
 }
 
 }  // namespace tarvex::fuzz

@@ -1,9 +1,11 @@
 // A serial line and a clock played from fuzz input.
 //
-// The fake stands where the operating system stands (a TCommSystem), so the
-// real link code runs unchanged above it. Its clock is virtual: a wait or a
-// pause moves the clock instead of sleeping, so the link's time-outs of
-// several seconds cost nothing. Every frame the program writes is parsed
+// The fake stands where the operating system stands: it is the tests'
+// shared fake system layer (tests/support/fake_system.h), so the real link
+// code runs unchanged above it, with that layer's virtual clock and line: a
+// wait or a pause moves the clock instead of sleeping, so the link's
+// time-outs of several seconds cost nothing. This line holds every call to
+// the serial layer's contract. Every frame the program writes is parsed
 // and held to the frame rules; every header draws a reply from the
 // script: the exact echo (with well-formed data and the right check for a
 // read), so that cases get past the echo test and deep into the sequences,
@@ -23,6 +25,7 @@
 #include "protocol/frames.h"
 #include "serial/comm.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/fake_system.h"
 
 namespace tarvex::fuzz {
 
@@ -43,9 +46,9 @@ inline bool IsWrite(TExchangeKind k) { return k == TExchangeKind::SmallWrite || 
 inline bool IsLarge(TExchangeKind k) { return k == TExchangeKind::LargeRead || k == TExchangeKind::LargeWrite; }
 inline size_t CheckBytes(TExchangeKind k) { return IsLarge(k) ? 2 : 1; }
 
-class TFakeLine : public TCommSystem {
+class TFakeLine : public test::TFakeSystem {
  public:
-  explicit TFakeLine(TInput& script) : script_(script) {}
+  explicit TFakeLine(TInput& script) : script_(script) { now = 1'000'000; }
 
   // The n-th Open (counting from 1) fails; 0 for none.
   void FailOpenAt(int n) { failOpenAt_ = n; }
@@ -56,7 +59,6 @@ class TFakeLine : public TCommSystem {
   void Write(TComm& comm, const uint8_t* src, uint16_t count) override;
   void Read(TComm& comm, uint8_t* dst, uint16_t count) override;
   void WaitForInput(TComm& comm, int64_t timeoutMs) override;
-  int64_t NowMs() override { return now_; }
   void SleepMs(int64_t ms) override;
   std::string Describe(const TComm&) override { return "fuzz line: open refused"; }
 
@@ -64,24 +66,14 @@ class TFakeLine : public TCommSystem {
   int Opens() const { return opens_; }
 
  private:
-  struct TPending {
-    int64_t at;  // virtual time the byte arrives
-    uint8_t byte;
-  };
-
   void ParseFrame(const uint8_t* src, uint16_t count, bool answer);
   void CheckWriteData(const uint8_t* src, uint16_t count);
   void Reply(const TExchange& ex);
   std::vector<uint8_t> ReplyData(uint8_t source, size_t n);
-  size_t Available() const;
   void Progress() { idlePolls_ = 0; }
   void DropLine();
 
   TInput& script_;
-  int64_t now_ = 1'000'000;
-  std::vector<TPending> pending_;  // ordered by arrival time
-  size_t head_ = 0;                // first byte not yet read
-  int64_t lostAt_ = -1;            // when the line goes away; -1 never
   bool awaitingData_ = false;      // a write header was sent, its data not yet
   int failOpenAt_ = 0;
   int opens_ = 0;

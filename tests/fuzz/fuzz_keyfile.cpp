@@ -13,8 +13,6 @@
 // - an accepted image encodes to a file whose data nibbles are the image,
 //   decodes back to the same image, and loads back to it;
 // - the texts of an accepted image are bounded and show as clean UTF-8.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +28,8 @@
 #include "protocol/panel_image.h"
 #include "protocol/text.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/scratch_dir.h"
+#include "tests/support/key_file.h"
+#include "tests/support/scratch_dir.h"
 
 namespace tarvex::fuzz {
 namespace {
@@ -42,25 +41,17 @@ class TCountingUserInterface : public TSilentUserInterface {
 };
 
 // The file under test, in a scratch folder of this process.
+// Each process has its own folder (jobs run side by side), in memory where
+// it can be, since millions of runs write there.
 class TScratch {
  public:
-  TScratch() : path_(dir_.Path() + "/input.tvx") {}
+  TScratch() : path_(dir_ / "input.tvx") { FUZZ_CHECK(dir_.Ok()); }
   const std::string& Path() const { return path_; }
 
-  void Write(const uint8_t* data, size_t size) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    FUZZ_CHECK(fd >= 0);
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::write(fd, data + done, size - done);
-      FUZZ_CHECK(n > 0);
-      done += static_cast<size_t>(n);
-    }
-    FUZZ_CHECK(::close(fd) == 0);
-  }
+  void Write(const uint8_t* data, size_t size) const { FUZZ_CHECK(test::WriteBytes(path_, {data, size})); }
 
  private:
-  TScratchDir dir_;
+  test::TScratchDir dir_{"tarvex-fuzz", test::TScratchPlace::Memory};
   std::string path_;
 };
 

@@ -40,7 +40,7 @@
 #include "protocol/transfer.h"
 #include "tests/fuzz/fake_line.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace tarvex::fuzz {
 namespace {
@@ -600,7 +600,8 @@ void Run(TCase& c, TOperation op) {
     case kSendToPanel: {
       const std::string code = CodeFrom(c.in);
       const bool backup = c.in.Byte() & 1;
-      static const TScratchDir scratch;
+      static const test::TScratchDir scratch("tarvex-fuzz", test::TScratchPlace::Memory);
+      FUZZ_CHECK(scratch.Ok());
       TSendOptions options;
       options.backup = backup;
       std::string told;

@@ -419,40 +419,14 @@ void CheckGroups(const TTarvex& app, const std::string& when, bool user, bool sa
   Check(wrong.empty(), when + ": enabled states" + (wrong.empty() ? "" : " (wrong: " + wrong + ")"));
 }
 
-// Every control's enabled state against what the model's rule says for a
-// state (the caption labels and the browse buttons follow their controls).
+// Every control's enabled state against what the model says for a state
+// (app/window_model.h: the caption labels and the browse buttons follow
+// their fields).
 void CheckEnables(const TTarvex& app, const TControlEnables& e, const std::string& when) {
-  const struct {
-    int id;
-    bool on;
-    const char* name;
-  } rows[] = {
-      {IDC_lblLingua, e.cbLingua, "lblLingua"},
-      {IDC_cbLingua, e.cbLingua, "cbLingua"},
-      {IDC_lblSerial, e.cbSerial, "lblSerial"},
-      {IDC_cbSerial, e.cbSerial, "cbSerial"},
-      {IDC_btnCheckConnection, e.btnCheckConnection, "btnCheckConnection"},
-      {IDC_TsSupportedPanels, true, "TsSupportedPanels"},
-      {IDC_gbUserCode, e.gbUserCode, "gbUserCode"},
-      {IDC_btnUserCode, e.btnUserCode, "btnUserCode"},
-      {IDC_lblUserCode, e.EUserCode, "lblUserCode"},
-      {IDC_EUserCode, e.EUserCode, "EUserCode"},
-      {IDC_gbAction, e.gbAction, "gbAction"},
-      {IDC_eSaveToFile, e.eSaveToFile, "eSaveToFile"},
-      {IDC_actBrowseSave, e.eSaveToFile, "actBrowseSave"},
-      {IDC_btnSaveToFile, e.btnSaveToFile, "btnSaveToFile"},
-      {IDC_gbLoadFromFile, e.gbLoadFromFile, "gbLoadFromFile"},
-      {IDC_eLoadFromFile, e.eLoadFromFile, "eLoadFromFile"},
-      {IDC_actBrowseLoad, e.eLoadFromFile, "actBrowseLoad"},
-      {IDC_btnLoadFromFile, e.btnLoadFromFile, "btnLoadFromFile"},
-      {IDC_gbSendToPanel, e.gbSendToPanel, "gbSendToPanel"},
-      {IDC_btnSendCodes, e.btnSendCodes, "btnSendCodes"},
-      {IDC_lblUserCodeSend, e.eUserCodeSend, "lblUserCodeSend"},
-      {IDC_eUserCodeSend, e.eUserCodeSend, "eUserCodeSend"},
-  };
   std::string wrong;
-  for (const auto& r : rows)
-    if (app.Enabled(r.id) != r.on) wrong += std::string(wrong.empty() ? "" : ", ") + r.name;
+  for (const TControlSpec& c : kMainWindowControls)
+    if (app.Enabled(win32::DialogId(c.id)) != ControlEnabled(e, c.id))
+      wrong += std::string(wrong.empty() ? "" : ", ") + c.name;
   Check(wrong.empty(), when + ": enabled states" + (wrong.empty() ? "" : " (wrong: " + wrong + ")"));
 }
 

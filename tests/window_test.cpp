@@ -363,6 +363,19 @@ void TWindowTest::layoutOutline() {
   QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));
   QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
 
+  // Every control of the table is there under its name, inside its group
+  // box; a browse button is an action of its file-name edit.
+  for (const TControlSpec& c : kMainWindowControls) {
+    QWidget* widget = w.Control(c.id);
+    if (c.kind == TControlKind::BrowseButton) {
+      QVERIFY2(!widget, c.name);
+      QVERIFY2(w.Control(c.follows)->findChild<QAction*>(QLatin1String(c.name)), c.name);
+      continue;
+    }
+    QVERIFY2(widget, c.name);
+    QCOMPARE(widget->objectName(), QLatin1String(c.name));
+    QCOMPARE(widget->parentWidget(), c.group == TControlId::None ? static_cast<QWidget*>(&w) : w.Control(c.group));
+  }
   QCOMPARE(w.gbGeneral->geometry(), QRect(0, 0, 308, 85));
   QCOMPARE(w.gbLinkedPanel->geometry(), QRect(314, 0, 324, 85));
   QCOMPARE(w.cbLingua->width(), 145);

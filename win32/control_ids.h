@@ -1,6 +1,6 @@
 // Control identifiers of the Win32 windows, named after the controls of the
-// Qt window (qt/main_window.h), so that GetDlgItem(main, IDC_btnUserCode)
-// finds the control a Qt test would call btnUserCode. They start at 1000:
+// window's table (app/window_controls.h), so that GetDlgItem(main,
+// IDC_btnUserCode) finds the control the table calls btnUserCode. They start at 1000:
 // 1 and 2 are IDOK and IDCANCEL, which IsDialogMessage sends for Enter and
 // Esc.
 #pragma once
@@ -47,3 +47,26 @@
 // Window classes, for whoever looks for the windows (the tests' driver).
 #define TARVEX_MAIN_WINDOW_CLASS L"TarvexMainWindow"
 #define TARVEX_SUPPORTED_PANELS_CLASS L"TarvexSupportedPanels"
+
+#ifdef __cplusplus
+#include <cstddef>
+
+#include "app/window_controls.h"
+
+namespace tarvex::win32 {
+
+// The dialog identifier of each control of the main window's table, in
+// the order of TControlId.
+inline constexpr int kDialogIds[kControlCount] = {
+    IDC_gbGeneral,       IDC_lblLingua,      IDC_cbLingua,       IDC_lblSerial,       IDC_cbSerial,
+    IDC_gbLinkedPanel,   IDC_btnCheckConnection, IDC_lblLinkedPanel, IDC_TsSupportedPanels, IDC_gbUserCode,
+    IDC_btnUserCode,     IDC_lblUserCode,    IDC_EUserCode,      IDC_gbAction,        IDC_actBrowseSave,
+    IDC_eSaveToFile,     IDC_btnSaveToFile,  IDC_gbLoadFromFile, IDC_actBrowseLoad,   IDC_eLoadFromFile,
+    IDC_btnLoadFromFile, IDC_gbSendToPanel,  IDC_btnSendCodes,   IDC_lblUserCodeSend, IDC_eUserCodeSend,
+    IDC_pbProgress,      IDC_lblProgress,
+};
+
+constexpr int DialogId(TControlId id) { return kDialogIds[static_cast<std::size_t>(id)]; }
+
+}  // namespace tarvex::win32
+#endif

@@ -32,21 +32,8 @@ COLORREF ColourRef(TRgb c) { return RGB(c.r, c.g, c.b); }
 const COLORREF kFieldColourRef = ColourRef(kFieldColour);
 const COLORREF kCaptionColourRef = ColourRef(kCaptionColour);
 
-// The dialog identifier of each control of the table (win32/control_ids.h),
-// in the order of TControlId.
-constexpr int kDialogIds[kControlCount] = {
-    IDC_gbGeneral,     IDC_lblLingua,      IDC_cbLingua,        IDC_lblSerial,      IDC_cbSerial,
-    IDC_gbLinkedPanel, IDC_btnCheckConnection, IDC_lblLinkedPanel, IDC_TsSupportedPanels, IDC_gbUserCode,
-    IDC_btnUserCode,   IDC_lblUserCode,    IDC_EUserCode,       IDC_gbAction,       IDC_actBrowseSave,
-    IDC_eSaveToFile,   IDC_btnSaveToFile,  IDC_gbLoadFromFile,  IDC_actBrowseLoad,  IDC_eLoadFromFile,
-    IDC_btnLoadFromFile, IDC_gbSendToPanel, IDC_btnSendCodes,   IDC_lblUserCodeSend, IDC_eUserCodeSend,
-    IDC_pbProgress,    IDC_lblProgress,
-};
-
 // The drop-down part of a list, below its closed height.
 constexpr int kListDropHeight = 200;
-
-constexpr int DialogId(TControlId id) { return kDialogIds[static_cast<size_t>(id)]; }
 
 const TControlSpec* FindControl(int dialogId) {
   for (const TControlSpec& c : kMainWindowControls)

@@ -11,6 +11,7 @@
 #include "app/languages.h"
 #include "app/messages.h"
 #include "app/workflows.h"
+#include "tests/support/fake_system.h"
 #include "tests/test_session.h"
 
 namespace tarvex {
@@ -87,22 +88,11 @@ TEST(MessageFor, AReadBackNamesTheFirstDifferenceAndTheBackup) {
 }
 
 // A port that refuses this user, with the group the system names.
-class TDeniedPort : public TCommSystem {
- public:
-  bool Open(TComm& c) override {
-    c.LastError = TCommError::AccessDenied;
-    return false;
+struct TDeniedPort : test::TFakeSystem {
+  TDeniedPort() {
+    refuseEvery.error = TCommError::AccessDenied;
+    group = "dialout";
   }
-  void Close(TComm& c) override { c.Handle = -1; }
-  int32_t Queued(TComm&) override { return 0; }
-  void Write(TComm&, const uint8_t*, uint16_t) override {}
-  void Read(TComm&, uint8_t*, uint16_t) override {}
-  void WaitForInput(TComm&, int64_t) override {}
-  int64_t NowMs() override { return 0; }
-  void SleepMs(int64_t) override {}
-  std::string Describe(const TComm&) override { return "denied"; }
-  std::string DeviceGroup(const TComm&) override { return "dialout"; }
-  std::vector<TPortHolder> Holders(const TComm&) override { return {}; }
 };
 
 TEST(MessageFor, APortThatDidNotOpenSaysWhatToDoWhenThePortIsKnown) {

@@ -240,23 +240,25 @@ TEST(LineLostHint, AReadErrorAfterTheLineWasLostAsksAboutTheAdapter) {
 }
 
 TEST(LineLostHint, OnlyTheReadAndWriteErrorsGetTheLine) {
-  TTestSession t;
-  ApplyLanguageTexts(t.s, TLanguage::Italian);
-  t.s.Link.PanelPort.LineLost = true;
-  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
-  t.s.Box(TBoxKind::Information, t.s.LangStrings.InvalidCode);
-  t.s.Box(TBoxKind::Error, t.s.ExtraStrings.BackupFailed);
-  t.s.Link.PanelPort.LineLost = false;
-  t.s.Box(TBoxKind::Error, t.s.LangStrings.WriteError);
-  EXPECT_EQ(t.ui.Boxes(),
-            (std::vector<std::string>{
-                "Error: Errore in scrittura su porta seriale!\r\nL'adattatore è stato scollegato? Ricollegarlo e "
-                "riprovare.",
-                "Information: Codice non valido!",
-                "Error: Impossibile salvare la copia dei dati della centrale: nessun dato è stato scritto nella "
-                "centrale.",
-                "Error: Errore in scrittura su porta seriale!",
-            }));
+  const TLanguageStrings lang = LanguageStrings(TLanguage::Italian);
+  const TExtraStrings extra = ExtraStrings(TLanguage::Italian);
+  const TTexts it{lang, extra};
+  TOutcome write = Failure(TResult::NoEcho, TStep::WriteCodes);
+  write.write = true;
+  write.lineLost = true;
+  TOutcome code = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
+  code.lineLost = true;
+  TOutcome firmware = Failure(TResult::UnknownFirmware, TStep::IdentifySmall);
+  firmware.lineLost = true;
+  EXPECT_EQ(MessageFor(write, it), (TMessage{TBoxKind::Warning,
+                                             "Errore in scrittura su porta seriale!\r\nL'adattatore è stato "
+                                             "scollegato? Ricollegarlo e riprovare."}));
+  write.large = true;
+  EXPECT_EQ(MessageFor(write, it).kind, TBoxKind::Error) << "the large panel's write error is an error box";
+  EXPECT_EQ(MessageFor(code, it), (TMessage{TBoxKind::Information, "Codice non valido!"}));
+  EXPECT_EQ(MessageFor(firmware, it), (TMessage{TBoxKind::Error, "Versione firmware non riconosciuta!"}));
+  write.lineLost = false;
+  EXPECT_EQ(MessageFor(write, it).text, "Errore in scrittura su porta seriale!");
 }
 
 // ---------------------------------------------------------------------------

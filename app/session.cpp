@@ -11,7 +11,6 @@ void TSession::OnProgress(const TProgressEvent& e) {
       ShowStatus(PhaseText(e.phase, texts));
       Notify(ProgressSetRange, e.value);
       break;
-    case TProgressEvent::TKind::Status: ShowStatus(PhaseText(e.phase, texts)); break;
     case TProgressEvent::TKind::Range: Notify(ProgressSetRange, e.value); break;
     case TProgressEvent::TKind::Step: Notify(ProgressStep, e.value); break;
     case TProgressEvent::TKind::Clear: Notify(ProgressClear); break;

@@ -64,13 +64,6 @@ struct TOutcome {
 
   bool Ok() const { return result == TResult::Ok; }
   explicit operator bool() const { return Ok(); }
-  // A failure of the line or of an exchange (as opposed to a refusal of a
-  // code, a firmware or a unit that answered).
-  bool LineFailure() const {
-    return result == TResult::PortNotOpen || result == TResult::NoEcho || result == TResult::BadEcho ||
-           result == TResult::ShortData || result == TResult::NoCheck || result == TResult::BadCheck ||
-           result == TResult::RangeRefused;
-  }
 };
 
 inline TOutcome Success(TStep step = TStep::None) {
@@ -110,7 +103,6 @@ enum class TPhase : uint8_t {
 struct TProgressEvent {
   enum class TKind : uint8_t {
     Phase,       // a phase starts: status for phase, then the bar's range (value)
-    Status,      // the status line shows phase; the bar stays
     Range,       // the bar's maximum for what follows (value)
     Step,        // the bar advances by value
     Clear,       // empty status line, bar at 0

@@ -56,6 +56,10 @@ class TCommSystem {
   // The group whose members may read and write the device; empty when
   // unknown or when joining a group would not help.
   virtual std::string DeviceGroup(const TComm&) { return std::string(); }
+  // Whether this process already belongs to that group (its effective
+  // group or one of its supplementary groups): then the refusal comes from
+  // something else, a sandbox or a security module.
+  virtual bool InDeviceGroup(const TComm&) { return false; }
   // The programs that have the device open, the one holding its lock first.
   virtual std::vector<TPortHolder> Holders(const TComm&) { return {}; }
 };

@@ -196,8 +196,9 @@ std::string DescribeCommError(const TComm& comm);
 #ifndef _WIN32
 // The processes that have device open, found in the process table under
 // procRoot ("/proc"): those holding the device's lock first, then in
-// process order. Processes whose descriptors this user may not read are
-// skipped. What the platform's Holders answers.
+// process order. A process whose descriptors this user may not read is
+// named only when the lock table shows it holding the device's lock.
+// What the platform's Holders answers.
 std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::string& procRoot);
 #endif
 

@@ -394,6 +394,16 @@ std::set<int32_t> LockHolders(const std::string& procRoot, const struct stat& no
   return pids;
 }
 
+// A process's name as any user may read it; it is whatever the program
+// set, and it goes into a message box.
+std::string ProgramName(const std::string& procRoot, int32_t pid) {
+  std::string name = FirstLine(procRoot + "/" + std::to_string(pid) + "/comm");
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  if (name.empty()) name = "?";
+  return name;
+}
+
 bool AllDigits(const char* s) {
   if (!*s) return false;
   for (; *s; ++s)
@@ -443,16 +453,24 @@ std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::s
     }
     ::closedir(d);
     if (!holds) continue;
-    std::string name = FirstLine(procRoot + "/" + std::to_string(pid) + "/comm");
-    // The name is whatever the program set; it goes into a message box.
-    for (char& c : name)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    if (name.empty()) name = "?";
-    holders.push_back({name, pid});
+    holders.push_back({ProgramName(procRoot, pid), pid});
   }
   if (known) {
-    // The holder of the lock is the one that keeps others out.
+    // The holder of the lock is the one that keeps others out. The lock
+    // table names it even when its descriptors may not be read (a modem
+    // manager running as the superuser), and any user may read its name.
     const std::set<int32_t> locking = LockHolders(procRoot, node);
+    for (const int32_t pid : locking) {
+      if (std::any_of(holders.begin(), holders.end(), [pid](const TPortHolder& h) { return h.Pid == pid; }))
+        continue;
+      // A lock whose process has ended lives on in a descriptor it passed
+      // on; there is no one to name.
+      struct stat st{};
+      if (::stat((procRoot + "/" + std::to_string(pid)).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+      holders.push_back({ProgramName(procRoot, pid), pid});
+    }
+    std::stable_sort(holders.begin(), holders.end(),
+                     [](const TPortHolder& a, const TPortHolder& b) { return a.Pid < b.Pid; });
     std::stable_partition(holders.begin(), holders.end(),
                           [&locking](const TPortHolder& h) { return locking.count(h.Pid) > 0; });
   }

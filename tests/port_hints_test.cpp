@@ -356,6 +356,49 @@ TEST(PortHolders, FoundInTheProcessTableTheLockHolderFirst) {
   EXPECT_TRUE(FindPortHolders(other + "-none", proc.string()).empty());
 }
 
+TEST(PortHolders, AnotherUsersProgramIsNamedFromTheLockTable) {
+  // A modem manager running as the superuser: its descriptors may not be
+  // read, but the lock table shows its lock on the port, and its name is
+  // open to every user.
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const fs::path proc = tmp.Folder() / "proc";
+  const std::string device = (tmp.Folder() / "ttyUSB0").string();
+  const std::string other = (tmp.Folder() / "other").string();
+  std::ofstream(device) << "";
+  std::ofstream(other) << "";
+  fs::create_directories(proc / "612");
+  std::ofstream(proc / "612" / "comm") << "ModemManager\n";
+  fs::create_directories(proc / "77");
+  std::ofstream(proc / "77" / "comm") << "waiter\n";
+  fs::create_directories(proc / "80");
+  std::ofstream(proc / "80" / "comm") << "gpsd\n";
+  FakeProcess(proc, 2001, "minicom", {device});
+  // 612 holds the port's lock; 77 only waits for it; 80 locks another
+  // file; 999 has ended, its lock kept by a descriptor it passed on.
+  std::ofstream(proc / "locks") << LockLine(1, "POSIX", 80, other) << LockLine(2, "FLOCK", 612, device)
+                                << LockLine(2, "FLOCK", 77, device, true) << LockLine(3, "FLOCK", 999, device);
+
+  std::vector<TPortHolder> holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 2u);
+  EXPECT_EQ(holders[0].Program, "ModemManager");
+  EXPECT_EQ(holders[0].Pid, 612);
+  EXPECT_EQ(holders[1].Program, "minicom");
+  EXPECT_EQ(holders[1].Pid, 2001);
+
+  // A name with control characters goes into a box as plain text.
+  std::ofstream(proc / "612" / "comm") << "Modem\x1b[2JManager\n";
+  holders = FindPortHolders(device, proc.string());
+  ASSERT_FALSE(holders.empty());
+  EXPECT_EQ(holders[0].Program, "Modem?[2JManager");
+
+  // Without the lock, nothing names the other user's program.
+  fs::remove(proc / "locks");
+  holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 1u);
+  EXPECT_EQ(holders[0].Pid, 2001);
+}
+
 TEST(PortHolders, ADeviceReachedThroughALinkIsFoundUnderItsRealName) {
   test::TScratchDir tmp("tarvex-hints");
   ASSERT_TRUE(tmp.Ok());

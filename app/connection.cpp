@@ -171,12 +171,20 @@ namespace fs = std::filesystem;
 
 // A sysfs attribute's text: its first line, without control characters or
 // the spaces around it, at most 126 bytes (a USB string descriptor's
-// length). Empty when it cannot be read.
+// length), cut before a character that would not fit whole. Empty when it
+// cannot be read.
 std::string Attribute(const fs::path& file) {
   std::ifstream in(file);
   std::string line;
   if (!in || !std::getline(in, line)) return std::string();
-  if (line.size() > 126) line.resize(126);
+  if (line.size() > 126) {
+    // The kernel cuts these texts by bytes: half a UTF-8 character would
+    // make the label, and the JSON list, invalid text. A character's
+    // continuation bytes are 10xxxxxx; step back to where it starts.
+    size_t cut = 126;
+    for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80; ++i) --cut;
+    line.resize(cut);
+  }
   std::string out;
   for (const char c : line)
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out.push_back(c);

@@ -131,6 +131,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.HintHeldBy = "%s (pid %d) sta usando la porta: chiuderlo o fermare quel servizio.";
       t.HintInUse = "Un altro programma sta usando la porta: chiuderlo.";
       t.HintUnplugged = "L'adattatore è stato scollegato? Ricollegarlo e riprovare.";
+      t.HintGroupRefused =
+          "L'utente è già nel gruppo '%s', ma il sistema rifiuta ancora la porta: la blocca un'impostazione di "
+          "sicurezza o un'installazione isolata (snap, Flatpak); rivolgersi all'amministratore del computer.";
       return t;
     case TLanguage::French:
       t.NotKeyCodeFile = "Le fichier ne contient pas de données de codes!";
@@ -158,6 +161,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.HintHeldBy = "%s (pid %d) utilise le port : fermez-le ou arrêtez ce service.";
       t.HintInUse = "Un autre programme utilise le port : fermez-le.";
       t.HintUnplugged = "L'adaptateur a été débranché ? Rebranchez-le et réessayez.";
+      t.HintGroupRefused =
+          "Vous êtes déjà dans le groupe '%s', mais le système refuse toujours le port : un réglage de sécurité ou "
+          "une installation isolée (snap, Flatpak) le bloque ; adressez-vous à l'administrateur de l'ordinateur.";
       return t;
     case TLanguage::English: break;
   }
@@ -184,6 +190,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
   t.HintHeldBy = "%s (pid %d) is using the port; close it or stop that service.";
   t.HintInUse = "Another program is using the port; close it.";
   t.HintUnplugged = "The adapter was unplugged? Plug it back in and try again.";
+  t.HintGroupRefused =
+      "You are already in the '%s' group, but the system still refuses the port: a security setting or a "
+      "sandboxed installation (snap, Flatpak) is blocking it; ask the computer's administrator.";
   return t;
 }
 

@@ -85,9 +85,12 @@ std::string OpenFailureText(const TTexts& texts, const TComm& port) {
 std::string OpenFailureHint(const TComm& port, const TExtraStrings& texts) {
   switch (port.LastError) {
     case TCommError::AccessDenied: {
-      const std::string group = SystemOf(port).DeviceGroup(port);
+      TCommSystem& system = SystemOf(port);
+      const std::string group = system.DeviceGroup(port);
       if (group.empty()) return texts.HintNoPermission;
-      std::string hint = texts.HintJoinGroup;
+      // Telling a member to join the group again would send the user round
+      // in circles: the refusal comes from elsewhere.
+      std::string hint = system.InDeviceGroup(port) ? texts.HintGroupRefused : texts.HintJoinGroup;
       Put(hint, "%s", group);
       return hint;
     }

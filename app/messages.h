@@ -53,7 +53,8 @@ std::string PhaseText(TPhase phase, const TTexts& texts);
 // "\r\n" what to do where the system can tell (OpenFailureHint).
 std::string OpenFailureText(const TTexts& texts, const TComm& port);
 // Why port could not be opened and what to do; empty when there is nothing
-// to add. No permission: join the device's group (or ask for access); held
+// to add. No permission: join the device's group (or ask for access; or,
+// for a user already in it, what else refuses the port); held
 // by another program: close it, naming it where the system can; no
 // device: was the adapter unplugged?
 std::string OpenFailureHint(const TComm& port, const TExtraStrings& texts);

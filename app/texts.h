@@ -58,6 +58,9 @@ struct TExtraStrings {
   std::string HintHeldBy;
   std::string HintInUse;       // the holder is not known
   std::string HintUnplugged;   // the device is gone, or the line was lost
+  // No permission although this user is already in the device's group
+  // (%s): something else refuses the port (a sandbox, a security module).
+  std::string HintGroupRefused;
 };
 
 }  // namespace tarvex

@@ -26,6 +26,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -76,7 +77,9 @@ int RunPorts(const TSession& s, bool json) {
                    {"pid", text(e.Pid)},
                    {"serial", text(e.Serial)},
                    {"state", PortStateName(e.State)}});
-  std::cout << out.dump(2) << "\n";
+  // The descriptions are the devices' own texts: a byte that is not UTF-8
+  // shows as a replacement character instead of stopping the list.
+  std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   return kExitOk;
 }
 
@@ -243,9 +246,7 @@ std::unique_ptr<TTraceFile> OpenTrace(const std::string& path, bool withData) {
   return trace;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
 #ifdef _WIN32
   // Texts go out as UTF-8, as to the terminals of other platforms.
   ::SetConsoleOutputCP(CP_UTF8);
@@ -354,4 +355,21 @@ int main(int argc, char** argv) {
   }
   if (*show) return ShowKeyCodeFile(session, showFile, json, reveal, std::cout) ? kExitOk : kExitFailed;
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing may end the program with an abort and a core dump: a failure
+  // that escapes is said in words, with the failure's exit status.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "\ntarvex-cli: the operation stopped on an unexpected error: " << e.what() << "\n";
+  } catch (...) {
+    std::cout.flush();
+    std::cerr << "\ntarvex-cli: the operation stopped on an unexpected error\n";
+  }
+  return kExitFailed;
 }

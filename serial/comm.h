@@ -56,6 +56,10 @@ class TCommSystem {
   // The group whose members may read and write the device; empty when
   // unknown or when joining a group would not help.
   virtual std::string DeviceGroup(const TComm&) { return std::string(); }
+  // Whether this process already belongs to that group (its effective
+  // group or one of its supplementary groups): then the refusal comes from
+  // something else, a sandbox or a security module.
+  virtual bool InDeviceGroup(const TComm&) { return false; }
   // The programs that have the device open, the one holding its lock first.
   virtual std::vector<TPortHolder> Holders(const TComm&) { return {}; }
 };
@@ -192,8 +196,9 @@ std::string DescribeCommError(const TComm& comm);
 #ifndef _WIN32
 // The processes that have device open, found in the process table under
 // procRoot ("/proc"): those holding the device's lock first, then in
-// process order. Processes whose descriptors this user may not read are
-// skipped. What the platform's Holders answers.
+// process order. A process whose descriptors this user may not read is
+// named only when the lock table shows it holding the device's lock.
+// What the platform's Holders answers.
 std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::string& procRoot);
 #endif
 

@@ -119,6 +119,7 @@ class TPosixCommSystem final : public TCommSystem {
   void SleepMs(int64_t ms) override;
   std::string Describe(const TComm& comm) override;
   std::string DeviceGroup(const TComm& comm) override;
+  bool InDeviceGroup(const TComm& comm) override;
   std::vector<TPortHolder> Holders(const TComm& comm) override;
 };
 
@@ -234,20 +235,33 @@ void TPosixCommSystem::Write(TComm& comm, const uint8_t* src, uint16_t count) {
 void TPosixCommSystem::Read(TComm& comm, uint8_t* dst, uint16_t count) {
   const int fd = Fd(comm);
   size_t done = 0;
+  // Reads that found nothing although the system said input was there.
+  int emptyReads = 0;
   while (done < count) {
     const ssize_t n = ::read(fd, dst + done, count - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
+      emptyReads = 0;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // Callers ask only for counted bytes; if they are not there after
-      // all, wait briefly rather than spin.
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+    if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) {
+      comm.LineLost = true;
+      return;
     }
-    if (n == 0 || (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV))) comm.LineLost = true;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    // Nothing to read. A raw tty without a minimum count answers an empty
+    // queue with 0 bytes, the same answer it gives after a hang-up, so an
+    // empty read alone says nothing about the line: the system's poll
+    // does. Callers ask only for counted bytes; if they are not there after
+    // all, wait briefly rather than spin.
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, 1000);
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      comm.LineLost = true;
+      return;
+    }
+    if (r > 0 && (p.revents & POLLIN) && ++emptyReads < 3) continue;
     return;
   }
 }
@@ -308,6 +322,21 @@ std::string TPosixCommSystem::DeviceGroup(const TComm& comm) {
   return found->gr_name;
 }
 
+bool TPosixCommSystem::InDeviceGroup(const TComm& comm) {
+  struct stat st{};
+  if (comm.Device.empty() || ::stat(comm.Device.c_str(), &st) != 0) return false;
+  if (::getegid() == st.st_gid) return true;
+  // The groups the process was started with: a group joined since counts
+  // only after the user logs in again, as the hint to join one says.
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  if (got < 0) return false;
+  groups.resize(static_cast<size_t>(got));
+  return std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+}
+
 std::vector<TPortHolder> TPosixCommSystem::Holders(const TComm& comm) {
   if (comm.Device.empty()) return {};
   return FindPortHolders(comm.Device, "/proc");
@@ -365,6 +394,16 @@ std::set<int32_t> LockHolders(const std::string& procRoot, const struct stat& no
   return pids;
 }
 
+// A process's name as any user may read it; it is whatever the program
+// set, and it goes into a message box.
+std::string ProgramName(const std::string& procRoot, int32_t pid) {
+  std::string name = FirstLine(procRoot + "/" + std::to_string(pid) + "/comm");
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  if (name.empty()) name = "?";
+  return name;
+}
+
 bool AllDigits(const char* s) {
   if (!*s) return false;
   for (; *s; ++s)
@@ -414,16 +453,24 @@ std::vector<TPortHolder> FindPortHolders(const std::string& device, const std::s
     }
     ::closedir(d);
     if (!holds) continue;
-    std::string name = FirstLine(procRoot + "/" + std::to_string(pid) + "/comm");
-    // The name is whatever the program set; it goes into a message box.
-    for (char& c : name)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    if (name.empty()) name = "?";
-    holders.push_back({name, pid});
+    holders.push_back({ProgramName(procRoot, pid), pid});
   }
   if (known) {
-    // The holder of the lock is the one that keeps others out.
+    // The holder of the lock is the one that keeps others out. The lock
+    // table names it even when its descriptors may not be read (a modem
+    // manager running as the superuser), and any user may read its name.
     const std::set<int32_t> locking = LockHolders(procRoot, node);
+    for (const int32_t pid : locking) {
+      if (std::any_of(holders.begin(), holders.end(), [pid](const TPortHolder& h) { return h.Pid == pid; }))
+        continue;
+      // A lock whose process has ended lives on in a descriptor it passed
+      // on; there is no one to name.
+      struct stat st{};
+      if (::stat((procRoot + "/" + std::to_string(pid)).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+      holders.push_back({ProgramName(procRoot, pid), pid});
+    }
+    std::stable_sort(holders.begin(), holders.end(),
+                     [](const TPortHolder& a, const TPortHolder& b) { return a.Pid < b.Pid; });
     std::stable_partition(holders.begin(), holders.end(),
                           [&locking](const TPortHolder& h) { return locking.count(h.Pid) > 0; });
   }

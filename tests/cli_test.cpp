@@ -359,6 +359,24 @@ TEST_F(CliPorts, ListsTheDevicesOfTheFolderItIsPointedAt) {
   EXPECT_LT(r.out.find("\"serial\""), r.out.find("\"state\""));
 }
 
+TEST_F(CliPorts, DescriptionsThatAreNotUtf8StillGiveAJsonList) {
+  // A maker's text with a byte that is not UTF-8, and a product name cut
+  // by the kernel in the middle of a character.
+  const std::filesystem::path usb = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  std::ofstream(usb / "manufacturer") << "Acme\xFF" << "\n";
+  std::ofstream(usb / "product") << std::string(125, 'p') << "\xC3\xA9\n";
+  Pty("ttyUSB0");
+  const TRun r = RunCli({"ports", "--json"}, "", Setting());
+  if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const nlohmann::json list = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(list.is_array()) << r.out;
+  ASSERT_EQ(list.size(), 1u) << r.out;
+  EXPECT_EQ(list[0]["description"], "Acme\xEF\xBF\xBD " + std::string(125, 'p'));
+  EXPECT_EQ(list[0]["state"], "free");
+}
+
 TEST_F(CliPorts, AnEmptyFolderListsNothing) {
   TRun r = RunCli({"ports"}, "", Setting());
   if (r.exit == kCannotDropOverride) GTEST_SKIP() << "root's permission override cannot be dropped here";

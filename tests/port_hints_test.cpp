@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -84,6 +85,34 @@ TEST(OpenFailureHints, PermissionDeniedNamesTheDevicesGroup) {
             "Warning: Errore apertura porta seriale!\r\n"
             "Permesso negato: chiedere all'amministratore del computer l'accesso alla porta.");
   EXPECT_EQ(port.holdersAsked, 0) << "the process table is not searched for a refusal";
+}
+
+TEST(OpenFailureHints, AUserAlreadyInTheGroupIsNotToldToJoinIt) {
+  // A sandbox or a security module refuses the port to a member of its
+  // group: joining the group again would change nothing.
+  TScriptedPort port;
+  port.refuseEvery = {TCommError::AccessDenied, EACCES};
+  port.group = "dialout";
+  port.inGroup = true;
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "You are already in the 'dialout' group, but the system still refuses the port: a security setting or "
+            "a sandboxed installation (snap, Flatpak) is blocking it; ask the computer's administrator.");
+  EXPECT_EQ(OpenBox(port, TLanguage::Italian),
+            "Warning: Errore apertura porta seriale!\r\n"
+            "L'utente è già nel gruppo 'dialout', ma il sistema rifiuta ancora la porta: la blocca un'impostazione "
+            "di sicurezza o un'installazione isolata (snap, Flatpak); rivolgersi all'amministratore del computer.");
+  EXPECT_EQ(OpenBox(port, TLanguage::French),
+            "Warning: Erreur d'ouverture du port Com!\r\n"
+            "Vous êtes déjà dans le groupe 'dialout', mais le système refuse toujours le port : un réglage de "
+            "sécurité ou une installation isolée (snap, Flatpak) le bloque ; adressez-vous à l'administrateur de "
+            "l'ordinateur.");
+  EXPECT_GT(port.inGroupAsked, 0);
+  // Not in it: the hint to join it, as before.
+  port.inGroup = false;
+  EXPECT_EQ(OpenBox(port, TLanguage::English),
+            "Warning: Error opening Com port!\r\n"
+            "No permission: add your user to the 'dialout' group, then log out and in again.");
 }
 
 TEST(OpenFailureHints, APortInUseNamesItsHolder) {
@@ -327,6 +356,49 @@ TEST(PortHolders, FoundInTheProcessTableTheLockHolderFirst) {
   EXPECT_TRUE(FindPortHolders(other + "-none", proc.string()).empty());
 }
 
+TEST(PortHolders, AnotherUsersProgramIsNamedFromTheLockTable) {
+  // A modem manager running as the superuser: its descriptors may not be
+  // read, but the lock table shows its lock on the port, and its name is
+  // open to every user.
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const fs::path proc = tmp.Folder() / "proc";
+  const std::string device = (tmp.Folder() / "ttyUSB0").string();
+  const std::string other = (tmp.Folder() / "other").string();
+  std::ofstream(device) << "";
+  std::ofstream(other) << "";
+  fs::create_directories(proc / "612");
+  std::ofstream(proc / "612" / "comm") << "ModemManager\n";
+  fs::create_directories(proc / "77");
+  std::ofstream(proc / "77" / "comm") << "waiter\n";
+  fs::create_directories(proc / "80");
+  std::ofstream(proc / "80" / "comm") << "gpsd\n";
+  FakeProcess(proc, 2001, "minicom", {device});
+  // 612 holds the port's lock; 77 only waits for it; 80 locks another
+  // file; 999 has ended, its lock kept by a descriptor it passed on.
+  std::ofstream(proc / "locks") << LockLine(1, "POSIX", 80, other) << LockLine(2, "FLOCK", 612, device)
+                                << LockLine(2, "FLOCK", 77, device, true) << LockLine(3, "FLOCK", 999, device);
+
+  std::vector<TPortHolder> holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 2u);
+  EXPECT_EQ(holders[0].Program, "ModemManager");
+  EXPECT_EQ(holders[0].Pid, 612);
+  EXPECT_EQ(holders[1].Program, "minicom");
+  EXPECT_EQ(holders[1].Pid, 2001);
+
+  // A name with control characters goes into a box as plain text.
+  std::ofstream(proc / "612" / "comm") << "Modem\x1b[2JManager\n";
+  holders = FindPortHolders(device, proc.string());
+  ASSERT_FALSE(holders.empty());
+  EXPECT_EQ(holders[0].Program, "Modem?[2JManager");
+
+  // Without the lock, nothing names the other user's program.
+  fs::remove(proc / "locks");
+  holders = FindPortHolders(device, proc.string());
+  ASSERT_EQ(holders.size(), 1u);
+  EXPECT_EQ(holders[0].Pid, 2001);
+}
+
 TEST(PortHolders, ADeviceReachedThroughALinkIsFoundUnderItsRealName) {
   test::TScratchDir tmp("tarvex-hints");
   ASSERT_TRUE(tmp.Ok());
@@ -415,6 +487,42 @@ TEST(DeviceGroup, TheGroupThatMayReadAndWriteTheDevice) {
   // A device that is not there.
   c.Device = device + "-gone";
   EXPECT_EQ(system.DeviceGroup(c), "");
+}
+
+TEST(DeviceGroup, MembershipIsTheProcesssOwnGroups) {
+  test::TScratchDir tmp("tarvex-hints");
+  ASSERT_TRUE(tmp.Ok());
+  const std::string device = (tmp.Folder() / "ttyUSB0").string();
+  std::ofstream(device) << "";
+  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
+  TComm c;
+  c.Device = device;
+  TCommSystem& system = PlatformCommSystem();
+
+  // The file made by this process has its effective group.
+  EXPECT_EQ(::chown(device.c_str(), static_cast<uid_t>(-1), ::getegid()), 0);
+  EXPECT_TRUE(system.InDeviceGroup(c));
+
+  // A group this process is not in: neither its effective group nor one of
+  // its supplementary groups.
+  std::vector<gid_t> mine(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+  mine.resize(static_cast<size_t>(std::max(::getgroups(static_cast<int>(mine.size()), mine.data()), 0)));
+  gid_t other = 54321;
+  while (other == ::getegid() || std::find(mine.begin(), mine.end(), other) != mine.end()) ++other;
+  if (::chown(device.c_str(), static_cast<uid_t>(-1), other) != 0)
+    GTEST_SKIP() << "this user cannot give the file to another group";
+  EXPECT_FALSE(system.InDeviceGroup(c));
+
+  // One of its supplementary groups, other than its effective one.
+  for (const gid_t g : mine) {
+    if (g == ::getegid()) continue;
+    ASSERT_EQ(::chown(device.c_str(), static_cast<uid_t>(-1), g), 0);
+    EXPECT_TRUE(system.InDeviceGroup(c)) << g;
+    break;
+  }
+
+  c.Device = device + "-gone";
+  EXPECT_FALSE(system.InDeviceGroup(c));
 }
 
 }  // namespace

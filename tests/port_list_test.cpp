@@ -277,6 +277,29 @@ TEST_F(PortList, SysfsTextsAreCleanedForALineOfTheirOwn) {
   EXPECT_EQ(list[1].Label, dev_.string() + "/ttyUSB1 - Prolific Technology Inc. USB-Serial Controller (067b:2303)");
 }
 
+TEST_F(PortList, ALongDescriptionIsCutBetweenCharacters) {
+  // The kernel hands over at most 126 bytes of a USB string; a character
+  // of two bytes or more across that mark is left out whole, never halved.
+  const std::string product = std::string(125, 'x') + "\xC3\xA9" + "tail";  // 'é' at bytes 126 and 127
+  const std::string euro = std::string(124, 'y') + "\xE2\x82\xAC";         // '€' at bytes 125 to 127
+  const std::string fits = std::string(124, 'z') + "\xC3\xA9";             // ends at byte 126
+  UsbSerialTty(UsbDevice("3-1", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"product", product}}), "ttyUSB0");
+  UsbSerialTty(UsbDevice("3-2", {{"idVendor", "0403"}, {"idProduct", "6002"}, {"product", euro}}), "ttyUSB1");
+  UsbSerialTty(UsbDevice("3-3", {{"idVendor", "0403"}, {"idProduct", "6003"}, {"product", fits}}), "ttyUSB2");
+  TPty a, b, c;
+  ASSERT_TRUE(a.Ok() && b.Ok() && c.Ok());
+  Node("ttyUSB0", &a);
+  Node("ttyUSB1", &b);
+  Node("ttyUSB2", &c);
+  const std::vector<TPortEntry> list =
+      BuildPortList(LanguageStrings(TLanguage::English), ExtraStrings(TLanguage::English), Sources(nullptr));
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].Description, std::string(125, 'x'));
+  EXPECT_EQ(list[0].Label, dev_.string() + "/ttyUSB0 - " + std::string(125, 'x') + " (0403:6001)");
+  EXPECT_EQ(list[1].Description, std::string(124, 'y'));
+  EXPECT_EQ(list[2].Description, fits) << "a character that ends at the mark stays";
+}
+
 TEST_F(PortList, StateNamesForMachineReadableOutput) {
   EXPECT_STREQ(PortStateName(TPortState::Free), "free");
   EXPECT_STREQ(PortStateName(TPortState::InUse), "in use");

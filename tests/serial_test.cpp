@@ -156,6 +156,31 @@ TEST(SerialPort, QueuedBytesAreCountedReadAndFlushed) {
   CloseComm(c);
 }
 
+// A raw tty answers a read of an empty queue with 0 bytes, as it answers
+// one after a hang-up: only the system's word that the line is gone makes
+// it a lost line, which would end a transfer with "adapter unplugged?".
+TEST(SerialPort, AnEmptyReadIsNotALostLineUnlessTheSystemSaysTheLineIsGone) {
+  TPty pty;
+  TComm c = PortOn(pty.Path());
+  ASSERT_TRUE(OpenComm(c));
+  uint8_t byte = 0xEE;
+  ReadComm(c, &byte, 1);
+  EXPECT_FALSE(c.LineLost) << "an empty queue is not a lost line";
+  EXPECT_EQ(byte, 0xEE);
+  // The line still carries bytes afterwards.
+  pty.Send("\x41");
+  EXPECT_EQ(ReadCharTimed(c, 2), "A");
+  EXPECT_FALSE(c.LineLost);
+
+  // The far end goes away: the same read now finds the line lost.
+  pty.CloseMaster();
+  ReadComm(c, &byte, 1);
+  EXPECT_TRUE(c.LineLost);
+  EXPECT_EQ(byte, 0xEE) << "nothing was stored from a lost line";
+  CloseComm(c);
+  EXPECT_EQ(c.Handle, -1);
+}
+
 // The waits on the serial layer's own clock. A line of the test's own
 // stands where the system stands: bytes arrive at set moments of a virtual
 // clock, and the layer's waits and sleeps move that clock at once, so the

@@ -127,6 +127,11 @@ std::string TFakeSystem::DeviceGroup(const TComm&) {
   return group;
 }
 
+bool TFakeSystem::InDeviceGroup(const TComm&) {
+  ++inGroupAsked;
+  return inGroup;
+}
+
 std::vector<TPortHolder> TFakeSystem::Holders(const TComm&) {
   ++holdersAsked;
   return holders;

@@ -52,6 +52,7 @@ class TFakeSystem : public TCommSystem {
   void SleepMs(int64_t ms) override;
   std::string Describe(const TComm& c) override;
   std::string DeviceGroup(const TComm&) override;
+  bool InDeviceGroup(const TComm&) override;
   std::vector<TPortHolder> Holders(const TComm&) override;
 
   // ---- What the system answers
@@ -66,8 +67,9 @@ class TFakeSystem : public TCommSystem {
   // While this answers true the device is gone: an open finds no device,
   // and every call on an open port finds the line lost.
   std::function<bool()> vanished;
-  // The answers to DeviceGroup and Holders.
+  // The answers to DeviceGroup, InDeviceGroup and Holders.
   std::string group;
+  bool inGroup = false;
   std::vector<TPortHolder> holders;
   // Describe's answer when there is no layer behind.
   std::string describe = "fake line";
@@ -88,9 +90,9 @@ class TFakeSystem : public TCommSystem {
 
   std::vector<uint8_t> openedBaud;   // the baud index of every open
   std::set<std::string> askedDevices;  // every device an open was asked for
-  int calls = 0;  // every call but Describe, DeviceGroup and Holders
+  int calls = 0;  // every call but Describe, DeviceGroup, InDeviceGroup and Holders
   int opens = 0, queuedCalls = 0, waits = 0, sleeps = 0;
-  int groupAsked = 0, holdersAsked = 0;
+  int groupAsked = 0, inGroupAsked = 0, holdersAsked = 0;
   // Calls made while `lost` answers true (the line hung up or vanished).
   std::function<bool()> lost;
   int callsAfterLoss = 0;

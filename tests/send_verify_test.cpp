@@ -354,6 +354,26 @@ TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
                                                    "backup of the panel's previous data was taken."});
 }
 
+// The record holds the codes written; Clear() wipes each byte before it
+// lets it go (the destructor runs Clear()), and leaves nothing to compare.
+TEST(WriteRecord, ClearLeavesNothingAndTheRecordCanBeFilledAgain) {
+  TWriteRecord record;
+  const uint8_t codes[4] = {0x12, 0x34, 0x56, 0x78};
+  record.Wrote(313, codes, 4);
+  ASSERT_FALSE(record.Empty());
+  record.Clear();
+  EXPECT_TRUE(record.Empty());
+  EXPECT_EQ(record.Size(), 0u);
+  EXPECT_TRUE(record.Ranges().empty());
+  const uint8_t other[4] = {0, 0, 0, 0};
+  uint32_t at = 0;
+  EXPECT_FALSE(record.FirstDifference({313, 4}, other, &at)) << "a cleared record compares nothing";
+  record.Wrote(400, codes, 2);
+  EXPECT_EQ(record.Ranges(), (std::vector<TWriteRecord::TRange>{{400, 2}}));
+  EXPECT_TRUE(record.FirstDifference({400, 2}, other, &at));
+  EXPECT_EQ(at, 400u);
+}
+
 TEST(WriteRecord, LastWriteWinsAndThePanelsOwnBytesAreNotCompared) {
   TWriteRecord record;
   const uint8_t codes[6] = {1, 2, 3, 4, 5, 6};

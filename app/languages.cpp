@@ -118,6 +118,20 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.VerifyFailedNoBackup =
           "La centrale non contiene i dati inviati (prima differenza all'indirizzo 0x%04X). Inviare di nuovo il "
           "file.";
+      t.VerifyReadFailed =
+          "I dati sono stati scritti ma non è stato possibile rileggerli per controllarli; leggere di nuovo la "
+          "centrale o ripristinare il backup: %s";
+      t.VerifyReadFailedNoBackup =
+          "I dati sono stati scritti ma non è stato possibile rileggerli per controllarli; leggere di nuovo la "
+          "centrale per controllarli.";
+      t.SendStopped =
+          "L'invio si è interrotto dopo aver scritto una parte dei dati; i dati precedenti della centrale sono nel "
+          "backup: %s";
+      t.SendStoppedNoBackup =
+          "L'invio si è interrotto dopo aver scritto una parte dei dati; non è stato fatto alcun backup dei dati "
+          "precedenti della centrale.";
+      t.NothingWritten = "Nessun dato è stato scritto nella centrale.";
+      t.NoBackupTaken = "Non è stato fatto alcun backup dei dati precedenti della centrale.";
       t.NoPermission = "permesso negato";
       t.NoPortSelected = "nessuna porta seriale selezionata";
       t.PortMissing = "porta seriale inesistente";
@@ -149,6 +163,20 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.VerifyFailedNoBackup =
           "La centrale ne contient pas les données envoyées (première différence à l'adresse 0x%04X). Renvoyez le "
           "fichier.";
+      t.VerifyReadFailed =
+          "Les données ont été écrites mais n'ont pas pu être relues pour les vérifier ; relisez la centrale ou "
+          "restaurez la sauvegarde : %s";
+      t.VerifyReadFailedNoBackup =
+          "Les données ont été écrites mais n'ont pas pu être relues pour les vérifier ; relisez la centrale pour "
+          "les vérifier.";
+      t.SendStopped =
+          "L'envoi s'est arrêté après avoir écrit une partie des données ; les données précédentes de la centrale "
+          "sont dans la sauvegarde : %s";
+      t.SendStoppedNoBackup =
+          "L'envoi s'est arrêté après avoir écrit une partie des données ; aucune sauvegarde des données "
+          "précédentes de la centrale n'a été faite.";
+      t.NothingWritten = "Rien n'a été écrit dans la centrale.";
+      t.NoBackupTaken = "Aucune sauvegarde des données précédentes de la centrale n'a été faite.";
       t.NoPermission = "permission refusée";
       t.NoPortSelected = "aucun port série sélectionné";
       t.PortMissing = "port série inexistant";
@@ -178,6 +206,16 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       "panel's previous data is in the backup: %s";
   t.VerifyFailedNoBackup =
       "The panel does not hold the data sent (first difference at address 0x%04X). Send the file again.";
+  t.VerifyReadFailed =
+      "The data was written but could not be read back to check it; read the panel again or restore the backup: %s";
+  t.VerifyReadFailedNoBackup =
+      "The data was written but could not be read back to check it; read the panel again to check it.";
+  t.SendStopped =
+      "The send stopped after writing part of the data; the panel's previous data is in the backup: %s";
+  t.SendStoppedNoBackup =
+      "The send stopped after writing part of the data; no backup of the panel's previous data was taken.";
+  t.NothingWritten = "Nothing was written into the panel.";
+  t.NoBackupTaken = "No backup of the panel's previous data was taken.";
   t.NoPermission = "no permission";
   t.NoPortSelected = "no serial port selected";
   t.PortMissing = "no such serial port";

@@ -45,8 +45,9 @@ TMessage MessageFor(const TOutcome& o, const TTexts& texts, const TMessageContex
       if (o.write) return LineMessage(o.large ? TBoxKind::Error : TBoxKind::Warning, texts.lang.WriteError, o, texts);
       return LineMessage(TBoxKind::Warning, texts.lang.ReadError, o, texts);
     case TResult::NotAPanel:
-    case TResult::NotIdentified:
-    case TResult::VerifyReadFailed: return LineMessage(TBoxKind::Warning, texts.lang.ReadError, o, texts);
+    case TResult::NotIdentified: return LineMessage(TBoxKind::Warning, texts.lang.ReadError, o, texts);
+    case TResult::VerifyReadFailed:
+      return LineMessage(TBoxKind::Warning, VerifyReadFailedText(texts.extra, context.backupPath), o, texts);
     case TResult::UnknownFirmware:
       return {o.step == TStep::IdentifyLarge ? TBoxKind::Warning : TBoxKind::Error, texts.lang.UnknownFirmware};
     case TResult::CodeStoredNowhere:
@@ -141,6 +142,26 @@ std::string VerifyFailedText(const TExtraStrings& texts, uint32_t address, const
   Put(text, "%04X", hex);
   Put(text, "%s", backupPath);
   return text;
+}
+
+std::string VerifyReadFailedText(const TExtraStrings& texts, const std::string& backupPath) {
+  if (backupPath.empty()) return texts.VerifyReadFailedNoBackup;
+  std::string text = texts.VerifyReadFailed;
+  Put(text, "%s", backupPath);
+  return text;
+}
+
+std::string SendStoppedLine(const TExtraStrings& texts, bool writing, const std::string& backupPath) {
+  if (!writing) return texts.NothingWritten;
+  if (backupPath.empty()) return texts.SendStoppedNoBackup;
+  std::string text = texts.SendStopped;
+  Put(text, "%s", backupPath);
+  return text;
+}
+
+std::string WithLine(const std::string& text, const std::string& line) {
+  if (line.empty()) return text;
+  return text + "\r\n" + line;
 }
 
 }  // namespace tarvex

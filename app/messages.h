@@ -41,7 +41,9 @@ struct TMessageContext {
 // - an unknown firmware: UnknownFirmware, an error box on a small panel;
 // - a code refused: InvalidCode, an information box;
 // - a read-back that found other bytes: the warning with the first address
-//   that differs and the backup.
+//   that differs and the backup;
+// - a read-back that could not be read: the warning that the data was
+//   written but not checked, with the backup.
 // A read or write error after the line was lost gets a second line asking
 // whether the adapter was unplugged.
 TMessage MessageFor(const TOutcome& outcome, const TTexts& texts, const TMessageContext& context = {});
@@ -65,5 +67,18 @@ std::string OpenFailureReason(const TComm& port, const TExtraStrings& texts);
 // The warning of a send whose read-back differs, with the first address
 // that differs and, when there is one, the backup's path.
 std::string VerifyFailedText(const TExtraStrings& texts, uint32_t address, const std::string& backupPath);
+
+// The warning of a send whose read-back could not be read, naming the
+// backup when there is one.
+std::string VerifyReadFailedText(const TExtraStrings& texts, const std::string& backupPath);
+
+// The line that follows the box of a failed send: once it had started
+// writing (writing), that it stopped part-way and where the panel's
+// previous data is (or that no backup was taken); before that, that
+// nothing was written.
+std::string SendStoppedLine(const TExtraStrings& texts, bool writing, const std::string& backupPath);
+
+// text, and line on a line of its own after it when there is one.
+std::string WithLine(const std::string& text, const std::string& line);
 
 }  // namespace tarvex

@@ -41,6 +41,18 @@ struct TExtraStrings {
   // %s the backup's path; the second without the sentence on the backup.
   std::string VerifyFailed;
   std::string VerifyFailedNoBackup;
+  // A send whose read-back could not be read: %s the backup's path; the
+  // second without the backup.
+  std::string VerifyReadFailed;
+  std::string VerifyReadFailedNoBackup;
+  // The line after the box of a send that failed once it had started
+  // writing: %s the backup's path; the second when no backup was taken.
+  std::string SendStopped;
+  std::string SendStoppedNoBackup;
+  // The line after the box of a send that failed before its first write.
+  std::string NothingWritten;
+  // The line after a read-back's box when no backup was taken.
+  std::string NoBackupTaken;
 
   // Serial ports. The mark of a listed device that this user may not open:
   std::string NoPermission;

@@ -51,8 +51,11 @@ void SequenceFailed(TSession& s, const TOutcome& o) {
   if (o.step != TStep::ReadLarge) s.Notify(ProgressClear);
 }
 
-// The workflow's own box after a sequence's, of its own kind.
-void ShowAs(TSession& s, TBoxKind kind, const TOutcome& o) { s.Box(kind, MessageFor(o, TextsOf(s)).text); }
+// The send's own box after a failure before its first write, of its own
+// kind: the outcome's text, then that nothing was written.
+void ShowBeforeWriting(TSession& s, TBoxKind kind, const TOutcome& o) {
+  s.Box(kind, WithLine(MessageFor(o, TextsOf(s)).text, s.ExtraStrings.NothingWritten));
+}
 
 TOutcome PortNotOpen(const TComm& port) {
   TOutcome o = Failure(TResult::PortNotOpen, TStep::OpenPort);
@@ -204,16 +207,22 @@ TOutcome WriteLarge(TSession& s, TWriteRecord& record) {
 void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSendOptions& options,
             TSendOutcome& out) {
   if (!written) {
+    // A write that failed may have been stored all the same (its echo
+    // spoiled on the way back): from the first write on, the panel may hold
+    // part of the new data, and the window's box says where the old is.
     SequenceFailed(s, written);
-    ShowAs(s, TBoxKind::Error, written);
+    s.Box(TBoxKind::Error, WithLine(MessageFor(written, TextsOf(s)).text,
+                                    SendStoppedLine(s.ExtraStrings, true, out.backupPath)));
     out.outcome = written;
     return;
   }
   if (options.verify) {
     out.outcome = VerifyWritten(s.Link, s.Panel, record);
     if (!out.outcome) {
+      // The read-back's boxes name the backup themselves; without one,
+      // they say that none was taken.
       const TMessage m = MessageFor(out.outcome, TextsOf(s), {nullptr, out.backupPath});
-      s.Box(m.kind, m.text);
+      s.Box(m.kind, out.backupPath.empty() ? WithLine(m.text, s.ExtraStrings.NoBackupTaken) : m.text);
       return;
     }
   }
@@ -235,7 +244,7 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
   }
   if (!EnsurePortOpen(s)) {
     out.outcome = PortNotOpen(port);
-    s.Box(TBoxKind::Warning, OpenFailureText(TextsOf(s), port));
+    s.Box(TBoxKind::Warning, WithLine(OpenFailureText(TextsOf(s), port), s.ExtraStrings.NothingWritten));
     ClosePort(port);
     WipeCodeBuffers(s);
     return out;
@@ -245,7 +254,7 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
   if (s.IsLargePanel()) {
     if (code.size() < kLargeMinCodeDigits) {
       out.outcome = Failure(TResult::CodeTooShort);
-      ShowAs(s, TBoxKind::Information, out.outcome);
+      ShowBeforeWriting(s, TBoxKind::Information, out.outcome);
     } else if (!options.backup || BackupLargeTarget(s, options, out)) {
       Finish(s, WriteLarge(s, written), written, options, out);
     }
@@ -262,7 +271,7 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
       // code that is not the main user's; a failed read keeps its box.
       if (o.result != TResult::CodeStoredNowhere) {
         SequenceFailed(s, o);
-        ShowAs(s, TBoxKind::Warning, o);
+        ShowBeforeWriting(s, TBoxKind::Warning, o);
       }
       out.outcome = o;
     } else if (!IsMainUserCode(target, code)) {

@@ -1,5 +1,7 @@
 #include "protocol/write_record.h"
 
+#include "protocol/wipe.h"
+
 namespace tarvex {
 
 void TWriteRecord::Wrote(uint32_t address, const uint8_t* data, size_t n) {
@@ -11,6 +13,11 @@ void TWriteRecord::MarkPanelOwned(uint32_t address, size_t n) {
     auto it = bytes_.find(address + static_cast<uint32_t>(i));
     if (it != bytes_.end()) it->second.compared = false;
   }
+}
+
+void TWriteRecord::Clear() {
+  for (auto& entry : bytes_) WipeBytes(&entry.second.value, sizeof entry.second.value);
+  bytes_.clear();
 }
 
 std::vector<TWriteRecord::TRange> TWriteRecord::Ranges() const {

@@ -12,8 +12,15 @@
 
 namespace tarvex {
 
+// The bytes held are the panel's codes among the rest: they are wiped
+// before the record lets them go, by Clear() and when the record ends.
 class TWriteRecord {
  public:
+  TWriteRecord() = default;
+  TWriteRecord(const TWriteRecord&) = default;
+  TWriteRecord& operator=(const TWriteRecord&) = default;
+  ~TWriteRecord() { Clear(); }
+
   // n bytes written from address on; a later write of the same address
   // replaces what an earlier one wrote there.
   void Wrote(uint32_t address, const uint8_t* data, size_t n);
@@ -21,7 +28,8 @@ class TWriteRecord {
   // belong to the panel, which may change them itself, and are not compared
   // unless a later write covers them.
   void MarkPanelOwned(uint32_t address, size_t n);
-  void Clear() { bytes_.clear(); }
+  // Forgets everything written, wiping each byte first.
+  void Clear();
   bool Empty() const { return bytes_.empty(); }
 
   struct TRange {

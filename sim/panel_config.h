@@ -54,9 +54,11 @@ enum class FaultKind {
 // the panel ignores (bad checksum, unknown command). 0 means every exchange.
 // A fault only changes an answer the panel would otherwise give; a header
 // the panel does not answer stays unanswered.
+// repeat: the fault hits that many exchanges in a row from atExchange on.
 struct Fault {
   FaultKind kind = FaultKind::None;
   int atExchange = 0;
+  int repeat = 1;
 };
 
 struct PanelConfig {

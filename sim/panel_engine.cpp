@@ -157,7 +157,8 @@ void PanelEngine::HandleHeader(int64_t nowNs, const Header& h) {
     headers_.push_back(h);
     f = fault_;
   }
-  const FaultKind fk = (f.atExchange == 0 || f.atExchange == n) ? f.kind : FaultKind::None;
+  const bool hit = f.atExchange == 0 || (n >= f.atExchange && n < f.atExchange + std::max(f.repeat, 1));
+  const FaultKind fk = hit ? f.kind : FaultKind::None;
 
   const int toolSpeed = transport_.ToolSpeed();
   if (toolSpeed != panelSpeed_) {

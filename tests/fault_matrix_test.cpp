@@ -225,6 +225,7 @@ struct TCase {
   TWhere where;
   TTuning tuning = TTuning::Default;
   bool withBackup = false;  // a write or read-back case inside a send that saves a backup
+  int repeat = 1;           // the fault hits this many exchanges in a row
 };
 
 // ---------------------------------------------------------------------------
@@ -235,6 +236,11 @@ struct TCase {
 constexpr int64_t kSuccessPauseMs = 50;
 constexpr int64_t kRetryPauseMs = 700;
 constexpr int kAttempts = 1;
+// A read-back exchange that fails is tried again up to three times (four
+// tries in all) before the send gives up; the large panel's read-back
+// rests for the retry pause before each new try, the small panel's read
+// has already rested that long after its failed attempt.
+constexpr int kReadBackRetries = 3;
 // A written small block is followed by 100 ms, and by 50 ms more when
 // another block of its range follows; a written large block by the
 // success pause and 25 ms more between blocks; a read large block by the
@@ -653,18 +659,38 @@ const std::string kVerifyingData = "Verifying the panel's data...";
 const std::string kBackupFailed = "The panel's data could not be backed up: nothing was written into the panel.";
 const std::string kBackupSaved = "Backup of the panel's previous data: ";
 const std::string kHintUnplugged = "The adapter was unplugged? Plug it back in and try again.";
+const std::string kVerifyReadFailed =
+    "The data was written but could not be read back to check it; read the panel again or restore the backup: ";
+const std::string kVerifyReadFailedNoBackup =
+    "The data was written but could not be read back to check it; read the panel again to check it.";
+const std::string kSendStopped =
+    "The send stopped after writing part of the data; the panel's previous data is in the backup: ";
+const std::string kSendStoppedNoBackup =
+    "The send stopped after writing part of the data; no backup of the panel's previous data was taken.";
+const std::string kNothingWritten = "Nothing was written into the panel.";
+const std::string kNoBackupTaken = "No backup of the panel's previous data was taken.";
 }  // namespace en
 
-enum class TText { ReadError, WriteError, BackupFailed, VerifyFailed, TransferOk };
+enum class TText { ReadError, WriteError, BackupFailed, VerifyFailed, VerifyReadFailed, TransferOk };
+
+// The line a send's own box carries after its text (and the hint).
+enum class TAfter {
+  None,
+  NothingWritten,  // the send failed before its first write
+  Stopped,         // it failed once it had started writing: names the backup
+};
 
 struct TShown {
   bool clear = false;  // a ProgressClear notice, not a box
   TBoxKind kind = TBoxKind::Warning;
   TText text = TText::ReadError;
   bool hint = false;  // the box carries the hint that the adapter was unplugged
+  TAfter after = TAfter::None;
 };
 
-TShown Shown(TBoxKind kind, TText text, bool hint = false) { return TShown{false, kind, text, hint}; }
+TShown Shown(TBoxKind kind, TText text, bool hint = false, TAfter after = TAfter::None) {
+  return TShown{false, kind, text, hint, after};
+}
 const TShown kClear{true};
 
 // The boxes and notices of a failure, from the failing sequence's range
@@ -679,26 +705,31 @@ std::vector<TShown> FailureTrail(TSeq seq, bool lost) {
     // Two boxes, by the program's own rules: the sequence shows its box
     // (ReadUsers, ReadCodesAndMatch), then the send shows the window's own
     // for a read that failed (SendToPanel keeps the box of a failed read).
+    // The send's own box adds that nothing was written.
     case TSeq::TargetUsers:
-    case TSeq::TargetCodes: return {readError, kClear, readError};
+    case TSeq::TargetCodes:
+      return {readError, kClear, Shown(TBoxKind::Warning, TText::ReadError, lost, TAfter::NothingWritten)};
     case TSeq::BackupKeys: return {readError, kClear, Shown(TBoxKind::Error, TText::BackupFailed)};
     // Two boxes: the write sequence shows its warning (WriteCodes,
-    // WriteUsers, WriteKeys), then the send shows the window's error.
+    // WriteUsers, WriteKeys), then the send shows the window's error, which
+    // says that the send stopped part-way and where the backup is.
     case TSeq::WriteCodes:
     case TSeq::WriteUsers:
     case TSeq::WriteKeys:
-      return {Shown(TBoxKind::Warning, TText::WriteError, lost), kClear, Shown(TBoxKind::Error, TText::WriteError, lost)};
+      return {Shown(TBoxKind::Warning, TText::WriteError, lost), kClear,
+              Shown(TBoxKind::Error, TText::WriteError, lost, TAfter::Stopped)};
     // The read-back announces its own phase, clears its bar, and the send
-    // says the panel could not be read.
+    // says the data was written but could not be read back.
     case TSeq::VerifySmall:
-    case TSeq::VerifyLarge: return {kClear, readError};
+    case TSeq::VerifyLarge: return {kClear, Shown(TBoxKind::Warning, TText::VerifyReadFailed, lost)};
     // The large read leaves the bar as it is.
     case TSeq::ReadLarge: return {readError};
     case TSeq::BackupLarge: return {readError, Shown(TBoxKind::Error, TText::BackupFailed)};
     // Two boxes: WriteLargePanel shows its error, then the send shows the
     // window's, the same text.
     case TSeq::WriteLarge:
-      return {Shown(TBoxKind::Error, TText::WriteError, lost), kClear, Shown(TBoxKind::Error, TText::WriteError, lost)};
+      return {Shown(TBoxKind::Error, TText::WriteError, lost), kClear,
+              Shown(TBoxKind::Error, TText::WriteError, lost, TAfter::Stopped)};
     case TSeq::IdentifySmall:
     case TSeq::IdentifyLarge: return {};
   }
@@ -897,7 +928,7 @@ sim::PanelConfig ConfigFor(const TRun& r) {
     cfg.seed = r.flow == TFlow::CheckSmall ? kSmallCheckSeed : kSmallSeed;
   }
   if (r.faultAt) {
-    cfg.fault = {r.c.fault, static_cast<int>(*r.faultAt) + 1};
+    cfg.fault = {r.c.fault, static_cast<int>(*r.faultAt) + 1, r.c.repeat};
   } else if (r.c.where == TWhere::EveryExchange) {
     cfg.fault = {r.c.fault, 0};
   }
@@ -1141,7 +1172,13 @@ struct TExpect {
   // From the failing sequence's range notice on (failures), or from the
   // read-back's (a discarded block).
   std::vector<TShown> trail;
+  // The header at plan index repeatAt goes out repeats more times: the
+  // read-back's tries again.
+  size_t repeatAt = 0;
+  int repeats = 0;
 };
+
+bool IsReadBack(TSeq seq) { return seq == TSeq::VerifySmall || seq == TSeq::VerifyLarge; }
 
 // lostAt: the line goes away at this plan index (the fault, or the device
 // vanishing); the exchange there fails at once.
@@ -1170,6 +1207,40 @@ TExpect ExpectFor(const TRun& r, std::optional<size_t> lostAt = std::nullopt) {
         x.firstDifference = st.address + static_cast<uint32_t>(diff.first - old.begin());
       }
     }
+  }
+  if (failAt && IsReadBack(p.steps[*failAt].seq) && fault != FaultKind::CloseLine) {
+    // A read-back exchange is tried again, after the retry pause, until it
+    // gets through or has failed kReadBackRetries + 1 times.
+    const TStep& st = p.steps[*failAt];
+    const int failures = std::min(r.c.repeat, kReadBackRetries + 1);
+    const int64_t pauseBeforeRetry = IsLarge(st.frame) ? retry : 0;
+    const int64_t failedTries = failures * FailCostMs(st, fault, retry);
+    const int waited = FailWaitMs(st, fault) > 0 ? failures : 0;
+    x.repeatAt = *failAt;
+    if (failures <= kReadBackRetries) {
+      // It got through: the send ends as if nothing had happened, later.
+      for (const TStep& step : p.steps) {
+        if (step.afterFailure) continue;
+        x.ms += step.settleMs + SuccessCostMs(step, retry);
+        ++x.made;
+      }
+      x.ms += failedTries + failures * pauseBeforeRetry;
+      x.made += static_cast<size_t>(failures);
+      x.done = x.made - static_cast<size_t>(failures);
+      x.repeats = failures;
+      x.waitsRunOut = WaitsRunOutIn(p, p.steps.size(), false) + waited;
+      return x;
+    }
+    x.end = TEnd::Failure;
+    x.failed = *failAt;
+    x.made = *failAt + static_cast<size_t>(failures);
+    x.done = *failAt;
+    x.repeats = failures - 1;
+    for (size_t i = 0; i < *failAt; ++i) x.ms += p.steps[i].settleMs + SuccessCostMs(p.steps[i], retry);
+    x.ms += st.settleMs + failedTries + (failures - 1) * pauseBeforeRetry;
+    x.waitsRunOut = WaitsRunOutIn(p, *failAt, false) + waited;
+    x.trail = FailureTrail(st.seq, false);
+    return x;
   }
   if (failAt) {
     const TStep& st = p.steps[*failAt];
@@ -1251,14 +1322,26 @@ std::string VerifyFailedText(uint32_t address, const std::string& backupPath) {
 
 std::string TextOf(const TShown& e, const TRun& r, const TExpect& x) {
   std::string text;
+  const bool noBackup = r.backupPath.empty();
   switch (e.text) {
     case TText::ReadError: text = en::kReadError; break;
     case TText::WriteError: text = en::kWriteError; break;
     case TText::BackupFailed: text = en::kBackupFailed; break;
     case TText::VerifyFailed: text = VerifyFailedText(x.firstDifference, r.backupPath); break;
+    case TText::VerifyReadFailed:
+      text = noBackup ? en::kVerifyReadFailedNoBackup : en::kVerifyReadFailed + r.backupPath;
+      break;
     case TText::TransferOk: text = en::kTransferOk; break;
   }
   if (e.hint) text += "\r\n" + en::kHintUnplugged;
+  // The read-back's boxes name the backup themselves, or say there is none.
+  if ((e.text == TText::VerifyFailed || e.text == TText::VerifyReadFailed) && noBackup)
+    text += "\r\n" + en::kNoBackupTaken;
+  switch (e.after) {
+    case TAfter::None: break;
+    case TAfter::NothingWritten: text += "\r\n" + en::kNothingWritten; break;
+    case TAfter::Stopped: text += "\r\n" + (noBackup ? en::kSendStoppedNoBackup : en::kSendStopped + r.backupPath); break;
+  }
   return Box(e.kind, text);
 }
 
@@ -1474,11 +1557,18 @@ void ExpectNoBackupFile(const TRun& r) {
 }
 
 // The headers the panel took: exactly the plan's, up to the last exchange
-// made.
-void ExpectHeaders(const TRun& r, size_t count) {
+// made, with the read-back's tries again (x) in their place.
+void ExpectHeaders(const TRun& r, size_t count, const TExpect* x = nullptr) {
+  std::vector<THeader> want;
+  for (size_t i = 0; i < r.plan.steps.size(); ++i) {
+    want.push_back(r.plan.steps[i].header);
+    if (x && i == x->repeatAt)
+      for (int k = 0; k < x->repeats; ++k) want.push_back(r.plan.steps[i].header);
+  }
   const auto got = r.panel->HeadersReceived();
   ASSERT_EQ(got.size(), count) << "exchanges made";
-  for (size_t i = 0; i < count; ++i) ASSERT_EQ(got[i], r.plan.steps[i].header) << "exchange " << i + 1 << ": " << Hex(got[i]);
+  ASSERT_LE(count, want.size());
+  for (size_t i = 0; i < count; ++i) ASSERT_EQ(got[i], want[i]) << "exchange " << i + 1 << ": " << Hex(got[i]);
 }
 
 // The progress steps of the blocks done: one per block, its byte count.
@@ -1632,7 +1722,7 @@ void CheckSuccess(TRun& r, const TExpect& x) {
   ExpectWaits(r, x);
   EXPECT_EQ(s.Link.PanelPort.Handle, -1) << "the port must be closed afterwards";
   EXPECT_TRUE(r.ok);
-  ExpectHeaders(r, r.plan.steps.size());
+  ExpectHeaders(r, r.plan.steps.size() + static_cast<size_t>(x.repeats), &x);
   ExpectSteps(r, r.plan.steps.size());
   ExpectStatuses(r, r.plan.steps.size() - 1);
   if (r.c.fault == FaultKind::EchoCase && r.c.where == TWhere::EveryExchange) {
@@ -1711,7 +1801,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   for (const auto& b : r.t.ui.Boxes()) EXPECT_EQ(b.find(en::kTransferOk), std::string::npos) << b;
   ExpectShown(r, x);
   // Nothing after the failed exchange.
-  ExpectHeaders(r, x.made);
+  ExpectHeaders(r, x.made, &x);
   ExpectSteps(r, x.done);
   ExpectStatuses(r, x.failed);
 
@@ -1735,7 +1825,7 @@ void CheckFailure(TRun& r, const TExpect& x, TFailedBlock failedBlock) {
   }
   EXPECT_FALSE(r.status.has_value());
   EXPECT_FALSE(r.differs);
-  const bool wrote = IsWriteSeq(seq) || seq == TSeq::VerifySmall || seq == TSeq::VerifyLarge;
+  const bool wrote = IsWriteSeq(seq) || IsReadBack(seq);
   if (wrote) {
     ExpectPanelAfterSend(r, x.failed, failedBlock, std::nullopt, x.lastWriteMayBeLost);
   } else {
@@ -1836,6 +1926,15 @@ std::vector<TCase> MatrixCases() {
   out.push_back({TSeq::WriteUsers, FaultKind::CloseLine, M, TTuning::Default, true});
   out.push_back({TSeq::VerifySmall, FaultKind::NoEcho, M, TTuning::Default, true});
   out.push_back({TSeq::WriteLarge, FaultKind::CorruptData, M, TTuning::Default, true});
+  // The read-back tries a failed exchange again: it gets through on the
+  // last retry and the send succeeds, or it never does and the send says
+  // the data was written but could not be read back.
+  out.push_back({TSeq::VerifySmall, FaultKind::NoEcho, M, TTuning::Default, false, kReadBackRetries});
+  out.push_back({TSeq::VerifySmall, FaultKind::NoEcho, M, TTuning::Default, false, kReadBackRetries + 1});
+  out.push_back({TSeq::VerifySmall, FaultKind::BadCheck, F, TTuning::Default, true, kReadBackRetries + 1});
+  out.push_back({TSeq::VerifyLarge, FaultKind::NoEcho, M, TTuning::Default, false, kReadBackRetries});
+  out.push_back({TSeq::VerifyLarge, FaultKind::Stall, M, TTuning::Default, false, kReadBackRetries + 1});
+  out.push_back({TSeq::VerifyLarge, FaultKind::CorruptData, F, TTuning::Default, true, kReadBackRetries + 1});
   return out;
 }
 
@@ -1844,6 +1943,7 @@ std::string CaseName(const TCase& c) {
   name += std::string("_") + WhereName(c.where) + "_" + FaultName(c.fault);
   if (c.tuning == TTuning::NoRetryPause) name += "_NoRetryPause";
   if (c.withBackup) name += "_WithBackup";
+  if (c.repeat > 1) name += "_" + std::to_string(c.repeat) + "InARow";
   return name;
 }
 
@@ -1987,6 +2087,7 @@ const char* TextName(TText t) {
     case TText::WriteError: return "WriteError";
     case TText::BackupFailed: return "BackupFailed";
     case TText::VerifyFailed: return "VerifyFailed";
+    case TText::VerifyReadFailed: return "VerifyReadFailed";
     case TText::TransferOk: return "TransferOk";
   }
   return "?";
@@ -2000,7 +2101,11 @@ std::string ShownLabel(const TRun& r, const TExpect& x) {
   }
   if (x.end == TEnd::Success) {
     if (!IsSendFlow(r.flow)) return "none; status Ready";
-    return HasBackup(r.flow) ? "Information TransferOk, naming the backup" : "Information TransferOk";
+    std::string out = HasBackup(r.flow) ? "Information TransferOk, naming the backup" : "Information TransferOk";
+    if (x.repeats > 0)
+      out += " (read-back exchange " + std::to_string(x.repeatAt + 1) + " tried again " + std::to_string(x.repeats) +
+             (x.repeats == 1 ? " time)" : " times)");
+    return out;
   }
   std::string out;
   for (const TShown& e : x.trail) {
@@ -2015,7 +2120,15 @@ std::string ShownLabel(const TRun& r, const TExpect& x) {
       std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(x.firstDifference));
       out += std::string(" at 0x") + hex + (HasBackup(r.flow) ? ", naming the backup" : "");
     }
+    if (e.text == TText::VerifyReadFailed) {
+      out += " after " + std::to_string(x.repeats + 1) + (x.repeats == 0 ? " try" : " tries");
+      if (HasBackup(r.flow)) out += ", naming the backup";
+    }
     if (e.hint) out += " + unplugged hint";
+    if ((e.text == TText::VerifyFailed || e.text == TText::VerifyReadFailed) && !HasBackup(r.flow))
+      out += " + no-backup line";
+    if (e.after == TAfter::NothingWritten) out += " + nothing-written line";
+    if (e.after == TAfter::Stopped) out += HasBackup(r.flow) ? " + stopped line naming the backup" : " + stopped line, no backup";
   }
   return out;
 }
@@ -2055,6 +2168,7 @@ std::string Row(const TCase& c, bool withFault) {
   std::string notes;
   if (c.tuning == TTuning::NoRetryPause) notes += "RetryPauseMs 0";
   if (c.withBackup) notes += notes.empty() ? "with backup" : ", with backup";
+  if (c.repeat > 1) notes += (notes.empty() ? "" : ", ") + std::to_string(c.repeat) + " exchanges in a row";
   row += notes + " | " + ShownLabel(r, x) + " | " + Seconds(x.ms) + " |\n";
   return row;
 }

@@ -79,12 +79,25 @@ TEST(MessageFor, AReadBackNamesTheFirstDifferenceAndTheBackup) {
   EXPECT_EQ(MessageFor(o, it.texts(), {nullptr, "b.tvx"}).text,
             "La centrale non contiene i dati inviati (prima differenza all'indirizzo 0x01C3). Inviare di nuovo il "
             "file; i dati precedenti della centrale sono nel backup: b.tvx");
-  // A read-back that could not finish is a read error, with the lost line
-  // asked about like any other.
+  // A read-back that could not finish says that the data was written but
+  // not checked, names the backup, and asks about a lost line like any
+  // other box about the line.
   TOutcome failed = Of(TResult::VerifyReadFailed, TStep::Verify);
   failed.lineLost = true;
   EXPECT_EQ(Box(MessageFor(failed, en.texts())),
-            "Warning: Reading error on serial port!\r\nThe adapter was unplugged? Plug it back in and try again.");
+            "Warning: The data was written but could not be read back to check it; read the panel again to check "
+            "it.\r\nThe adapter was unplugged? Plug it back in and try again.");
+  failed.lineLost = false;
+  EXPECT_EQ(Box(MessageFor(failed, en.texts(), {nullptr, "/home/i/backups/VYR8-1.tvx"})),
+            "Warning: The data was written but could not be read back to check it; read the panel again or restore "
+            "the backup: /home/i/backups/VYR8-1.tvx");
+  EXPECT_EQ(MessageFor(failed, it.texts(), {nullptr, "b.tvx"}).text,
+            "I dati sono stati scritti ma non è stato possibile rileggerli per controllarli; leggere di nuovo la "
+            "centrale o ripristinare il backup: b.tvx");
+  const TLang fr(TLanguage::French);
+  EXPECT_EQ(MessageFor(failed, fr.texts(), {nullptr, "b.tvx"}).text,
+            "Les données ont été écrites mais n'ont pas pu être relues pour les vérifier ; relisez la centrale ou "
+            "restaurez la sauvegarde : b.tvx");
 }
 
 // A port that refuses this user, with the group the system names.

@@ -165,10 +165,11 @@ TEST_F(SendVerify, WithoutABackupTheWarningLeavesTheBackupOutAndTheLowestAddress
   EXPECT_EQ(r.firstDifference(), 437u);
   EXPECT_EQ(t.ui.Boxes(),
             std::vector<std::string>{"Warning: The panel does not hold the data sent (first difference at address "
-                                     "0x01B5). Send the file again."});
+                                     "0x01B5). Send the file again.\r\nNo backup of the panel's previous data was "
+                                     "taken."});
 }
 
-TEST_F(SendVerify, AReadThatFailsDuringTheCheckIsAReadErrorNotASuccess) {
+TEST_F(SendVerify, AReadBackThatNeverGetsThroughSaysTheDataWasWrittenButNotChecked) {
   sim::TSimLine target(test::PanelOf("VYR32", "5678", 9));
   ConnectTo(t.s, target);
   t.ui.onStatus = [&](const std::string& status) {
@@ -177,7 +178,9 @@ TEST_F(SendVerify, AReadThatFailsDuringTheCheckIsAReadErrorNotASuccess) {
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
   EXPECT_FALSE(r.ok());
   EXPECT_FALSE(r.differs());
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: Reading error on serial port!"});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{
+                              "Warning: The data was written but could not be read back to check it; read the panel "
+                              "again to check it.\r\nNo backup of the panel's previous data was taken."});
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
@@ -238,8 +241,11 @@ TEST_F(SendVerify, TheSendsTextsFollowTheLanguage) {
   };
   r = SendToPanel(t.s, "5678", WithoutBackup());
   EXPECT_FALSE(r.ok());
-  EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{"Warning: Errore in scrittura su porta seriale!",
-                                                    "Error: Errore in scrittura su porta seriale!"}));
+  EXPECT_EQ(t.ui.Boxes(),
+            (std::vector<std::string>{"Warning: Errore in scrittura su porta seriale!",
+                                      "Error: Errore in scrittura su porta seriale!\r\nL'invio si è interrotto dopo "
+                                      "aver scritto una parte dei dati; non è stato fatto alcun backup dei dati "
+                                      "precedenti della centrale."}));
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
@@ -344,7 +350,28 @@ TEST(SendVerifyLarge, ADifferenceInTheLargePanelNamesItsFullAddress) {
   const TSendOutcome r = SendToPanel(t.s, "1234", WithoutBackup());
   EXPECT_FALSE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Warning: The panel does not hold the data sent (first "
-                                                   "difference at address 0xE4E5CC). Send the file again."});
+                                                   "difference at address 0xE4E5CC). Send the file again.\r\nNo "
+                                                   "backup of the panel's previous data was taken."});
+}
+
+// The record holds the codes written; Clear() wipes each byte before it
+// lets it go (the destructor runs Clear()), and leaves nothing to compare.
+TEST(WriteRecord, ClearLeavesNothingAndTheRecordCanBeFilledAgain) {
+  TWriteRecord record;
+  const uint8_t codes[4] = {0x12, 0x34, 0x56, 0x78};
+  record.Wrote(313, codes, 4);
+  ASSERT_FALSE(record.Empty());
+  record.Clear();
+  EXPECT_TRUE(record.Empty());
+  EXPECT_EQ(record.Size(), 0u);
+  EXPECT_TRUE(record.Ranges().empty());
+  const uint8_t other[4] = {0, 0, 0, 0};
+  uint32_t at = 0;
+  EXPECT_FALSE(record.FirstDifference({313, 4}, other, &at)) << "a cleared record compares nothing";
+  record.Wrote(400, codes, 2);
+  EXPECT_EQ(record.Ranges(), (std::vector<TWriteRecord::TRange>{{400, 2}}));
+  EXPECT_TRUE(record.FirstDifference({400, 2}, other, &at));
+  EXPECT_EQ(at, 400u);
 }
 
 TEST(WriteRecord, LastWriteWinsAndThePanelsOwnBytesAreNotCompared) {

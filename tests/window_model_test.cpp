@@ -297,7 +297,8 @@ TEST_F(WindowModel, SendOfTheLargePanelWithAShortCodeEndsInNoPanel) {
   m.SendCodeEdited("123");
   m.SendToPanel();
   view_.Finish();
-  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Information: Codice non valido!"});
+  EXPECT_EQ(view_.boxes,
+            std::vector<std::string>{"Information: Codice non valido!\r\nNessun dato è stato scritto nella centrale."});
   EXPECT_EQ(Shown().controls, kNoPanel);
 }
 

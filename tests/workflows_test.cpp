@@ -386,7 +386,9 @@ TEST_F(SendWorkflow, AFailedWriteShowsTheSequencesBoxThenTheWindows) {
   const TSendOutcome r = SendToPanel(t.s, "5678", WithoutBackup());
   EXPECT_FALSE(r.ok());
   EXPECT_EQ(t.ui.Boxes(), (std::vector<std::string>{"Warning: Error writing on serial port!",
-                                                    "Error: Error writing on serial port!"}));
+                                                    "Error: Error writing on serial port!\r\nThe send stopped after "
+                                                    "writing part of the data; no backup of the panel's previous "
+                                                    "data was taken."}));
   EXPECT_EQ(t.s.Link.PanelPort.Handle, -1);
 }
 
@@ -400,7 +402,7 @@ TEST(SendWorkflowLarge, CodeLengthAndRoundTrip) {
   t.ui.Clear();
   TSendOutcome r = SendToPanel(t.s, "12", WithoutBackup());
   EXPECT_FALSE(r.ok());
-  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Invalid code!"});
+  EXPECT_EQ(t.ui.Boxes(), std::vector<std::string>{"Information: Invalid code!\r\nNothing was written into the panel."});
   EXPECT_EQ(target->ExchangeCount(), 0);
   t.ui.Clear();
   r = SendToPanel(t.s, "9999", WithoutBackup());

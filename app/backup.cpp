@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <system_error>
 
 #include "app/file_names.h"
@@ -72,6 +74,62 @@ std::string BackupFileName(const std::string& folder, const std::string& modelNa
   std::error_code ec;
   for (int n = 2; std::filesystem::exists(PathFromUtf8(path), ec); ++n) path = base + "-" + std::to_string(n) + ".tvx";
   return path;
+}
+
+namespace {
+
+// The model's part of a backup's name: its name without spaces.
+std::string NamePart(const std::string& modelName) {
+  std::string model;
+  for (char c : modelName)
+    if (c != ' ') model.push_back(c);
+  return model;
+}
+
+}  // namespace
+
+std::vector<TBackupFile> ListBackups(const std::string& folder) {
+  struct TFound {
+    TBackupFile file;
+    std::string stamp;  // "20261208-141503", sortable
+    int serial = 1;     // the "-2", "-3" of backups of the same second
+  };
+  std::vector<TFound> found;
+  std::error_code ec;
+  const std::filesystem::path dir = PathFromUtf8(folder);
+  if (folder.empty() || !std::filesystem::is_directory(dir, ec)) return {};
+  static const std::regex kName(R"(^(.+)-(\d{4})(\d{2})(\d{2})-(\d{2})(\d{2})(\d{2})(?:-(\d{1,6}))?\.tvx$)");
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const std::string name = Utf8FromPath(it->path().filename());
+    std::smatch m;
+    if (!std::regex_match(name, m, kName)) continue;
+    TFound f;
+    f.file.path = Utf8FromPath(it->path());
+    f.file.model = m[1];
+    f.file.date = m[2].str() + "-" + m[3].str() + "-" + m[4].str() + " " + m[5].str() + ":" + m[6].str() + ":" +
+                  m[7].str() + " UTC";
+    f.file.size = it->file_size(ec);
+    if (ec) continue;
+    f.stamp = m[2].str() + m[3].str() + m[4].str() + m[5].str() + m[6].str() + m[7].str();
+    f.serial = m[8].matched ? std::stoi(m[8].str()) : 1;
+    found.push_back(std::move(f));
+  }
+  std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) {
+    if (a.stamp != b.stamp) return a.stamp > b.stamp;
+    if (a.serial != b.serial) return a.serial > b.serial;
+    return a.file.path > b.file.path;
+  });
+  std::vector<TBackupFile> out;
+  for (TFound& f : found) out.push_back(std::move(f.file));
+  return out;
+}
+
+std::string NewestBackupOf(const std::string& folder, const std::string& modelName) {
+  const std::string model = NamePart(modelName);
+  for (const TBackupFile& b : ListBackups(folder))
+    if (b.model == model) return b.path;
+  return std::string();
 }
 
 }  // namespace tarvex

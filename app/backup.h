@@ -3,8 +3,10 @@
 // file and sending it.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
@@ -21,5 +23,23 @@ bool EnsureBackupFolder(const std::string& folder, std::string* error);
 // such as VYR32-20261208-141503.tvx; "-2", "-3"... are added when a backup
 // of that second already exists, so a backup is never overwritten.
 std::string BackupFileName(const std::string& folder, const std::string& modelName, std::time_t now);
+
+// A backup in the folder, as its name tells it.
+struct TBackupFile {
+  std::string path;
+  std::string model;  // as in the name: "VYR32", "VYR320"
+  std::string date;   // "2026-12-08 14:15:03 UTC"
+  uint64_t size = 0;  // bytes
+  bool operator==(const TBackupFile&) const = default;
+};
+
+// The backups in the folder, newest first: the files named as
+// BackupFileName names them (other files are left out). Empty when the
+// folder does not exist.
+std::vector<TBackupFile> ListBackups(const std::string& folder);
+
+// The newest backup of a model (its name as ModelName gives it: "VYR 320"
+// matches the backups named VYR320-...); empty when there is none.
+std::string NewestBackupOf(const std::string& folder, const std::string& modelName);
 
 }  // namespace tarvex

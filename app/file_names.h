@@ -12,5 +12,7 @@ namespace tarvex {
 
 // A UTF-8 file name as std::filesystem takes it, on every platform.
 std::filesystem::path PathFromUtf8(const std::string& utf8);
+// And back: a path as a UTF-8 name.
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 }  // namespace tarvex

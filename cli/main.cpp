@@ -41,6 +41,7 @@
 #include "app/version.h"
 #include "app/workflows.h"
 #include "cli/console_ui.h"
+#include "protocol/identify.h"
 #include "cli/show.h"
 #include "serial/trace.h"
 
@@ -214,9 +215,9 @@ int RunRead(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
   return kExitOk;
 }
 
-int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, const std::string& in,
-            const std::string& code, bool backup, bool verify) {
-  if (!Identify(s, ui, device)) return kExitFailed;
+// Sends the file into the identified panel.
+int SendLoaded(TSession& s, TConsoleUserInterface& ui, const std::string& in, const std::string& code, bool backup,
+               bool verify) {
   const TLoadResult loaded = s.IsLargePanel() ? LoadLargeFile(s, in) : LoadSmallFile(s, in);
   if (loaded != TLoadResult::Loaded) return kExitFailed;
   TSendOptions options;
@@ -235,6 +236,49 @@ int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
   ui.EndLine();
   if (const auto status = StatusAfterSend(r.outcome, TTexts{s.LangStrings, s.ExtraStrings})) ui.Status(*status);
   return r.ok() ? kExitOk : kExitFailed;
+}
+
+int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, const std::string& in,
+            const std::string& code, bool backup, bool verify) {
+  if (!Identify(s, ui, device)) return kExitFailed;
+  return SendLoaded(s, ui, in, code, backup, verify);
+}
+
+// Puts a backup back into the panel it came from: the newest backup of the
+// identified model unless one is named. It is sent like any file, read
+// back and compared, without a new backup over the one being restored.
+int RunRestore(TSession& s, TConsoleUserInterface& ui, const std::string& device, std::string backup,
+               const std::string& code) {
+  if (!Identify(s, ui, device)) return kExitFailed;
+  if (backup.empty()) {
+    const std::string folder = DefaultBackupFolder();
+    const std::string model = ModelName(s.Panel.ConnectedModel);
+    backup = NewestBackupOf(folder, model);
+    if (backup.empty()) {
+      std::cerr << "No backup of a " << model << " in " << (folder.empty() ? std::string("(no folder)") : folder)
+                << ".\n";
+      return kExitFailed;
+    }
+  }
+  std::cout << "restoring: " << backup << std::endl;
+  return SendLoaded(s, ui, backup, code, false, true);
+}
+
+// The backups, newest first: date, model, size and path a line, or one JSON
+// array.
+int RunBackups(bool json) {
+  const std::vector<TBackupFile> list = ListBackups(DefaultBackupFolder());
+  if (!json) {
+    for (const TBackupFile& b : list)
+      std::cout << b.date << "  " << b.model << "  " << b.size << " bytes  " << b.path << "\n";
+    return kExitOk;
+  }
+  using Json = nlohmann::ordered_json;
+  Json out = Json::array();
+  for (const TBackupFile& b : list)
+    out.push_back(Json{{"path", b.path}, {"model", b.model}, {"date", b.date}, {"size", b.size}});
+  std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  return kExitOk;
 }
 
 // The line trace of --trace, times counted from now; null (with the reason
@@ -310,6 +354,19 @@ int Run(int argc, char** argv) {
                  "Do not read back what was written to check that the panel holds it (by default every send is "
                  "verified)");
 
+  CLI::App* restore = app.add_subcommand(
+      "restore", "Put a backup back into the panel it was taken from (read back and compared, no new backup)");
+  std::string backupFile;
+  restore->add_option("--port", device, kPortHelp)->required()->check(PortCheck());
+  restore->add_option("--backup", backupFile,
+                      "Backup to send (by default the newest backup of the identified panel's model)");
+  CLI::Option* restoreCode =
+      restore->add_option("--code", code, "Main user code of the panel (else standard input)");
+
+  CLI::App* backupsCommand = app.add_subcommand("backups", "List the backups, newest first");
+  bool backupsJson = false;
+  backupsCommand->add_flag("--json", backupsJson, "One JSON array: path, model, date and size of each backup");
+
   std::string showFile;
   bool json = false, reveal = false;
   CLI::App* show = app.add_subcommand("show", "Show what a key-code file holds");
@@ -353,6 +410,13 @@ int Run(int argc, char** argv) {
     WipeString(code);
     return rc;
   }
+  if (*restore) {
+    if (!TakeCode(restoreCode, &code)) return kExitUsage;
+    const int rc = RunRestore(session, ui, device, backupFile, code);
+    WipeString(code);
+    return rc;
+  }
+  if (*backupsCommand) return RunBackups(backupsJson);
   if (*show) return ShowKeyCodeFile(session, showFile, json, reveal, std::cout) ? kExitOk : kExitFailed;
   return kExitUsage;
 }

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -537,6 +538,87 @@ TEST(CliTrace, IdentifyWritesTheLineTrace) {
   EXPECT_EQ(panel->ExchangeCount(), exchanges);
   std::filesystem::remove(link);
   std::filesystem::remove(trace);
+}
+
+// ---------------------------------------------------------------------------
+// Backups: the list, and putting one back
+
+// A data folder of its own, so that the backups other tests leave do not
+// count.
+TCliSetting OwnData(const test::TScratchDir& data) { return {{{"XDG_DATA_HOME", data.Path()}}, false}; }
+
+TEST(CliBackups, ListsTheBackupsNewestFirstAndNothingElse) {
+  const test::TScratchDir data("tarvex-cli-backups");
+  const std::filesystem::path folder = std::filesystem::path(data.Path()) / "tarvex" / "backups";
+  TRun r = RunCli({"backups"}, "", OwnData(data));
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "") << "no folder yet: no backups";
+  std::filesystem::create_directories(folder);
+  const auto put = [&folder](const std::string& name, size_t size) {
+    std::ofstream(folder / name, std::ios::binary) << std::string(size, 'x');
+  };
+  put("VYR8-20261201-101010.tvx", 8416);
+  put("VYR8-20261208-090000.tvx", 8416);
+  put("VYR8-20261208-090000-2.tvx", 8416);
+  put("VYR320-20261205-000000.tvx", 920496);
+  put("notes.txt", 5);
+  put("VYR8-2026120-090000.tvx", 1);  // not a name the program gives
+  r = RunCli({"backups"}, "", OwnData(data));
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const std::string f = folder.string() + "/";
+  EXPECT_EQ(r.out, "2026-12-08 09:00:00 UTC  VYR8  8416 bytes  " + f + "VYR8-20261208-090000-2.tvx\n"
+                   "2026-12-08 09:00:00 UTC  VYR8  8416 bytes  " + f + "VYR8-20261208-090000.tvx\n"
+                   "2026-12-05 00:00:00 UTC  VYR320  920496 bytes  " + f + "VYR320-20261205-000000.tvx\n"
+                   "2026-12-01 10:10:10 UTC  VYR8  8416 bytes  " + f + "VYR8-20261201-101010.tvx\n");
+  r = RunCli({"backups", "--json"}, "", OwnData(data));
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const nlohmann::json list = nlohmann::json::parse(r.out);
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[2]["model"], "VYR320");
+  EXPECT_EQ(list[2]["size"], 920496);
+  EXPECT_EQ(list[2]["date"], "2026-12-05 00:00:00 UTC");
+  EXPECT_EQ(list[0]["path"], f + "VYR8-20261208-090000-2.tvx");
+}
+
+TEST(CliRestore, PutsTheNewestBackupOfThePanelsModelBack) {
+  const test::TScratchDir data("tarvex-cli-restore");
+  auto source = StartPanel({.model = "VYR32", .mainCode = "1357", .seed = 31});
+  auto target = StartPanel({.model = "VYR32", .mainCode = "2468", .seed = 32});
+  const auto* map = sim::BlockMapFor("VYR32");
+  const auto codesBefore = target->ReadMemory(map->CodesAddr, 72);
+  const auto namesBefore = target->ReadMemory(map->UserNamesAddr, map->UserNamesLen);
+  const std::string file = TempPath("restore-source");
+  TRun r = RunCli({"read", "--port", source->DevicePath(), "--out", file, "--code", "1357"}, "", OwnData(data));
+  ASSERT_EQ(r.exit, 0) << r.err;
+  // Nothing to restore yet.
+  r = RunCli({"restore", "--port", target->DevicePath(), "--code", "2468"}, "", OwnData(data));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.err.find("No backup of a VYR32 in " + data.Path() + "/tarvex/backups."), std::string::npos) << r.err;
+
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file + ".tvx", "--code", "2468"}, "", OwnData(data));
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const std::string backup = r.out.substr(8, r.out.find('\n') - 8);
+  ASSERT_NE(target->ReadMemory(map->UserNamesAddr, map->UserNamesLen), namesBefore) << "the send changed the panel";
+
+  // The panel's main user code is now the sent file's.
+  const int exchanges = target->ExchangeCount();
+  r = RunCli({"restore", "--port", target->DevicePath()}, "1357\n", OwnData(data));
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("restoring: " + backup + "\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("backup: "), std::string::npos) << "no new backup over the one being restored";
+  EXPECT_NE(r.err.find("Information: Transfer successful"), std::string::npos) << r.err;
+  EXPECT_GT(target->ExchangeCount(), exchanges);
+  EXPECT_EQ(target->ReadMemory(map->CodesAddr, 72), codesBefore);
+  EXPECT_EQ(target->ReadMemory(map->UserNamesAddr, map->UserNamesLen), namesBefore);
+  r = RunCli({"backups"}, "", OwnData(data));
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+
+  // A backup named on the command line, in another language.
+  r = RunCli({"--lang", "it", "restore", "--port", target->DevicePath(), "--backup", backup, "--code", "2468"}, "",
+             OwnData(data));
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.err.find("Information: Dati trasferiti con successo!"), std::string::npos) << r.err;
+  std::filesystem::remove(file + ".tvx");
 }
 
 }  // namespace

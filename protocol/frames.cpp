@@ -330,7 +330,8 @@ TOutcome Exchange(TLink& link, const TExchangeRule& rule, const THeader& h, uint
     failure = TakeEcho(comm, h, echoLimit);
     if (!rule.write && failure == TFailure::None) failure = ReceiveData(comm, block, lastIndex, rule.large);
     ++made;
-    const bool more = failure != TFailure::None && made < link.Tuning.Attempts;
+    // A line that is gone does not come back by asking again.
+    const bool more = failure != TFailure::None && made < link.Tuning.Attempts && !comm.LineLost;
     if (failure != TFailure::None && (more || rule.pauseAfterLastFailure))
       SleepOn(comm, rule.failedPauseMs(link.Tuning), rule.failedWhy);
     if (!more) break;

@@ -340,52 +340,40 @@ TOutcome VerifyWritten(TLink& link, const TPanelIdentity& panel, const TWriteRec
   link.Phase(TPhase::Verifying, static_cast<int32_t>(record.Size()));
   TTransferBuffer& buf = link.Buffer();
   const bool large = panel.IsLargePanel();
+  // A read changes nothing in the panel, so each read-back exchange is
+  // tried at least kReadBackRetries + 1 times, with the exchange's own
+  // retry pause between the attempts.
+  const TLinkTuning tuning = link.Tuning;
+  link.Tuning.Attempts = std::max(tuning.Attempts, kReadBackRetries + 1);
   TOutcome result = Success(TStep::Verify);
   for (const TWriteRecord::TRange& run : runs) {
     // A run longer than the transfer buffer is read in pieces.
-    int retries = 0;
     for (uint32_t done = 0; done < run.count;) {
       const TWriteRecord::TRange piece{run.start + done,
                                        std::min<uint32_t>(run.count - done, static_cast<uint32_t>(buf.size()))};
       const int32_t start = static_cast<int32_t>(piece.start);
       const int32_t last = static_cast<int32_t>(piece.count) - 1;
       const TOutcome read = large ? ReadLargeRange(link, start, last, buf) : ReadSmallRange(link, start, last, buf);
-      // The blocks before a failed one were read whole and are in the
-      // buffer: they are compared now, and the read goes on from the failed
-      // block, so that the frames of a retry are those of the first try.
-      uint32_t good = piece.count;
-      if (!read) good = read.address > piece.start ? std::min(read.address - piece.start, piece.count) : 0;
-      uint32_t at = 0;
-      // Runs come in ascending order: the first difference found is the
-      // lowest address that differs, and the rest need not be read.
-      if (good > 0 && record.FirstDifference({piece.start, good}, buf.data(), &at)) {
-        result = Failure(TResult::VerifyDiffers, TStep::Verify);
-        result.large = large;
-        result.address = at;
-        break;
-      }
-      done += good;
-      if (read) continue;
-      // A read changes nothing in the panel, so a failed read-back
-      // exchange is tried again: the same block up to kReadBackRetries more
-      // times (kReadBackRetries + 1 tries in all), the count starting anew
-      // once a block gets through. Between the tries the line rests for the
-      // retry pause: the small panel's read takes it itself after every
-      // failed attempt, the large panel's not after its last, so it is
-      // taken here. A line that is gone does not come back by asking again.
-      if (good > 0) retries = 0;
-      if (read.lineLost || read.result == TResult::RangeRefused || retries >= kReadBackRetries) {
+      if (!read) {
         result = read;
         result.result = TResult::VerifyReadFailed;
         result.step = TStep::Verify;
         break;
       }
-      ++retries;
-      if (large && link.Tuning.RetryPauseMs > 0)
-        SleepOn(link.PanelPort, link.Tuning.RetryPauseMs, "before reading back again");
+      uint32_t at = 0;
+      // Runs come in ascending order: the first difference found is the
+      // lowest address that differs, and the rest need not be read.
+      if (record.FirstDifference(piece, buf.data(), &at)) {
+        result = Failure(TResult::VerifyDiffers, TStep::Verify);
+        result.large = large;
+        result.address = at;
+        break;
+      }
+      done += piece.count;
     }
     if (!result) break;
   }
+  link.Tuning = tuning;
   link.Clear();
   return result;
 }

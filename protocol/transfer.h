@@ -50,8 +50,8 @@ bool OneDigitPerByte(int32_t model);
 // map 3 the block is longer and the rest belongs to the panel.
 size_t CodeBytesInCodeBlock(int32_t model);
 
-// How many times a failed read-back exchange is tried again before the
-// read-back gives up.
+// How many times at least a failed read-back exchange is tried again
+// (after the exchange's retry pause) before the read-back gives up.
 inline constexpr int kReadBackRetries = 3;
 
 // Reads back every byte the record holds, in runs of consecutive
@@ -60,9 +60,9 @@ inline constexpr int kReadBackRetries = 3;
 // Announces its phase (Verifying) with a bar over the bytes read back and
 // clears it at the end. Success when every byte is the same; VerifyDiffers
 // with the lowest address that differs; VerifyReadFailed, with the failed
-// read's block and line state, when the read-back could not finish: a
-// failed exchange is tried again kReadBackRetries times after the retry
-// pause, and not at all once the line is lost.
+// read's block and line state, when the read-back could not finish: each
+// exchange is tried at least kReadBackRetries + 1 times (once only when
+// the line is lost).
 TOutcome VerifyWritten(TLink& link, const TPanelIdentity& panel, const TWriteRecord& record);
 
 // Writes the first min(length, 16) characters of name at offset, then

@@ -31,7 +31,7 @@ const COLORREF kWarningRowColour = RGB(0xFF, 0xE4, 0xC8);
 // ---- Places at 96 DPI ----
 // A small image: the users' table over the keys' table, each with its form
 // on the right; the window's buttons along the bottom.
-constexpr int kTableWidth = 420;
+constexpr int kTableWidth = 434;
 constexpr int kFormLeft = kMargin + kTableWidth + 10;
 constexpr int kFormWidth = kClientWidth - kFormLeft - kMargin;
 constexpr int kTickWidth = 230;
@@ -214,8 +214,6 @@ bool TDataWindow::Open(HWND owner, int dpi) {
   if (!m.field) m.field = ::CreateSolidBrush(kFieldColour);
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterClassOnce(instance, TImpl::Proc);
-  // Codes hidden, unused keys hidden, no refusal: every time it opens.
-  m.model.Opened();
 
   RECT frame{0, 0, m.Scale(kClientWidth), m.Scale(kClientHeight)};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
@@ -640,7 +638,10 @@ LRESULT TDataWindow::TImpl::OnNotify(NMHDR* n) {
   if (n->idFrom != IDC_dwUsers && n->idFrom != IDC_dwKeys) return 0;
   if (n->code == LVN_ITEMCHANGED) {
     const auto* c = reinterpret_cast<const NMLISTVIEW*>(n);
-    if (!painting && (c->uChanged & LVIF_STATE) && ((c->uNewState ^ c->uOldState) & LVIS_SELECTED)) Paint();
+    // A row chosen (the row left behind notifies too, before it: that
+    // notice is no choice).
+    if (!painting && (c->uChanged & LVIF_STATE) && (c->uNewState & LVIS_SELECTED) && !(c->uOldState & LVIS_SELECTED))
+      Paint();
     return 0;
   }
   if (n->code == NM_CUSTOMDRAW && n->idFrom == IDC_dwUsers) return CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(n));

@@ -626,15 +626,25 @@ TEST(WindowEnables, SwitchOrderOfGroupsAndTheirControls) {
   EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false)),
             "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
             "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
-            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction -btnShowData "
             "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
             "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
   EXPECT_EQ(order(EnablesFor(States(true, false, false, true, true), true)),
             "-lblLingua -cbLingua -lblSerial -cbSerial -btnCheckConnection "
             "+gbUserCode -btnUserCode +lblUserCode +EUserCode "
-            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction -btnShowData "
             "+gbLoadFromFile +actBrowseLoad +eLoadFromFile -btnLoadFromFile "
             "+gbSendToPanel -btnSendCodes +lblUserCodeSend +eUserCodeSend");
+  // "Show data" follows the data alone: on in No panel when an image holds
+  // data, off while an operation runs whatever the groups say.
+  EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false, true)),
+            "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
+            "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction +btnShowData "
+            "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
+            "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), true, true).btnShowData);
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), false, false).btnShowData);
 }
 
 // The one description of the window that both faces build.
@@ -670,13 +680,27 @@ TEST(WindowControls, PlacesNamesCaptionsAndTabOrder) {
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::EUserCode)), (TRect{217, 38, 89, 23}));
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::btnLoadFromFile)), (TRect{101, 48, 113, 41}));
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::lblProgress)), (TRect{337, 269, 297, 26}));
+  // "Show data" stands in the save group's free room, left of its button,
+  // overlapping no other control, and belongs to the window itself.
+  const TRect show = ControlSpec(TControlId::btnShowData).rect;
+  EXPECT_EQ(show, (TRect{10, 215, 87, 41}));
+  EXPECT_EQ(ControlSpec(TControlId::btnShowData).group, TControlId::None);
+  const TRect action = ControlSpec(TControlId::gbAction).rect;
+  EXPECT_TRUE(show.x > action.x && show.y > action.y && show.x + show.w < action.x + action.w &&
+              show.y + show.h < action.y + action.h);
+  for (const TControlSpec& c : kMainWindowControls) {
+    if (c.id == TControlId::btnShowData || c.kind == TControlKind::Group) continue;
+    const TRect& r = c.rect;
+    const bool apart = r.x + r.w <= show.x || show.x + show.w <= r.x || r.y + r.h <= show.y || show.y + show.h <= r.y;
+    EXPECT_TRUE(apart) << c.name;
+  }
 
   std::string tab;
   for (const TControlSpec& c : kMainWindowControls)
     if (c.tabStop) tab += (tab.empty() ? "" : " ") + std::string(c.name);
   EXPECT_EQ(tab,
             "cbLingua cbSerial btnCheckConnection TsSupportedPanels btnUserCode EUserCode eSaveToFile btnSaveToFile "
-            "eLoadFromFile btnLoadFromFile btnSendCodes eUserCodeSend");
+            "btnShowData eLoadFromFile btnLoadFromFile btnSendCodes eUserCodeSend");
 
   std::vector<TControlId> inside = ControlsInGroup(TControlId::gbSendToPanel);
   EXPECT_EQ(inside, (std::vector<TControlId>{TControlId::btnSendCodes, TControlId::lblUserCodeSend,
@@ -692,10 +716,14 @@ TEST(WindowControls, PlacesNamesCaptionsAndTabOrder) {
                           "\ngbLinkedPanel=" + fr.LinkedPanel + "\nbtnCheckConnection=" + fr.CheckConnection +
                           "\ngbUserCode=" + fr.UserCodeGroup + "\nbtnUserCode=" + fr.UserCodeButton +
                           "\nlblUserCode=" + fr.UserCodeLabel + "\ngbAction=" + fr.SaveGroup +
-                          "\nbtnSaveToFile=" + fr.SaveButton + "\ngbLoadFromFile=" + fr.LoadGroup +
+                          "\nbtnSaveToFile=" + fr.SaveButton + "\nbtnShowData=" + fr.ShowData +
+                          "\ngbLoadFromFile=" + fr.LoadGroup +
                           "\nbtnLoadFromFile=" + fr.LoadButton + "\ngbSendToPanel=" + fr.SendGroup +
                           "\nbtnSendCodes=" + fr.SendButton + "\nlblUserCodeSend=" + fr.UserCodeLabel + "\n");
   EXPECT_EQ(fr.General, "Options générales");
+  EXPECT_EQ(fr.ShowData, "Voir les données");
+  EXPECT_EQ(Captions(TLanguage::Italian).ShowData, "Mostra dati");
+  EXPECT_EQ(Captions(TLanguage::English).ShowData, "Show data");
 }
 
 // A code edit's text that is not 0 to 6 digits never reaches the panel: the

@@ -38,6 +38,13 @@ void TDataWindowModel::SetLanguage(TLanguage language) {
   ++revision_;
 }
 
+void TDataWindowModel::SetLocked(bool locked) {
+  if (locked == locked_) return;
+  locked_ = locked;
+  refusalRow_ = npos;
+  ++revision_;
+}
+
 void TDataWindowModel::Opened() {
   showCodes_ = false;
   showUnusedKeys_ = false;
@@ -50,7 +57,7 @@ std::string TDataWindowModel::Title() const { return DataWindowTitle(texts_, dat
 
 std::vector<THeaderField> TDataWindowModel::HeaderFields() const {
   std::vector<THeaderField> out;
-  if (!data_.HasImage()) return out;
+  if (!data_.HasImage() || locked_) return out;
   const TImageHeader h = data_.Header();
   const std::string number = std::to_string(h.Model);
   out.push_back({texts_.ModelLabel, h.ModelName.empty() ? number : h.ModelName + " (" + number + ")"});
@@ -170,6 +177,7 @@ std::vector<size_t> TDataWindowModel::ShownKeys() const {
 }
 
 size_t TDataWindowModel::RowCount(TDataTable table) const {
+  if (locked_) return 0;
   switch (table) {
     case TDataTable::Users: return data_.UserCount();
     case TDataTable::Keys: return showUnusedKeys_ ? data_.KeyCount() : ShownKeys().size();
@@ -234,7 +242,7 @@ std::string TDataWindowModel::CellText(TDataTable table, size_t row, size_t colu
 }
 
 bool TDataWindowModel::CellEditable(TDataTable table, size_t row, size_t column) const {
-  if (!data_.Editable()) return false;
+  if (!Editable()) return false;
   const size_t n = RowNumber(table, row);
   if (n == npos) return false;
   switch (table) {
@@ -283,7 +291,7 @@ std::string TDataWindowModel::Refused(TDataTable table, size_t row, TEditRefusal
 }
 
 std::string TDataWindowModel::EditCell(TDataTable table, size_t row, size_t column, const std::string& text) {
-  if (!data_.Editable()) return Refused(table, row, TEditRefusal::ReadOnly);
+  if (!Editable()) return Refused(table, row, TEditRefusal::ReadOnly);
   const size_t n = RowNumber(table, row);
   if (n == npos) return Refused(table, row, TEditRefusal::NoSuchRow);
   if (!CellEditable(table, row, column)) {
@@ -302,24 +310,24 @@ std::string TDataWindowModel::EditCell(TDataTable table, size_t row, size_t colu
 }
 
 bool TDataWindowModel::CanClearUser(size_t row) const {
-  return data_.Editable() && RowNumber(TDataTable::Users, row) != npos;
+  return Editable() && RowNumber(TDataTable::Users, row) != npos;
 }
 
 std::string TDataWindowModel::ClearUser(size_t row) {
-  if (!data_.Editable()) return Refused(TDataTable::Users, row, TEditRefusal::ReadOnly);
+  if (!Editable()) return Refused(TDataTable::Users, row, TEditRefusal::ReadOnly);
   const size_t n = RowNumber(TDataTable::Users, row);
   if (n == npos) return Refused(TDataTable::Users, row, TEditRefusal::NoSuchRow);
   return Refused(TDataTable::Users, row, data_.ClearUser(n));
 }
 
 bool TDataWindowModel::Undo() {
-  const bool done = data_.Undo();
+  const bool done = !locked_ && data_.Undo();
   if (done) Refused(TDataTable::Users, npos, TEditRefusal::None);
   return done;
 }
 
 bool TDataWindowModel::Redo() {
-  const bool done = data_.Redo();
+  const bool done = !locked_ && data_.Redo();
   if (done) Refused(TDataTable::Users, npos, TEditRefusal::None);
   return done;
 }

@@ -75,6 +75,12 @@ class TDataWindowModel {
   TLanguage Language() const { return language_; }
   const TDataTexts& Texts() const { return texts_; }
 
+  // ---- Panel operations ----
+  // While a read or a send runs, the image belongs to it: the window shows
+  // no rows and no header, and takes no edit, undo or redo.
+  void SetLocked(bool locked);
+  bool Locked() const { return locked_; }
+
   // ---- Opening ----
   // The window opens (or opens again): codes hidden, unused keys hidden,
   // no refusal shown.
@@ -86,7 +92,7 @@ class TDataWindowModel {
   std::string Title() const;
   TDataLayout Layout() const { return data_.Layout(); }
   bool HasImage() const { return data_.HasImage(); }
-  bool Editable() const { return data_.Editable(); }
+  bool Editable() const { return data_.Editable() && !locked_; }
   // The image's header: model, firmware, description (both layouts).
   std::vector<THeaderField> HeaderFields() const;
   // The tables the window shows, in order (none without an image).
@@ -142,8 +148,8 @@ class TDataWindowModel {
   std::string ClearUser(size_t row);
   bool CanClearUser(size_t row) const;
   // Undo and redo (buttons, Ctrl+Z, Ctrl+Y); false when there was nothing.
-  bool CanUndo() const { return data_.CanUndo(); }
-  bool CanRedo() const { return data_.CanRedo(); }
+  bool CanUndo() const { return !locked_ && data_.CanUndo(); }
+  bool CanRedo() const { return !locked_ && data_.CanRedo(); }
   bool Undo();
   bool Redo();
   // Ctrl with a letter (upper or lower case): Ctrl+Z undoes, Ctrl+Y redoes;
@@ -176,6 +182,7 @@ class TDataWindowModel {
   TDataModel& data_;
   TLanguage language_;
   TDataTexts texts_;
+  bool locked_ = false;
   bool showCodes_ = false;
   bool showUnusedKeys_ = false;
   std::string refusal_;

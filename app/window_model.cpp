@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/display_text.h"
+#include "app/file_names.h"
 #include "app/keyfile.h"
 #include "app/version.h"
 
@@ -11,7 +12,7 @@ namespace tarvex {
 
 std::string WindowTitle() { return std::string("Tarvex v.") + kTarvexVersion; }
 
-TControlEnables EnablesFor(const TControlStates& c, bool busy) {
+TControlEnables EnablesFor(const TControlStates& c, bool busy, bool dataHeld) {
   const bool idle = !busy;
   TControlEnables e;
   e.cbLingua = e.cbSerial = e.btnCheckConnection = idle;
@@ -23,6 +24,7 @@ TControlEnables EnablesFor(const TControlStates& c, bool busy) {
   e.btnLoadFromFile = c.LoadGroup && idle;
   e.gbSendToPanel = e.eUserCodeSend = c.SendGroup;
   e.btnSendCodes = c.SendGroup && idle;
+  e.btnShowData = dataHeld && idle;
   return e;
 }
 
@@ -47,6 +49,7 @@ bool TControlEnables::*EnableField(TControlId id) {
     case TControlId::gbSendToPanel: return &TControlEnables::gbSendToPanel;
     case TControlId::btnSendCodes: return &TControlEnables::btnSendCodes;
     case TControlId::eUserCodeSend: return &TControlEnables::eUserCodeSend;
+    case TControlId::btnShowData: return &TControlEnables::btnShowData;
     default: return nullptr;
   }
 }
@@ -61,7 +64,11 @@ bool ControlEnabled(const TControlEnables& e, TControlId id) {
 std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e) {
   std::vector<TEnableSwitch> out;
   for (const TControlSpec& g : kMainWindowControls) {
-    if (g.kind != TControlKind::Group) continue;
+    if (g.kind != TControlKind::Group) {
+      // A control of no group box is switched on its own.
+      if (g.group == TControlId::None && EnableField(g.id)) out.push_back({g.id, ControlEnabled(e, g.id)});
+      continue;
+    }
     const bool switched = EnableField(g.id) != nullptr;
     const bool on = ControlEnabled(e, g.id);
     if (switched && on) out.push_back({g.id, true});
@@ -132,7 +139,7 @@ void TWindowModel::Start() {
 }
 
 void TWindowModel::Show(unsigned parts) {
-  if (parts & PartControls) state_.enables = EnablesFor(state_.controls, state_.busy);
+  if (parts & PartControls) state_.enables = EnablesFor(state_.controls, state_.busy, state_.dataHeld);
   view_.Show(state_, parts);
 }
 
@@ -140,12 +147,13 @@ void TWindowModel::ApplyLanguage() {
   const TLanguage lang = LanguageFromIndex(state_.languageIndex);
   ApplyLanguageTexts(session_, lang);
   state_.captions = Captions(lang);
+  dataWindow_.SetLanguage(lang);
   state_.linkedPanel = session_.LangStrings.NoPanelConnected;
   state_.supportedPanelsToolTip = SupportedPanelsToolTip(lang);
   // Never an empty path: without a folder the tooltip says why there is none.
   state_.sendToolTip = options_.backupFolder.empty() ? session_.ExtraStrings.NoBackupFolder
                                                      : session_.ExtraStrings.BackupFolder + options_.backupFolder;
-  Show(PartCaptions | PartLinkedPanel);
+  Show(PartCaptions | PartLinkedPanel | PartData);
   session_.ShowStatus(session_.LangStrings.Ready);
 }
 
@@ -200,7 +208,9 @@ void TWindowModel::SetControls(const TControlStates& states) {
 
 void TWindowModel::RunOperation(std::function<void()> work, std::function<void()> result) {
   state_.busy = true;
-  Show(PartControls);
+  // The image belongs to the operation until it ends.
+  dataWindow_.SetLocked(true);
+  Show(PartControls | PartData);
   view_.OperationStarted();
   view_.RunOffThread(std::move(work), [this, result = std::move(result)] { OperationEnded(result); });
 }
@@ -209,7 +219,8 @@ void TWindowModel::OperationEnded(const std::function<void()>& result) {
   if (detached_) return;
   result();
   state_.busy = false;
-  Show(PartControls);
+  dataWindow_.SetLocked(false);
+  Show(PartControls | PartData);
   view_.OperationFinished();
   if (closePending_) {
     closePending_ = false;
@@ -256,17 +267,29 @@ void TWindowModel::ReadFromPanel() {
   }
   auto code = std::make_shared<std::string>(state_.userCode);
   auto outcome = std::make_shared<TReadOutcome>();
+  // The read writes into the image of the panel's class as it goes: the
+  // data shown so far is let go before the worker touches it.
+  const bool large = session_.IsLargePanel();
+  if (state_.dataHeld && dataLarge_ == large) HoldData(false, false, {}, {});
   RunOperation(
       [this, code, outcome] {
         *outcome = ::tarvex::ReadFromPanel(session_, *code);
         WipeString(*code);
       },
-      [this, outcome] {
+      [this, outcome, large] {
         if (const auto status = StatusAfterRead(outcome->outcome, Texts())) {
           state_.status = *status;
           Show(PartStatus);
         }
         if (outcome->ok()) {
+          // The header says where the data came from, as a save would
+          // write it, so that the data window shows it before any save.
+          const std::span<uint8_t> image =
+              large ? session_.Large->Bytes() : std::span<uint8_t>(session_.Small->Bytes());
+          SetImageModel(image, session_.Panel.ConnectedModel);
+          SetImageDescription(image, session_.Panel.PanelDescription);
+          SetImageFirmware(image, session_.Panel.FirmwareVersion);
+          HoldData(true, large, Cp1252ToUtf8(session_.Panel.PanelDescription), {});
           state_.controls.DataRead();
           Show(PartControls);
         }
@@ -284,8 +307,18 @@ void TWindowModel::SaveNameEdited(const std::string& text) {
 void TWindowModel::SaveToFile() {
   if (state_.busy || !state_.controls.SaveGroup || !state_.controls.SaveButton) return;
   const std::string& name = state_.saveFileName;
-  const bool saved = session_.IsLargePanel() ? SaveLargeFile(session_, name) : SaveSmallFile(session_, name);
-  if (saved) ResetWindow();
+  const bool large = session_.IsLargePanel();
+  std::string path;
+  const bool saved = large ? SaveLargeFile(session_, name, &path) : SaveSmallFile(session_, name, &path);
+  if (!saved) return;
+  // The data of that image, changes included, is now in the file.
+  if (state_.dataHeld && dataLarge_ == large) {
+    dataFile_ = path;
+    data_.SetSource(Utf8FromPath(PathFromUtf8(path).filename()));
+    data_.MarkSaved();
+    Show(PartData);
+  }
+  ResetWindow();
 }
 
 void TWindowModel::LoadNameEdited(const std::string& text) { state_.loadFileName = text; }
@@ -295,6 +328,7 @@ void TWindowModel::LoadFromFile() {
   const std::string& name = state_.loadFileName;
   const TLoadResult r = session_.IsLargePanel() ? LoadLargeFile(session_, name) : LoadSmallFile(session_, name);
   if (r == TLoadResult::Loaded) {
+    HoldData(true, session_.IsLargePanel(), Utf8FromPath(PathFromUtf8(name).filename()), name);
     TControlStates c = state_.controls;
     c.FileLoaded();
     SetControls(c);
@@ -331,6 +365,55 @@ void TWindowModel::SendToPanel() {
         // Whatever the outcome, No panel.
         ResetWindow();
       });
+}
+
+void TWindowModel::HoldData(bool held, bool large, const std::string& source, const std::string& file) {
+  if (held && large) {
+    data_.AttachLarge(session_.Large->Bytes());
+  } else if (held) {
+    data_.AttachSmall(session_.Small->Bytes());
+  } else {
+    data_.Clear();
+  }
+  data_.SetSource(held ? source : std::string());
+  state_.dataHeld = held;
+  dataLarge_ = held && large;
+  dataFile_ = held ? file : std::string();
+  Show(PartControls | PartData);
+}
+
+void TWindowModel::ShowDataRequested() {
+  if (state_.busy || !state_.dataHeld) return;
+  dataWindow_.Opened();
+  Show(PartData);
+  view_.ShowDataWindow();
+}
+
+bool TWindowModel::SaveData() {
+  if (state_.busy || !state_.dataHeld) return false;
+  std::string path = dataFile_;
+  if (path.empty()) {
+    // Read from a panel and not saved yet: the save group's name, or one
+    // chosen now.
+    std::string name = state_.saveFileName;
+    if (name.empty()) {
+      if (!view_.ChooseSaveFileName(&name) || name.empty()) return false;
+      state_.saveFileName = name;
+      Show(PartFileNames);
+      SaveNameEdited(name);
+    }
+    path = SaveFileName(name);
+  }
+  std::string error;
+  if (!WriteKeyCodeFile(data_.Image(), path, &error)) {
+    view_.ShowMessageBox(TBoxKind::Error, error);
+    return false;
+  }
+  dataFile_ = path;
+  data_.SetSource(Utf8FromPath(PathFromUtf8(path).filename()));
+  data_.MarkSaved();
+  Show(PartData);
+  return true;
 }
 
 void TWindowModel::SupportedPanelsRequested() {

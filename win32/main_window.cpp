@@ -388,6 +388,7 @@ void TMainWindow::Layout() {
 int TMainWindow::Run() {
   MSG msg{};
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (dataWindow_ && dataWindow_->PreTranslate(&msg)) continue;
     if (hwnd_ && (msg.hwnd == hwnd_ || ::IsChild(hwnd_, msg.hwnd))) {
       if (::TranslateAcceleratorW(hwnd_, accelerators_, &msg)) continue;
       if (::IsDialogMessageW(hwnd_, &msg)) continue;
@@ -437,6 +438,7 @@ void TMainWindow::Show(const TWindowState& state, unsigned parts) {
     SetTextIfChanged(Item(IDC_eLoadFromFile), state.loadFileName);
   }
   if (parts & PartControls) PaintEnables(state.enables);
+  if ((parts & (PartData | PartCaptions)) && dataWindow_) dataWindow_->Refresh();
 }
 
 void TMainWindow::PaintEnables(const TControlEnables& e) {
@@ -523,6 +525,23 @@ void TMainWindow::CloseWindow() {
   if (hwnd_) ::DestroyWindow(hwnd_);
 }
 
+void TMainWindow::ShowDataWindow() {
+  if (!dataWindow_) {
+    TDataWindowHooks hooks;
+    hooks.canSave = [this] { return model_.DataHeld() && !model_.OperationRunning(); };
+    hooks.save = [this] { model_.SaveData(); };
+    dataWindow_ = std::make_unique<TDataWindow>(model_.DataWindow(), std::move(hooks));
+  }
+  dataWindow_->Open(hwnd_, dpi_);
+}
+
+bool TMainWindow::ChooseSaveFileName(std::string* name) {
+  std::wstring chosen = WindowTextWide(Item(IDC_eSaveToFile));
+  if (!RunSaveDialog(&chosen)) return false;
+  *name = Utf8FromWide(chosen);
+  return true;
+}
+
 void TMainWindow::ProgressHandled(int code, int32_t value) {
   if (options_.progressHandled) options_.progressHandled(code, value);
 }
@@ -601,6 +620,7 @@ void TMainWindow::OnCommand(int id, int code, HWND control) {
     case IDC_btnSaveToFile: model_.SaveToFile(); break;
     case IDC_btnLoadFromFile: model_.LoadFromFile(); break;
     case IDC_btnSendCodes: model_.SendToPanel(); break;
+    case IDC_btnShowData: model_.ShowDataRequested(); break;
     case IDC_TsSupportedPanels:
     case IDC_scSupportedPanels: model_.SupportedPanelsRequested(); break;
     case IDC_actBrowseSave: BrowseSaveFile(); break;
@@ -646,8 +666,13 @@ bool RunFileDialog(OPENFILENAMEW& ofn, bool save) {
 }  // namespace
 
 void TMainWindow::BrowseSaveFile() {
-  HWND edit = Item(IDC_eSaveToFile);
-  std::vector<wchar_t> name = NameBuffer(edit);
+  std::wstring name = WindowTextWide(Item(IDC_eSaveToFile));
+  if (RunSaveDialog(&name)) ::SetWindowTextW(Item(IDC_eSaveToFile), name.c_str());
+}
+
+bool TMainWindow::RunSaveDialog(std::wstring* chosen) {
+  std::vector<wchar_t> name(32768, L'\0');
+  std::copy(chosen->begin(), chosen->begin() + std::min(chosen->size(), name.size() - 1), name.begin());
   // Key-code files only; the save replaces a file of that name without a
   // question, as the save button does.
   std::wstring filter = WideFromUtf8(kSaveFilterName);
@@ -661,7 +686,9 @@ void TMainWindow::BrowseSaveFile() {
   ofn.lpstrFile = name.data();
   ofn.nMaxFile = static_cast<DWORD>(name.size());
   ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  if (RunFileDialog(ofn, true)) ::SetWindowTextW(edit, name.data());
+  if (!RunFileDialog(ofn, true)) return false;
+  *chosen = name.data();
+  return true;
 }
 
 void TMainWindow::BrowseLoadFile() {
@@ -717,6 +744,7 @@ bool TMainWindow::DrawItem(const DRAWITEMSTRUCT& d) {
     case IDC_btnSaveToFile:
     case IDC_btnLoadFromFile:
     case IDC_btnSendCodes:
+    case IDC_btnShowData:
       DrawPushButton(d);
       return true;
     default:
@@ -881,6 +909,7 @@ LRESULT TMainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (model_.CloseRequested()) ::DestroyWindow(hwnd_);
       return 0;
     case WM_DESTROY:
+      if (dataWindow_) dataWindow_->Destroy();
       // The port is closed by the operation itself on every path; let it
       // get there. Its calls from now on reach nothing.
       model_.Shutdown([this] { WaitForWorker(); });

@@ -95,7 +95,7 @@ constexpr int kSmallOnly[] = {IDC_dwUsersHeading, IDC_dwShowCodes,   IDC_dwUsers
                               IDC_dwKeyNameLabel, IDC_dwKeyName,     IDC_dwKeyApply,     IDC_dwKeyRefusal};
 constexpr int kLargeOnly[] = {IDC_dwHeader};
 
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC proc) {

@@ -76,8 +76,9 @@ if(TARGET tarvex)
   # shown, refused and made edits, undo and redo, its save and the file
   # loaded back; in three languages.
   add_test(NAME win32_window_data COMMAND tarvex_win32_driver data $<TARGET_FILE:tarvex>)
-  # The demo panels at their line speed: a read of some 4.5 s, during which
-  # the controls are off, the bar moves and a close waits.
+  # The demo panels at their line speed: a second read of some 4.5 s, during
+  # which the controls are off, the bar moves, the data window of the first
+  # read shows no rows and a close waits.
   add_test(NAME win32_window_wire_time COMMAND tarvex_win32_driver wire-time $<TARGET_FILE:tarvex>)
   set_tests_properties(win32_window_walk win32_window_data win32_window_wire_time PROPERTIES TIMEOUT 300)
   # A real serial port: a simulated panel of the native build behind COM3.

@@ -15,8 +15,9 @@
 //       the file loaded back showing the change; Italian and French
 //   tarvex_win32_driver wire-time TARVEX_EXE
 //       the demo panels at their real line speed (--demo): the controls
-//       during a read, the progress bar part-way, a close asked for during
-//       the read that waits for its end
+//       during a second read, the progress bar part-way, the data window
+//       of the first read showing nothing of the image being read into, a
+//       close asked for during the read that waits for its end
 //   tarvex_win32_driver serial TARVEX_EXE PORT_LABEL CODE DESCRIPTION
 //       a real serial port (a simulated panel behind COM3): the port is
 //       listed as PORT_LABEL, the check shows DESCRIPTION, a read with CODE
@@ -525,6 +526,203 @@ void CloseAndCheck(TTarvex& app, const std::string& name) {
   Check(app.WaitExit(&code) && code == 0, name + ": the window closes and the program ends with 0");
 }
 
+// ---- The data window ----
+
+// A list view of the program under test. Its messages carry pointers, so
+// the item and its text buffer live in a page of that program's memory.
+class TRemoteList {
+ public:
+  TRemoteList(const TTarvex& app, HWND list) : process_(app.Process()), list_(list) {
+    page_ = ::VirtualAllocEx(process_, nullptr, kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~TRemoteList() {
+    if (page_) ::VirtualFreeEx(process_, page_, 0, MEM_RELEASE);
+  }
+  TRemoteList(const TRemoteList&) = delete;
+  TRemoteList& operator=(const TRemoteList&) = delete;
+
+  int Rows() const { return static_cast<int>(::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
+  int Columns() const {
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETHEADER, 0, 0));
+    return header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+  }
+  int Selected() const {
+    return static_cast<int>(::SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  }
+  std::string Cell(int row, int column) const {
+    LVITEMW it{};
+    it.iSubItem = column;
+    it.pszText = Text();
+    it.cchTextMax = kTextChars;
+    if (!Put(it)) return "(unreadable)";
+    ::SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
+    return ReadText();
+  }
+  std::string Header(int column) const {
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT;
+    col.pszText = Text();
+    col.cchTextMax = kTextChars;
+    if (!Put(col)) return "(unreadable)";
+    ::SendMessageW(list_, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(page_));
+    return ReadText();
+  }
+  std::vector<std::string> Headers() const {
+    std::vector<std::string> out;
+    for (int c = 0; c < Columns(); ++c) out.push_back(Header(c));
+    return out;
+  }
+  std::vector<std::string> Column(int column) const {
+    std::vector<std::string> out;
+    for (int r = 0; r < Rows(); ++r) out.push_back(Cell(r, column));
+    return out;
+  }
+  // Selects a row as a click on it does: the list tells its window.
+  void Select(int row) const {
+    LVITEMW it{};
+    it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    it.state = LVIS_SELECTED | LVIS_FOCUSED;
+    if (Put(it)) ::SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
+  }
+
+ private:
+  static constexpr size_t kPage = 4096;
+  static constexpr int kTextChars = 512;
+  static constexpr size_t kTextOffset = 1024;
+  wchar_t* Text() const { return reinterpret_cast<wchar_t*>(static_cast<char*>(page_) + kTextOffset); }
+  template <typename T>
+  bool Put(const T& value) const {
+    static_assert(sizeof(T) <= kTextOffset);
+    SIZE_T done = 0;
+    const wchar_t empty = 0;
+    return page_ && ::WriteProcessMemory(process_, page_, &value, sizeof value, &done) && done == sizeof value &&
+           ::WriteProcessMemory(process_, Text(), &empty, sizeof empty, &done);
+  }
+  std::string ReadText() const {
+    std::wstring text(kTextChars, L'\0');
+    SIZE_T done = 0;
+    if (!::ReadProcessMemory(process_, Text(), text.data(), text.size() * sizeof(wchar_t), &done)) return "(unreadable)";
+    text.resize(std::wcslen(text.c_str()));
+    return Utf8FromWide(text);
+  }
+  HANDLE process_;
+  HWND list_;
+  void* page_ = nullptr;
+};
+
+// The data window of the program, once "Show data" has opened it.
+struct TDataWin {
+  TTarvex& app;
+  HWND w = nullptr;
+  HWND Item(int id) const { return ::GetDlgItem(w, id); }
+  std::string Text(int id) const { return app.Text(Item(id)); }
+  bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
+  bool Ticked(int id) const { return ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void Click(int id) const {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
+  }
+  void SetText(int id, const std::string& text) const {
+    const std::wstring t = WideFromUtf8(text);
+    ::SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
+  }
+};
+
+// Clicks "Show data" and finds the data window it opens.
+bool OpenDataWindow(TTarvex& app, TDataWin* d, const std::string& when) {
+  app.Click(IDC_btnShowData);
+  d->w = nullptr;
+  return Check(WaitFor([&] { return (d->w = FindWindowOf(app.Pid(), TARVEX_DATA_WINDOW_CLASS, app.Main())) != nullptr; }),
+               when + ": Show data opens the data window, owned by the main window");
+}
+
+void CloseDataWindow(TDataWin& d, const std::string& when) {
+  d.Click(IDC_dwClose);
+  Check(WaitFor([&] { return !::IsWindow(d.w); }), when + ": Close closes the data window");
+}
+
+// A cell that shows no digit of a code: empty, or stars only.
+bool Starred(const std::string& cell) {
+  return std::all_of(cell.begin(), cell.end(), [](char c) { return c == '*'; });
+}
+
+// The digits of a stored code (its leading digits; F marks the rest).
+std::string CodeDigits(const std::string& stored) {
+  std::string out;
+  for (char c : stored) {
+    if (c < '0' || c > '9') break;
+    out += c;
+  }
+  return out;
+}
+
+// A user of a key-code file: name and code's digits.
+bool FileUser(const fs::path& file, size_t user, std::string* name, std::string* digits) {
+  const fs::path copy = file.parent_path() / "user.tmp";
+  std::error_code ec;
+  fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec);
+  std::vector<uint8_t> image;
+  std::string error;
+  const bool decoded = !ec && DecodeKeyCodeFile(copy.string(), &image, &error) && image.size() == kSmallImageSize;
+  fs::remove(copy, ec);
+  if (!decoded) return false;
+  SmallPanelImage img;
+  std::copy(image.begin(), image.end(), img.Bytes().begin());
+  const UserEntry e = img.User(user);
+  *name = e.Name();
+  *digits = CodeDigits(e.Code());
+  return true;
+}
+
+// The window's captions, headers and buttons against the language's texts.
+void CheckDataTexts(const TDataWin& d, TLanguage lang, const std::string& when) {
+  const TDataTexts t = DataTexts(lang);
+  const std::pair<int, const std::string*> texts[] = {
+      {IDC_dwUsersHeading, &t.UsersHeading}, {IDC_dwKeysHeading, &t.KeysHeading},
+      {IDC_dwShowCodes, &t.ShowCodes},       {IDC_dwShowUnusedKeys, &t.ShowUnusedKeys},
+      {IDC_dwUserNameLabel, &t.NameLabel},   {IDC_dwUserCodeLabel, &t.CodeLabel},
+      {IDC_dwUserApply, &t.ApplyButton},     {IDC_dwClearUser, &t.ClearUserButton},
+      {IDC_dwKeyNameLabel, &t.NameLabel},    {IDC_dwKeyApply, &t.ApplyButton},
+      {IDC_dwUndo, &t.UndoButton},           {IDC_dwRedo, &t.RedoButton},
+      {IDC_dwSave, &t.SaveButton},           {IDC_dwClose, &t.CloseButton},
+  };
+  std::string wrong;
+  for (const auto& [id, text] : texts)
+    if (d.Text(id) != *text) wrong += (wrong.empty() ? "" : ", ") + std::to_string(id) + " shows " + Quoted(d.Text(id));
+  Check(wrong.empty(), when + ": the data window's captions in the language" + (wrong.empty() ? "" : " (" + wrong + ")"));
+  const TRemoteList users(d.app, d.Item(IDC_dwUsers));
+  const TRemoteList keys(d.app, d.Item(IDC_dwKeys));
+  Check(users.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColMain, t.ColCode},
+        when + ": the users' column headers: " + Quoted(users.Header(1)) + ", " + Quoted(users.Header(3)));
+  Check(keys.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColValue, t.ColFlags, t.ColInUse},
+        when + ": the keys' column headers: " + Quoted(keys.Header(1)) + ", " + Quoted(keys.Header(4)));
+}
+
+// Ctrl with a letter, typed into the data window as a user types it.
+bool TypeControlKey(const TDataWin& d, int focusId, char letter) {
+  ::SetForegroundWindow(d.w);
+  if (!WaitFor([&] { return ::GetForegroundWindow() == d.w; }, 5000)) return false;
+  // The focus must be in the window for the keys to reach it.
+  DWORD_PTR r = 0;
+  ::SendMessageTimeoutW(d.w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(focusId)), TRUE, SMTO_NORMAL, 5000, &r);
+  INPUT in[4] = {};
+  for (INPUT& i : in) i.type = INPUT_KEYBOARD;
+  in[0].ki.wVk = VK_CONTROL;
+  in[1].ki.wVk = static_cast<WORD>(letter);
+  in[2].ki.wVk = static_cast<WORD>(letter);
+  in[2].ki.dwFlags = KEYEVENTF_KEYUP;
+  in[3].ki.wVk = VK_CONTROL;
+  in[3].ki.dwFlags = KEYEVENTF_KEYUP;
+  return ::SendInput(4, in, sizeof(INPUT)) == 4;
+}
+
+// The row of the first main user: its "main" cell says yes.
+int MainUserRow(const TRemoteList& users, const TDataTexts& t) {
+  for (int r = 0; r < users.Rows(); ++r)
+    if (users.Cell(r, 2) == t.Yes) return r;
+  return -1;
+}
+
 // ---- The walks ----
 
 void CheckStartUp(TTarvex& app, const std::string& version) {
@@ -791,7 +989,16 @@ int WireTime(const std::wstring& exe) {
   Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the check ends");
   CheckText(app.Text(IDC_lblLinkedPanel), "VYR8 v.2.10", "check with wire time: lblLinkedPanel");
 
+  // A first read, and the data window open over what it read.
   app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "a first read ends");
+  TDataWin d{app};
+  const bool dataOpen = OpenDataWindow(app, &d, "wire time");
+  const TRemoteList users(app, d.Item(IDC_dwUsers));
+  Check(dataOpen && users.Rows() == static_cast<int>(kUserCount) && d.Enabled(IDC_dwUserApply),
+        "the data window shows the users read");
+
   app.Click(IDC_btnUserCode);
   HWND bar = app.Item(IDC_pbProgress);
   LRESULT pos = 0, max = 0;
@@ -804,9 +1011,15 @@ int WireTime(const std::wstring& exe) {
   });
   Check(partWay && !app.Idle(), "during the read the bar stands part-way: " + std::to_string(pos) + " of " + std::to_string(max));
   Check(!status.empty() && status != "Ready", "during the read the status line says what runs: " + Quoted(status));
-  TControlStates identified;
-  identified.PanelIdentified();
-  CheckEnables(app, EnablesFor(identified, true), "during the read (the model's rule for a busy panel)");
+  // The image is being read into: the data window shows none of it and
+  // takes no edit.
+  Check(dataOpen && users.Rows() == 0 && !d.Enabled(IDC_dwUserApply) && !d.Enabled(IDC_dwClearUser) &&
+            !d.Enabled(IDC_dwUndo) && !d.Enabled(IDC_dwSave),
+        "during the read the data window shows no rows and takes no edit: " + std::to_string(users.Rows()) + " rows");
+  TControlStates afterFirstRead;
+  afterFirstRead.PanelIdentified();
+  afterFirstRead.DataRead();
+  CheckEnables(app, EnablesFor(afterFirstRead, true), "during the read (the model's rule for a busy panel)");
   Check(!app.Enabled(IDC_btnCheckConnection) && !app.Enabled(IDC_btnUserCode) && !app.Enabled(IDC_btnLoadFromFile) &&
             !app.Enabled(IDC_cbLingua) && !app.Enabled(IDC_cbSerial) && app.Enabled(IDC_EUserCode),
         "during the read: language, port and the buttons that start an operation are off");
@@ -840,203 +1053,6 @@ int Serial(const std::wstring& exe, const std::string& label, const std::string&
   CheckGroups(app, "read over the port", true, true, false, true, false);
   CloseAndCheck(app, "serial");
   return 0;
-}
-
-// ---- The data window ----
-
-// A list view of the program under test. Its messages carry pointers, so
-// the item and its text buffer live in a page of that program's memory.
-class TRemoteList {
- public:
-  TRemoteList(const TTarvex& app, HWND list) : process_(app.Process()), list_(list) {
-    page_ = ::VirtualAllocEx(process_, nullptr, kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  }
-  ~TRemoteList() {
-    if (page_) ::VirtualFreeEx(process_, page_, 0, MEM_RELEASE);
-  }
-  TRemoteList(const TRemoteList&) = delete;
-  TRemoteList& operator=(const TRemoteList&) = delete;
-
-  int Rows() const { return static_cast<int>(::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
-  int Columns() const {
-    HWND header = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETHEADER, 0, 0));
-    return header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
-  }
-  int Selected() const {
-    return static_cast<int>(::SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-  }
-  std::string Cell(int row, int column) const {
-    LVITEMW it{};
-    it.iSubItem = column;
-    it.pszText = Text();
-    it.cchTextMax = kTextChars;
-    if (!Put(it)) return "(unreadable)";
-    ::SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
-    return ReadText();
-  }
-  std::string Header(int column) const {
-    LVCOLUMNW col{};
-    col.mask = LVCF_TEXT;
-    col.pszText = Text();
-    col.cchTextMax = kTextChars;
-    if (!Put(col)) return "(unreadable)";
-    ::SendMessageW(list_, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(page_));
-    return ReadText();
-  }
-  std::vector<std::string> Headers() const {
-    std::vector<std::string> out;
-    for (int c = 0; c < Columns(); ++c) out.push_back(Header(c));
-    return out;
-  }
-  std::vector<std::string> Column(int column) const {
-    std::vector<std::string> out;
-    for (int r = 0; r < Rows(); ++r) out.push_back(Cell(r, column));
-    return out;
-  }
-  // Selects a row as a click on it does: the list tells its window.
-  void Select(int row) const {
-    LVITEMW it{};
-    it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    it.state = LVIS_SELECTED | LVIS_FOCUSED;
-    if (Put(it)) ::SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
-  }
-
- private:
-  static constexpr size_t kPage = 4096;
-  static constexpr int kTextChars = 512;
-  static constexpr size_t kTextOffset = 1024;
-  wchar_t* Text() const { return reinterpret_cast<wchar_t*>(static_cast<char*>(page_) + kTextOffset); }
-  template <typename T>
-  bool Put(const T& value) const {
-    static_assert(sizeof(T) <= kTextOffset);
-    SIZE_T done = 0;
-    const wchar_t empty = 0;
-    return page_ && ::WriteProcessMemory(process_, page_, &value, sizeof value, &done) && done == sizeof value &&
-           ::WriteProcessMemory(process_, Text(), &empty, sizeof empty, &done);
-  }
-  std::string ReadText() const {
-    std::wstring text(kTextChars, L'\0');
-    SIZE_T done = 0;
-    if (!::ReadProcessMemory(process_, Text(), text.data(), text.size() * sizeof(wchar_t), &done)) return "(unreadable)";
-    text.resize(std::wcslen(text.c_str()));
-    return Utf8FromWide(text);
-  }
-  HANDLE process_;
-  HWND list_;
-  void* page_ = nullptr;
-};
-
-// The data window of the program, once "Show data" has opened it.
-struct TDataWin {
-  TTarvex& app;
-  HWND w = nullptr;
-  HWND Item(int id) const { return ::GetDlgItem(w, id); }
-  std::string Text(int id) const { return app.Text(Item(id)); }
-  bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
-  bool Ticked(int id) const { return ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-  void Click(int id) const {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
-  }
-  void SetText(int id, const std::string& text) const {
-    const std::wstring t = WideFromUtf8(text);
-    ::SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
-  }
-};
-
-// Clicks "Show data" and finds the data window it opens.
-bool OpenDataWindow(TTarvex& app, TDataWin* d, const std::string& when) {
-  app.Click(IDC_btnShowData);
-  d->w = nullptr;
-  return Check(WaitFor([&] { return (d->w = FindWindowOf(app.Pid(), TARVEX_DATA_WINDOW_CLASS, app.Main())) != nullptr; }),
-               when + ": Show data opens the data window, owned by the main window");
-}
-
-void CloseDataWindow(TDataWin& d, const std::string& when) {
-  d.Click(IDC_dwClose);
-  Check(WaitFor([&] { return !::IsWindow(d.w); }), when + ": Close closes the data window");
-}
-
-// A cell that shows no digit of a code: empty, or stars only.
-bool Starred(const std::string& cell) {
-  return std::all_of(cell.begin(), cell.end(), [](char c) { return c == '*'; });
-}
-
-// The digits of a stored code (its leading digits; F marks the rest).
-std::string CodeDigits(const std::string& stored) {
-  std::string out;
-  for (char c : stored) {
-    if (c < '0' || c > '9') break;
-    out += c;
-  }
-  return out;
-}
-
-// A user of a key-code file: name and code's digits.
-bool FileUser(const fs::path& file, size_t user, std::string* name, std::string* digits) {
-  const fs::path copy = file.parent_path() / "user.tmp";
-  std::error_code ec;
-  fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec);
-  std::vector<uint8_t> image;
-  std::string error;
-  const bool decoded = !ec && DecodeKeyCodeFile(copy.string(), &image, &error) && image.size() == kSmallImageSize;
-  fs::remove(copy, ec);
-  if (!decoded) return false;
-  SmallPanelImage img;
-  std::copy(image.begin(), image.end(), img.Bytes().begin());
-  const UserEntry e = img.User(user);
-  *name = e.Name();
-  *digits = CodeDigits(e.Code());
-  return true;
-}
-
-// The window's captions, headers and buttons against the language's texts.
-void CheckDataTexts(const TDataWin& d, TLanguage lang, const std::string& when) {
-  const TDataTexts t = DataTexts(lang);
-  const std::pair<int, const std::string*> texts[] = {
-      {IDC_dwUsersHeading, &t.UsersHeading}, {IDC_dwKeysHeading, &t.KeysHeading},
-      {IDC_dwShowCodes, &t.ShowCodes},       {IDC_dwShowUnusedKeys, &t.ShowUnusedKeys},
-      {IDC_dwUserNameLabel, &t.NameLabel},   {IDC_dwUserCodeLabel, &t.CodeLabel},
-      {IDC_dwUserApply, &t.ApplyButton},     {IDC_dwClearUser, &t.ClearUserButton},
-      {IDC_dwKeyNameLabel, &t.NameLabel},    {IDC_dwKeyApply, &t.ApplyButton},
-      {IDC_dwUndo, &t.UndoButton},           {IDC_dwRedo, &t.RedoButton},
-      {IDC_dwSave, &t.SaveButton},           {IDC_dwClose, &t.CloseButton},
-  };
-  std::string wrong;
-  for (const auto& [id, text] : texts)
-    if (d.Text(id) != *text) wrong += (wrong.empty() ? "" : ", ") + std::to_string(id) + " shows " + Quoted(d.Text(id));
-  Check(wrong.empty(), when + ": the data window's captions in the language" + (wrong.empty() ? "" : " (" + wrong + ")"));
-  const TRemoteList users(d.app, d.Item(IDC_dwUsers));
-  const TRemoteList keys(d.app, d.Item(IDC_dwKeys));
-  Check(users.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColMain, t.ColCode},
-        when + ": the users' column headers: " + Quoted(users.Header(1)) + ", " + Quoted(users.Header(3)));
-  Check(keys.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColValue, t.ColFlags, t.ColInUse},
-        when + ": the keys' column headers: " + Quoted(keys.Header(1)) + ", " + Quoted(keys.Header(4)));
-}
-
-// Ctrl with a letter, typed into the data window as a user types it.
-bool TypeControlKey(const TDataWin& d, int focusId, char letter) {
-  ::SetForegroundWindow(d.w);
-  if (!WaitFor([&] { return ::GetForegroundWindow() == d.w; }, 5000)) return false;
-  // The focus must be in the window for the keys to reach it.
-  DWORD_PTR r = 0;
-  ::SendMessageTimeoutW(d.w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(focusId)), TRUE, SMTO_NORMAL, 5000, &r);
-  INPUT in[4] = {};
-  for (INPUT& i : in) i.type = INPUT_KEYBOARD;
-  in[0].ki.wVk = VK_CONTROL;
-  in[1].ki.wVk = static_cast<WORD>(letter);
-  in[2].ki.wVk = static_cast<WORD>(letter);
-  in[2].ki.dwFlags = KEYEVENTF_KEYUP;
-  in[3].ki.wVk = VK_CONTROL;
-  in[3].ki.dwFlags = KEYEVENTF_KEYUP;
-  return ::SendInput(4, in, sizeof(INPUT)) == 4;
-}
-
-// The row of the first main user: its "main" cell says yes.
-int MainUserRow(const TRemoteList& users, const TDataTexts& t) {
-  for (int r = 0; r < users.Rows(); ++r)
-    if (users.Cell(r, 2) == t.Yes) return r;
-  return -1;
 }
 
 int DataWalk(const std::wstring& exe) {

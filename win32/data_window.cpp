@@ -734,6 +734,12 @@ LRESULT CALLBACK TDataWindow::TImpl::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
         return 0;
       }
       break;
+    case WM_SETCURSOR:
+      if (m && m->hooks.busyCursor && *m->hooks.busyCursor) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
     case WM_CLOSE:
       if (m && (!m->hooks.mayClose || m->hooks.mayClose())) ::DestroyWindow(hwnd);
       return 0;

@@ -30,6 +30,9 @@ struct TDataWindowHooks {
   std::function<void()> save;
   // The window is about to close; false keeps it open.
   std::function<bool()> mayClose;
+  // Read whenever the pointer is over the window: the hourglass of an
+  // operation that runs meanwhile.
+  const bool* busyCursor = nullptr;
 };
 
 class TDataWindow {

@@ -530,6 +530,7 @@ void TMainWindow::ShowDataWindow() {
     TDataWindowHooks hooks;
     hooks.canSave = [this] { return model_.DataHeld() && !model_.OperationRunning(); };
     hooks.save = [this] { model_.SaveData(); };
+    hooks.busyCursor = &busyCursor_;
     dataWindow_ = std::make_unique<TDataWindow>(model_.DataWindow(), std::move(hooks));
   }
   dataWindow_->Open(hwnd_, dpi_);

@@ -176,11 +176,12 @@ TfrmData::TfrmData(TDataWindowModel& model, std::function<bool()> save, QWidget*
   lblKeysRefusal = refusal("lblKeysRefusal");
   lblRegions = heading("lblRegions");
   tvRegions = MakeTable(TDataTable::Regions, "tvRegions", &regions_);
+  // The tables take the room, the users' the most.
   for (QWidget* w : {static_cast<QWidget*>(lblUsers), static_cast<QWidget*>(tvUsers),
                      static_cast<QWidget*>(lblUsersRefusal), static_cast<QWidget*>(lblKeys),
                      static_cast<QWidget*>(tvKeys), static_cast<QWidget*>(lblKeysRefusal),
                      static_cast<QWidget*>(lblRegions), static_cast<QWidget*>(tvRegions)})
-    layout->addWidget(w);
+    layout->addWidget(w, w == tvUsers ? 3 : (w == tvKeys || w == tvRegions) ? 2 : 0);
   lblUsers->setBuddy(tvUsers);
   lblKeys->setBuddy(tvKeys);
   lblRegions->setBuddy(tvRegions);
@@ -230,6 +231,9 @@ QTableView* TfrmData::MakeTable(TDataTable table, const char* name, TDataTableMo
   v->setModel(*model);
   v->setItemDelegate(new TDataCellDelegate(model_, table, v));
   v->verticalHeader()->hide();
+  // Compact rows: a line of text and a little air.
+  v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
   v->setSelectionMode(QAbstractItemView::SingleSelection);
   v->setSelectionBehavior(QAbstractItemView::SelectItems);
   // Tab leaves the table; arrows move in it, F2, Enter or typing edits.

@@ -36,6 +36,7 @@ class QToolButton;
 namespace tarvex {
 
 class TCodeEdit;
+class TfrmData;
 class TfrmSupportedPanels;
 
 struct TWindowOptions {
@@ -70,6 +71,8 @@ class TfrmMain : public QWidget {
   bool OperationRunning() const { return model_.OperationRunning(); }
   // The supported-panels window while it is open, else null.
   TfrmSupportedPanels* SupportedPanelsWindow() const;
+  // The data window once "Show data" has opened it, else null.
+  TfrmData* DataWindow() const;
 
   // The file dialogs of the two file-name edits, set up but not shown.
   std::unique_ptr<QFileDialog> MakeSaveDialog();
@@ -101,6 +104,7 @@ class TfrmMain : public QWidget {
   QGroupBox* gbAction = nullptr;
   QLineEdit* eSaveToFile = nullptr;
   QPushButton* btnSaveToFile = nullptr;
+  QPushButton* btnShowData = nullptr;
   QGroupBox* gbLoadFromFile = nullptr;
   QLineEdit* eLoadFromFile = nullptr;
   QPushButton* btnLoadFromFile = nullptr;
@@ -120,6 +124,7 @@ class TfrmMain : public QWidget {
   void btnSaveToFileClick();
   void btnLoadFromFileClick();
   void btnSendCodesClick();
+  void btnShowDataClick();
   // Opens the supported-panels window (the TsSupportedPanels button, F1).
   void sSkinProvider1TitleButtons0MouseDown();
   void BrowseSaveFile();
@@ -148,6 +153,8 @@ class TfrmMain : public QWidget {
     }
     void RunOnWindowThread(const std::function<void()>& f) override;
     void CloseWindow() override { w_.close(); }
+    void ShowDataWindow() override { w_.OpenDataWindow(); }
+    bool ChooseSaveFileName(std::string* name) override { return w_.ChooseSaveFileName(name); }
     void ProgressHandled(int code, int32_t value) override { emit w_.TransferProgressHandled(code, value); }
     void OperationStarted() override { emit w_.OperationStarted(); }
     void OperationFinished() override { emit w_.OperationFinished(); }
@@ -163,6 +170,8 @@ class TfrmMain : public QWidget {
   void PaintBar(const TProgressBar& bar);
   void SetBusyCursor(bool busy);
   void OpenSupportedPanels(int languageIndex);
+  void OpenDataWindow();
+  bool ChooseSaveFileName(std::string* name);
   void StartWorker(std::function<void()> work, std::function<void()> done);
   void WorkerEnded();
 
@@ -174,6 +183,7 @@ class TfrmMain : public QWidget {
   QThread* worker_ = nullptr;
   std::function<void()> done_;
   QPointer<TfrmSupportedPanels> frmSupportedPanels_;
+  QPointer<TfrmData> frmData_;
 };
 
 }  // namespace tarvex

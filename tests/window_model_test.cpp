@@ -1005,5 +1005,29 @@ TEST_F(WindowModel, ASendWritesTheEditedDataAndTheEditedCodeOpensThePanel) {
   EXPECT_EQ(m.DataWindow().CellText(TT::Users, other, UserColName), "Nuovo nome");
 }
 
+TEST_F(WindowModel, TheLargePanelsDataIsShownReadOnly) {
+  TWindowModel& m = Start();
+  Check(2);
+  m.UserCodeEdited("123456");
+  m.ReadFromPanel();
+  view_.Finish();
+  ASSERT_TRUE(m.DataHeld());
+  EXPECT_TRUE(m.DataIsLarge());
+  EXPECT_EQ(m.Data().Image().data(), m.Session().Large->Bytes().data());
+  TDataWindowModel& w = m.DataWindow();
+  EXPECT_EQ(w.Tables(), std::vector<TDataTable>{TT::Regions});
+  EXPECT_EQ(w.RowCount(TT::Regions), 7u);
+  EXPECT_EQ(w.HeaderFields()[0].value, "VYR 320 (6)");
+  EXPECT_EQ(w.Title(), "VYR 320 v.2.05 - Dati");
+  EXPECT_FALSE(w.Editable());
+  const std::vector<uint8_t> before(m.Data().Image().begin(), m.Data().Image().end());
+  EXPECT_EQ(w.EditCell(TT::Regions, 0, RegionColRecords, "0"), "Questi dati si possono solo visualizzare.");
+  EXPECT_EQ(std::vector<uint8_t>(m.Data().Image().begin(), m.Data().Image().end()), before);
+  // Saved as it stands.
+  m.SaveNameEdited(File("large"));
+  ASSERT_TRUE(m.SaveData());
+  EXPECT_EQ(FileImage(File("large.tvx")), before);
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -1,0 +1,432 @@
+// The data window in the Qt face, end to end on the in-process demo panels:
+// it opens after a read and after a load, a user is renamed and a code
+// changed in place, undone and redone from the keyboard, a refused edit
+// says why under its table, the changes are saved and seen again after a
+// load, and a send writes them into the panel. Runs on the offscreen
+// platform.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/keyfile.h"
+#include "demo/demo_panels.h"
+#include "protocol/panel_image.h"
+#include "protocol/text.h"
+#include "qt/code_edit.h"
+#include "qt/data_window.h"
+#include "qt/main_window.h"
+#include "qt/message_presenter.h"
+#include "sim/panel_config.h"
+#include "sim/panel_engine.h"
+#include "sim/sim_line.h"
+#include "tests/test_time.h"
+
+using namespace tarvex;
+
+namespace {
+
+class TRecordingPresenter : public TMessagePresenter {
+ public:
+  void Show(QWidget*, TBoxKind kind, const QString& text) override {
+    boxes << QString::fromLatin1(BoxTitle(kind)) + QStringLiteral(": ") + text;
+  }
+  QStringList boxes;
+};
+
+bool WaitForOperation(TfrmMain& w, int limitMs = 30000) {
+  if (!w.OperationRunning()) return true;
+  QEventLoop loop;
+  QObject::connect(&w, &TfrmMain::OperationFinished, &loop, &QEventLoop::quit);
+  QTimer::singleShot(static_cast<int>(tarvex::test::ScaledMs(limitMs)), &loop, &QEventLoop::quit);
+  loop.exec();
+  return !w.OperationRunning();
+}
+
+// The row of the user whose code opens the panel, as the table shows it.
+int MainUserRow(const TDataWindowModel& m) {
+  for (size_t r = 0; r < m.RowCount(TDataTable::Users); ++r) {
+    const TUserRow u = m.Data().User(m.RowNumber(TDataTable::Users, r));
+    if (u.Main && u.HasCode) return static_cast<int>(r);
+  }
+  return -1;
+}
+
+// The editor hands its text over, and the window repaints, from events
+// queued behind the key: let them run.
+void Settle() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+QString Cell(QTableView* v, int row, int column) { return v->model()->index(row, column).data().toString(); }
+
+}  // namespace
+
+class TDataWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init();
+  void cleanup();
+  void showDataButtonFollowsTheData();
+  void editUndoRedoSaveAndReloadInEnglish();
+  void refusedEditsShowTheirReasonInItalian();
+  void keyboardReachesEverything();
+  void aSendWritesTheEditedData();
+
+ private:
+  // Checks the demo panel i and, for the VYR8, reads it with its code.
+  void Check(int port);
+  void Read();
+  // Opens the data window with the main window's button.
+  TfrmData* Open();
+  // Edits a cell through its editor, as the user types it and presses Enter.
+  void EditCell(QTableView* v, int row, int column, const QString& text);
+
+  QTemporaryDir dir_;
+  QByteArray dataHome_;
+  bool hadDataHome_ = false;
+  std::unique_ptr<TDemoPanels> demo_;
+  std::unique_ptr<TfrmMain> w_;
+  TRecordingPresenter* presenter_ = nullptr;
+};
+
+void TDataWindowTest::initTestCase() {
+  QVERIFY(dir_.isValid());
+  hadDataHome_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+  dataHome_ = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", dir_.path().toLocal8Bit());
+  QCOMPARE(QGuiApplication::platformName(), QStringLiteral("offscreen"));
+}
+
+void TDataWindowTest::cleanupTestCase() {
+  if (hadDataHome_) qputenv("XDG_DATA_HOME", dataHome_);
+  else qunsetenv("XDG_DATA_HOME");
+}
+
+void TDataWindowTest::init() {
+  demo_ = std::make_unique<TDemoPanels>();
+  std::string why;
+  QVERIFY2(demo_->Start(false, &why), why.c_str());
+  TWindowOptions options;
+  options.leadingPorts = demo_->Entries();
+  options.deviceFolder.clear();
+  auto presenter = std::make_unique<TRecordingPresenter>();
+  presenter_ = presenter.get();
+  options.presenter = std::move(presenter);
+  w_ = std::make_unique<TfrmMain>(std::move(options));
+  w_->show();
+}
+
+void TDataWindowTest::cleanup() {
+  w_.reset();
+  demo_.reset();
+}
+
+void TDataWindowTest::Check(int port) {
+  w_->cbSerial->setCurrentIndex(port);
+  w_->btnCheckConnection->click();
+  QVERIFY(WaitForOperation(*w_));
+  QVERIFY(w_->ControlStates().UserCode);
+}
+
+void TDataWindowTest::Read() {
+  w_->EUserCode->setText(QStringLiteral("1234"));
+  w_->btnUserCode->click();
+  QVERIFY(WaitForOperation(*w_));
+  QVERIFY(w_->ControlStates().SaveGroup);
+}
+
+TfrmData* TDataWindowTest::Open() {
+  if (!w_->btnShowData->isEnabled()) return nullptr;
+  w_->btnShowData->click();
+  TfrmData* d = w_->DataWindow();
+  if (d) QCoreApplication::processEvents();
+  return d;
+}
+
+void TDataWindowTest::EditCell(QTableView* v, int row, int column, const QString& text) {
+  const QModelIndex i = v->model()->index(row, column);
+  v->setCurrentIndex(i);
+  v->setFocus();
+  QTest::keyClick(v, Qt::Key_F2);
+  auto* editor = v->findChild<QLineEdit*>(QStringLiteral("edCell"));
+  QVERIFY2(editor, "no editor opened");
+  editor->selectAll();
+  QTest::keyClick(editor, Qt::Key_Backspace);
+  // Typed key by key; a character no key of the test's keyboard makes comes
+  // as an input method would give it.
+  for (const QChar c : text) {
+    if (c.unicode() < 0x80) QTest::keyClicks(editor, QString(c));
+    else editor->insert(QString(c));
+  }
+  QTest::keyClick(editor, Qt::Key_Return);
+  Settle();
+}
+
+void TDataWindowTest::showDataButtonFollowsTheData() {
+  TfrmMain& w = *w_;
+  QVERIFY(w.btnShowData);
+  QCOMPARE(w.btnShowData->text(), QStringLiteral("Mostra dati"));
+  QCOMPARE(w.btnShowData->geometry(), QRect(10, 215, 87, 41));
+  QCOMPARE(w.btnShowData->parentWidget(), static_cast<QWidget*>(&w));
+  QVERIFY(!w.btnShowData->isEnabled());
+  Check(0);
+  QVERIFY(!w.btnShowData->isEnabled());
+  Read();
+  QVERIFY(w.btnShowData->isEnabled());
+
+  TfrmData* d = Open();
+  QVERIFY(d);
+  QVERIFY(d->isVisible());
+  QVERIFY(!d->isModal());
+  QCOMPARE(d->windowTitle(), QStringLiteral("VYR8 v.2.10 - Dati"));
+  QCOMPARE(d->tvUsers->model()->rowCount(), 24);
+  QCOMPARE(d->tvUsers->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Nome"));
+  QVERIFY(!d->cbShowCodes->isChecked());
+  QCOMPARE(d->cbShowCodes->text(), QStringLiteral("Mostra codici"));
+  const int main = MainUserRow(d->Model());
+  QVERIFY(main >= 0);
+  QCOMPARE(Cell(d->tvUsers, main, UserColCode), QStringLiteral("****"));
+  d->cbShowCodes->click();
+  QCOMPARE(Cell(d->tvUsers, main, UserColCode), QStringLiteral("1234"));
+  d->btnClose->click();
+  QVERIFY(!d->isVisible());
+
+  // After a save the main window is back to No panel; the data is still
+  // there, and the window opens again with codes hidden.
+  w.eSaveToFile->setText(dir_.filePath(QStringLiteral("site")));
+  w.btnSaveToFile->click();
+  QVERIFY(!w.ControlStates().SaveGroup);
+  QVERIFY(!w.gbAction->isEnabled());
+  QVERIFY(w.btnShowData->isEnabled());
+  d = Open();
+  QVERIFY(d && d->isVisible());
+  QVERIFY(!d->cbShowCodes->isChecked());
+  QCOMPARE(Cell(d->tvUsers, main, UserColCode), QStringLiteral("****"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("site.tvx - Dati"));
+
+  // After a load of that file into the other panel.
+  d->close();
+  Check(1);
+  w.eLoadFromFile->setText(dir_.filePath(QStringLiteral("site.tvx")));
+  w.btnLoadFromFile->click();
+  QVERIFY(w.ControlStates().SendGroup);
+  d = Open();
+  QVERIFY(d && d->isVisible());
+  QCOMPARE(d->windowTitle(), QStringLiteral("site.tvx - Dati"));
+  QVERIFY(presenter_->boxes.isEmpty());
+}
+
+void TDataWindowTest::editUndoRedoSaveAndReloadInEnglish() {
+  TfrmMain& w = *w_;
+  w.cbLingua->setCurrentIndex(0);
+  Check(0);
+  Read();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  QCOMPARE(d->windowTitle(), QStringLiteral("VYR8 v.2.10 - Data"));
+  QCOMPARE(d->btnUndo->text(), QStringLiteral("Undo"));
+  QVERIFY(!d->btnUndo->isEnabled());
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  SmallPanelImage& image = *w.Session().Small;
+
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Receptionist"));
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Receptionist"));
+  QCOMPARE(image.User(static_cast<size_t>(other)).Name(), std::string("Receptionist"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("*VYR8 v.2.10 - Data"));
+  QVERIFY(d->btnUndo->isEnabled());
+
+  // A new code typed while codes are hidden: the editor shows stars.
+  d->tvUsers->setCurrentIndex(d->tvUsers->model()->index(other, UserColCode));
+  d->tvUsers->setFocus();
+  QTest::keyClick(d->tvUsers, Qt::Key_F2);
+  auto* editor = d->tvUsers->findChild<QLineEdit*>(QStringLiteral("edCell"));
+  QVERIFY(editor);
+  QCOMPARE(editor->text(), QString());
+  QCOMPARE(editor->echoMode(), QLineEdit::Password);
+  QTest::keyClicks(editor, QStringLiteral("97x531"));
+  QCOMPARE(editor->text(), QStringLiteral("97531"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  Settle();
+  QCOMPARE(Cell(d->tvUsers, other, UserColCode), QStringLiteral("*****"));
+  QCOMPARE(image.User(static_cast<size_t>(other)).Code(), std::string("97531FFF"));
+
+  // Ctrl+Z twice, Ctrl+Y once.
+  d->tvUsers->setFocus();
+  QTest::keyClick(d->tvUsers, Qt::Key_Z, Qt::ControlModifier);
+  QVERIFY(image.User(static_cast<size_t>(other)).Code() != "97531FFF");
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Receptionist"));
+  QTest::keyClick(d->tvUsers, Qt::Key_Z, Qt::ControlModifier);
+  QVERIFY(Cell(d->tvUsers, other, UserColName) != QStringLiteral("Receptionist"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("VYR8 v.2.10 - Data"));
+  QVERIFY(!d->btnUndo->isEnabled());
+  QVERIFY(d->btnRedo->isEnabled());
+  QTest::keyClick(d->tvUsers, Qt::Key_Y, Qt::ControlModifier);
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Receptionist"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("*VYR8 v.2.10 - Data"));
+  // The redo button does the same as Ctrl+Y.
+  d->btnRedo->click();
+  QCOMPARE(Cell(d->tvUsers, other, UserColCode), QStringLiteral("*****"));
+
+  // Saved to the save group's name, as the main window would save it.
+  const QString site = dir_.filePath(QStringLiteral("edited"));
+  w.eSaveToFile->setText(site);
+  d->btnSave->click();
+  QVERIFY(presenter_->boxes.isEmpty());
+  QCOMPARE(d->windowTitle(), QStringLiteral("edited.tvx - Data"));
+  std::vector<uint8_t> saved;
+  std::string error;
+  QVERIFY2(DecodeKeyCodeFile((site + QStringLiteral(".tvx")).toStdString(), &saved, &error), error.c_str());
+  QCOMPARE(saved.size(), kSmallImageSize);
+
+  // Loaded again into the other panel: the change is there.
+  d->close();
+  Check(1);
+  w.eLoadFromFile->setText(site + QStringLiteral(".tvx"));
+  w.btnLoadFromFile->click();
+  QVERIFY(w.ControlStates().SendGroup);
+  d = Open();
+  QVERIFY(d);
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Receptionist"));
+  d->cbShowCodes->click();
+  QCOMPARE(Cell(d->tvUsers, other, UserColCode), QStringLiteral("97531"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("edited.tvx - Data"));
+}
+
+void TDataWindowTest::refusedEditsShowTheirReasonInItalian() {
+  Check(0);
+  Read();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  const QString before = Cell(d->tvUsers, other, UserColName);
+
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral(" Anna"));
+  QCOMPARE(d->lblUsersRefusal->text(), QStringLiteral("Il nome non può iniziare o finire con uno spazio."));
+  QVERIFY(d->lblUsersRefusal->isVisible());
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), before);
+  QVERIFY(!d->btnUndo->isEnabled());
+  QCOMPARE(d->windowTitle(), QStringLiteral("VYR8 v.2.10 - Dati"));
+
+  // The main user's code cannot go: codes revealed, emptied, refused.
+  d->cbShowCodes->click();
+  EditCell(d->tvUsers, main, UserColCode, QString());
+  QCOMPARE(d->lblUsersRefusal->text(),
+           QStringLiteral("Nessun utente principale avrebbe un codice: la centrale non si potrebbe più aprire con "
+                          "questo programma."));
+  QCOMPARE(Cell(d->tvUsers, main, UserColCode), QStringLiteral("1234"));
+
+  // A key's name with a character the panel cannot hold; the reason stands
+  // under the keys' table.
+  d->cbShowUnusedKeys->click();
+  QCOMPARE(d->tvKeys->model()->rowCount(), 128);
+  EditCell(d->tvKeys, 0, KeyColName, QStringLiteral("Porta \u2603"));
+  QCOMPARE(d->lblKeysRefusal->text(), QStringLiteral("Il nome contiene un carattere che la centrale non può memorizzare."));
+  QCOMPARE(d->lblUsersRefusal->text(), QString());
+
+  // A good edit clears the reason.
+  EditCell(d->tvKeys, 0, KeyColName, QStringLiteral("Porta"));
+  QCOMPARE(d->lblKeysRefusal->text(), QString());
+  QCOMPARE(Cell(d->tvKeys, 0, KeyColName), QStringLiteral("Porta"));
+  // Never a box for any of it.
+  QVERIFY(presenter_->boxes.isEmpty());
+
+  // The language switches with the main window's.
+  w_->cbLingua->setCurrentIndex(2);
+  QCOMPARE(d->cbShowCodes->text(), QStringLiteral("Afficher les codes"));
+  QCOMPARE(d->tvUsers->model()->headerData(UserColMain, Qt::Horizontal).toString(), QStringLiteral("Principal"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("*VYR8 v.2.10 - Données"));
+}
+
+void TDataWindowTest::keyboardReachesEverything() {
+  Check(0);
+  Read();
+  // "Show data" takes the keyboard's focus like every button of the window.
+  QVERIFY(w_->btnShowData->focusPolicy() & Qt::TabFocus);
+  TfrmData* d = Open();
+  QVERIFY(d);
+  for (QWidget* c : {static_cast<QWidget*>(d->cbShowCodes), static_cast<QWidget*>(d->cbShowUnusedKeys),
+                     static_cast<QWidget*>(d->tvUsers), static_cast<QWidget*>(d->tvKeys),
+                     static_cast<QWidget*>(d->btnClearUser), static_cast<QWidget*>(d->btnUndo),
+                     static_cast<QWidget*>(d->btnRedo), static_cast<QWidget*>(d->btnSave),
+                     static_cast<QWidget*>(d->btnClose)})
+    QVERIFY2(c->focusPolicy() & Qt::TabFocus, qPrintable(c->objectName()));
+  // Tab leaves the table rather than walking its cells.
+  QVERIFY(!d->tvUsers->tabKeyNavigation());
+  // Clear user acts on the current row.
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  d->tvUsers->setCurrentIndex(d->tvUsers->model()->index(other, UserColName));
+  QVERIFY(d->btnClearUser->isEnabled());
+  d->btnClearUser->click();
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QString());
+  QCOMPARE(Cell(d->tvUsers, other, UserColCode), QString());
+  QVERIFY(d->btnUndo->isEnabled());
+  // Only names and codes open an editor.
+  d->tvUsers->setCurrentIndex(d->tvUsers->model()->index(other, UserColMain));
+  d->tvUsers->setFocus();
+  QTest::keyClick(d->tvUsers, Qt::Key_F2);
+  QVERIFY(!d->tvUsers->findChild<QLineEdit*>(QStringLiteral("edCell")));
+}
+
+void TDataWindowTest::aSendWritesTheEditedData() {
+  TfrmMain& w = *w_;
+  Check(0);
+  Read();
+  const QString site = dir_.filePath(QStringLiteral("send"));
+  w.eSaveToFile->setText(site);
+  w.btnSaveToFile->click();
+  Check(1);
+  w.eLoadFromFile->setText(site + QStringLiteral(".tvx"));
+  w.btnLoadFromFile->click();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Installer"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("*send.tvx - Dati"));
+
+  w.eUserCodeSend->setText(QStringLiteral("5678"));
+  w.btnSendCodes->click();
+  // While the send runs the window holds nothing that can be edited.
+  QVERIFY(!d->btnUndo->isEnabled());
+  QCOMPARE(d->tvUsers->model()->rowCount(), 0);
+  QVERIFY(WaitForOperation(w));
+  QCOMPARE(d->tvUsers->model()->rowCount(), 24);
+  QVERIFY(!presenter_->boxes.isEmpty());
+  QVERIFY2(presenter_->boxes.last().startsWith(QStringLiteral("Information: Dati trasferiti con successo!")),
+           qPrintable(presenter_->boxes.join(QStringLiteral(" | "))));
+
+  // The VYR32 holds the new name; the file on disk does not.
+  const sim::SimBlockMap* map = sim::BlockMapFor("VYR32");
+  const auto names = demo_->Line(1).Engine().ReadMemory(map->UserNamesAddr, map->UserNamesLen);
+  QCOMPARE(PrintableField(names, 16 * static_cast<size_t>(other), 16), std::string("Installer"));
+  std::vector<uint8_t> file;
+  std::string error;
+  QVERIFY(DecodeKeyCodeFile((site + QStringLiteral(".tvx")).toStdString(), &file, &error));
+  SmallPanelImage onDisk;
+  std::copy(file.begin(), file.end(), onDisk.Bytes().begin());
+  QVERIFY(onDisk.User(static_cast<size_t>(other)).Name() != "Installer");
+  QCOMPARE(d->windowTitle(), QStringLiteral("*send.tvx - Dati"));
+}
+
+QTEST_MAIN(TDataWindowTest)
+#include "data_window_qt_test.moc"

@@ -102,6 +102,11 @@ if(TARGET tarvex_win32_window)
   target_link_libraries(tarvex_win32_pictures_tests PRIVATE tarvex_win32_window GTest::gtest GTest::gtest_main)
   add_test(NAME win32_pictures COMMAND tarvex_win32_pictures_tests)
   set_tests_properties(win32_pictures PROPERTIES TIMEOUT 300)
+  # The data window's binding to its model, in-process (a display: Xvfb).
+  add_executable(tarvex_win32_data_window_tests win32_data_window_test.cpp)
+  target_link_libraries(tarvex_win32_data_window_tests PRIVATE tarvex_win32_window GTest::gtest GTest::gtest_main)
+  add_test(NAME win32_data_window COMMAND tarvex_win32_data_window_tests)
+  set_tests_properties(win32_data_window PROPERTIES TIMEOUT 300)
 endif()
 
 # ---- The Windows packages (packaging/) ----

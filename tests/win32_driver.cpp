@@ -674,17 +674,49 @@ bool FileUser(const fs::path& file, size_t user, std::string* name, std::string*
   return true;
 }
 
-// The window's captions, headers and buttons against the language's texts.
-void CheckDataTexts(const TDataWin& d, TLanguage lang, const std::string& when) {
-  const TDataTexts t = DataTexts(lang);
+// What the data window shows, as the user reads it: English, Italian,
+// French.
+struct TDataWindowTexts {
+  std::string caption;  // the title's, after the source
+  std::string users, keys, showCodes, showUnusedKeys, name, code, apply, clearUser, undo, redo, save, close;
+  std::vector<std::string> userColumns, keyColumns;
+  std::string yes;
+  std::string nameTooLong, nameOuterSpace, noMainUserCode;
+};
+const TDataWindowTexts kDataTexts[3] = {
+    {"Data", "Users", "Keys and cards", "Show codes", "Show keys not in use", "Name:", "Code:", "Apply", "Clear user",
+     "Undo", "Redo", "Save", "Close", {"#", "Name", "Main", "Code"}, {"#", "Name", "Value", "Flags", "In use"}, "yes",
+     "A name has at most 16 characters.", "A name cannot start or end with a space.",
+     "No main user would have a code: the panel could not be opened again with this tool."},
+    {"Dati", "Utenti", "Attivatori", "Mostra codici", "Mostra attivatori non usati", "Nome:", "Codice:", "Applica",
+     "Cancella utente", "Annulla", "Ripeti", "Salva", "Chiudi", {"N.", "Nome", "Principale", "Codice"},
+     {"N.", "Nome", "Valore", "Flag", "In uso"}, "sì", "Il nome può avere al massimo 16 caratteri.",
+     "Il nome non può iniziare o finire con uno spazio.",
+     "Nessun utente principale avrebbe un codice: la centrale non si potrebbe più aprire con questo programma."},
+    {"Données", "Utilisateurs", "Clés et cartes", "Afficher les codes", "Afficher les clés non utilisées", "Nom :",
+     "Code :", "Appliquer", "Effacer l'utilisateur", "Annuler", "Rétablir", "Enregistrer", "Fermer",
+     {"N°", "Nom", "Principal", "Code"}, {"N°", "Nom", "Valeur", "Drapeaux", "Utilisée"}, "oui",
+     "Le nom ne peut pas dépasser 16 caractères.", "Le nom ne peut pas commencer ou finir par une espace.",
+     "Aucun utilisateur principal n'aurait de code : la centrale ne pourrait plus être ouverte avec ce programme."},
+};
+
+// The data window's title: the source, the caption, and a star before
+// them while changes are unsaved.
+std::string DataTitle(const TDataWindowTexts& t, const std::string& source, bool modified) {
+  return (modified ? "*" : "") + source + " - " + t.caption;
+}
+
+// The window's captions, headers and buttons in a language.
+void CheckDataTexts(const TDataWin& d, int lang, const std::string& when) {
+  const TDataWindowTexts& t = kDataTexts[lang];
   const std::pair<int, const std::string*> texts[] = {
-      {IDC_dwUsersHeading, &t.UsersHeading}, {IDC_dwKeysHeading, &t.KeysHeading},
-      {IDC_dwShowCodes, &t.ShowCodes},       {IDC_dwShowUnusedKeys, &t.ShowUnusedKeys},
-      {IDC_dwUserNameLabel, &t.NameLabel},   {IDC_dwUserCodeLabel, &t.CodeLabel},
-      {IDC_dwUserApply, &t.ApplyButton},     {IDC_dwClearUser, &t.ClearUserButton},
-      {IDC_dwKeyNameLabel, &t.NameLabel},    {IDC_dwKeyApply, &t.ApplyButton},
-      {IDC_dwUndo, &t.UndoButton},           {IDC_dwRedo, &t.RedoButton},
-      {IDC_dwSave, &t.SaveButton},           {IDC_dwClose, &t.CloseButton},
+      {IDC_dwUsersHeading, &t.users},    {IDC_dwKeysHeading, &t.keys},
+      {IDC_dwShowCodes, &t.showCodes},   {IDC_dwShowUnusedKeys, &t.showUnusedKeys},
+      {IDC_dwUserNameLabel, &t.name},    {IDC_dwUserCodeLabel, &t.code},
+      {IDC_dwUserApply, &t.apply},       {IDC_dwClearUser, &t.clearUser},
+      {IDC_dwKeyNameLabel, &t.name},     {IDC_dwKeyApply, &t.apply},
+      {IDC_dwUndo, &t.undo},             {IDC_dwRedo, &t.redo},
+      {IDC_dwSave, &t.save},             {IDC_dwClose, &t.close},
   };
   std::string wrong;
   for (const auto& [id, text] : texts)
@@ -692,9 +724,9 @@ void CheckDataTexts(const TDataWin& d, TLanguage lang, const std::string& when) 
   Check(wrong.empty(), when + ": the data window's captions in the language" + (wrong.empty() ? "" : " (" + wrong + ")"));
   const TRemoteList users(d.app, d.Item(IDC_dwUsers));
   const TRemoteList keys(d.app, d.Item(IDC_dwKeys));
-  Check(users.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColMain, t.ColCode},
+  Check(users.Headers() == t.userColumns,
         when + ": the users' column headers: " + Quoted(users.Header(1)) + ", " + Quoted(users.Header(3)));
-  Check(keys.Headers() == std::vector<std::string>{t.ColNumber, t.ColName, t.ColValue, t.ColFlags, t.ColInUse},
+  Check(keys.Headers() == t.keyColumns,
         when + ": the keys' column headers: " + Quoted(keys.Header(1)) + ", " + Quoted(keys.Header(4)));
 }
 
@@ -717,9 +749,9 @@ bool TypeControlKey(const TDataWin& d, int focusId, char letter) {
 }
 
 // The row of the first main user: its "main" cell says yes.
-int MainUserRow(const TRemoteList& users, const TDataTexts& t) {
+int MainUserRow(const TRemoteList& users, const TDataWindowTexts& t) {
   for (int r = 0; r < users.Rows(); ++r)
-    if (users.Cell(r, 2) == t.Yes) return r;
+    if (users.Cell(r, 2) == t.yes) return r;
   return -1;
 }
 
@@ -1061,7 +1093,7 @@ int DataWalk(const std::wstring& exe) {
   TTarvex app;
   if (!Check(app.Start(exe, L"--demo-fast", scratch / "LocalAppData"), "tarvex.exe --demo-fast shows its window")) return 1;
   app.Choose(IDC_cbLingua, 0);
-  TDataTexts en = DataTexts(TLanguage::English);
+  const TDataWindowTexts& en = kDataTexts[0];
   CheckText(app.Text(IDC_btnShowData), "Show data", "English: btnShowData");
   Check(!app.Enabled(IDC_btnShowData), "Show data is off while no image holds data");
 
@@ -1076,18 +1108,18 @@ int DataWalk(const std::wstring& exe) {
 
   TDataWin d{app};
   if (!OpenDataWindow(app, &d, "after the read")) return 1;
-  CheckText(app.Text(d.w), DataWindowTitle(en, source, false), "the title names the panel read");
+  CheckText(app.Text(d.w), DataTitle(en, source, false), "the title names the panel read");
   RECT client{};
   ::GetClientRect(d.w, &client);
   Check(client.right == data_window_layout::kClientWidth && client.bottom == data_window_layout::kClientHeight,
         "data window: client area " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
-  CheckDataTexts(d, TLanguage::English, "English");
+  CheckDataTexts(d, 0, "English");
   const TRemoteList users(app, d.Item(IDC_dwUsers));
   const TRemoteList keys(app, d.Item(IDC_dwKeys));
   Check(users.Rows() == static_cast<int>(kUserCount), "24 users: " + std::to_string(users.Rows()));
   Check(users.Cell(0, 0) == "0" && users.Cell(23, 0) == "23", "users are numbered 0 to 23");
   const int mainRow = MainUserRow(users, en);
-  if (!Check(mainRow >= 0, "a main user is marked " + Quoted(en.Yes))) return 1;
+  if (!Check(mainRow >= 0, "a main user is marked " + Quoted(en.yes))) return 1;
 
   // ---- Codes: stars until "Show codes" is ticked ----
   Check(!d.Ticked(IDC_dwShowCodes), "Show codes starts unticked");
@@ -1110,7 +1142,7 @@ int DataWalk(const std::wstring& exe) {
   Check(!d.Ticked(IDC_dwShowUnusedKeys) && keysInUse < static_cast<int>(kKeyCount),
         "keys not in use are hidden: " + std::to_string(keysInUse) + " shown");
   const std::vector<std::string> inUse = keys.Column(4);
-  Check(std::all_of(inUse.begin(), inUse.end(), [&](const std::string& c) { return c == en.Yes; }),
+  Check(std::all_of(inUse.begin(), inUse.end(), [&](const std::string& c) { return c == en.yes; }),
         "every key shown is in use");
   d.Click(IDC_dwShowUnusedKeys);
   Check(keys.Rows() == static_cast<int>(kKeyCount), "Show keys not in use: 128 keys: " + std::to_string(keys.Rows()));
@@ -1126,7 +1158,7 @@ int DataWalk(const std::wstring& exe) {
   Check(d.Text(IDC_dwUserCode).empty(), "with codes hidden the form's code field is empty");
   d.SetText(IDC_dwUserName, "A name far too long");
   d.Click(IDC_dwUserApply);
-  CheckText(d.Text(IDC_dwUserRefusal), en.NameTooLong, "a name of 19 characters: the reason beside the form");
+  CheckText(d.Text(IDC_dwUserRefusal), en.nameTooLong, "a name of 19 characters: the reason beside the form");
   CheckText(users.Cell(row, 1), oldName, "the refused name changes nothing");
   Check(!FindWindowOf(app.Pid(), L"#32770", d.w) && !app.Box(), "a refusal opens no box");
   Check(!d.Enabled(IDC_dwUndo), "nothing to undo yet");
@@ -1135,7 +1167,7 @@ int DataWalk(const std::wstring& exe) {
   d.Click(IDC_dwUserApply);
   CheckText(users.Cell(row, 1), newName, "the rename shows in the table");
   Check(d.Text(IDC_dwUserRefusal).empty(), "the reason goes once an edit is made");
-  CheckText(app.Text(d.w), DataWindowTitle(en, source, true), "the title marks unsaved changes");
+  CheckText(app.Text(d.w), DataTitle(en, source, true), "the title marks unsaved changes");
   Check(d.Enabled(IDC_dwUndo) && !d.Enabled(IDC_dwRedo), "undo on, redo off");
 
   // ---- Change the user's code ----
@@ -1149,8 +1181,7 @@ int DataWalk(const std::wstring& exe) {
   users.Select(mainRow);
   d.SetText(IDC_dwUserCode, "");
   d.Click(IDC_dwUserApply);
-  CheckText(d.Text(IDC_dwUserRefusal), "No main user would have a code: the panel could not be opened again with this tool.",
-            "emptying the main user's code is refused with its reason");
+  CheckText(d.Text(IDC_dwUserRefusal), en.noMainUserCode, "emptying the main user's code is refused with its reason");
   Check(users.Cell(mainRow, 3) == "1234", "the main user keeps the code");
   d.Click(IDC_dwShowCodes);
   users.Select(row);
@@ -1164,7 +1195,7 @@ int DataWalk(const std::wstring& exe) {
   d.Click(IDC_dwShowCodes);
   d.Click(IDC_dwUndo);
   CheckText(users.Cell(row, 1), oldName, "Undo takes the rename back");
-  CheckText(app.Text(d.w), DataWindowTitle(en, source, false), "undone to the read: no unsaved mark");
+  CheckText(app.Text(d.w), DataTitle(en, source, false), "undone to the read: no unsaved mark");
   Check(!d.Enabled(IDC_dwUndo) && d.Enabled(IDC_dwRedo), "undo off, redo on");
   Check(TypeControlKey(d, IDC_dwUsers, 'Y') && WaitFor([&] { return users.Cell(row, 1) == newName; }, 20000),
         "Ctrl+Y redoes the rename: " + Quoted(users.Cell(row, 1)));
@@ -1178,7 +1209,7 @@ int DataWalk(const std::wstring& exe) {
   d.Click(IDC_dwSave);
   Check(!app.Box() && FileSize(file) == kSmallFileSize, "the data window's Save writes " + file.filename().string() +
                                                             ": " + std::to_string(FileSize(file)) + " bytes");
-  CheckText(app.Text(d.w), DataWindowTitle(en, "edited.tvx", false), "after the save the title names the file, unmarked");
+  CheckText(app.Text(d.w), DataTitle(en, "edited.tvx", false), "after the save the title names the file, unmarked");
   std::string savedName, savedDigits;
   if (Check(FileUser(file, static_cast<size_t>(row), &savedName, &savedDigits), "the saved file decodes")) {
     CheckText(savedName, newName, "the file holds the new name");
@@ -1190,7 +1221,7 @@ int DataWalk(const std::wstring& exe) {
   app.Click(IDC_btnLoadFromFile);
   Check(app.WaitIdleOrBox() && !app.Box(), "the load shows no box");
   if (!OpenDataWindow(app, &d, "after the load")) return 1;
-  CheckText(app.Text(d.w), DataWindowTitle(en, "edited.tvx", false), "the title names the file loaded");
+  CheckText(app.Text(d.w), DataTitle(en, "edited.tvx", false), "the title names the file loaded");
   const TRemoteList loaded(app, d.Item(IDC_dwUsers));
   CheckText(loaded.Cell(row, 1), newName, "the loaded file shows the new name");
   Check(!d.Ticked(IDC_dwShowCodes) && loaded.Cell(row, 3) == "****", "opened again: codes hidden");
@@ -1199,42 +1230,44 @@ int DataWalk(const std::wstring& exe) {
 
   // ---- Italian: the window follows the main window's language ----
   app.Choose(IDC_cbLingua, 1);
-  const TDataTexts it = DataTexts(TLanguage::Italian);
-  CheckDataTexts(d, TLanguage::Italian, "Italian");
-  CheckText(d.Text(IDC_dwShowCodes), "Mostra codici", "Italian: Show codes");
+  const TDataWindowTexts& it = kDataTexts[1];
+  CheckDataTexts(d, 1, "Italian");
   CheckText(app.Text(IDC_btnShowData), "Mostra dati", "Italian: btnShowData");
-  CheckText(app.Text(d.w), DataWindowTitle(it, "edited.tvx", false), "Italian: title");
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", false), "Italian: title");
   Check(d.Ticked(IDC_dwShowCodes) && loaded.Cell(row, 3) == "4321", "a change of language keeps the tick");
   const int mainLoaded = MainUserRow(loaded, it);
   loaded.Select(mainLoaded);
   d.SetText(IDC_dwUserCode, "");
   d.Click(IDC_dwUserApply);
-  CheckText(d.Text(IDC_dwUserRefusal),
-            "Nessun utente principale avrebbe un codice: la centrale non si potrebbe più aprire con questo programma.",
-            "Italian: the main user's code cannot go");
+  CheckText(d.Text(IDC_dwUserRefusal), it.noMainUserCode, "Italian: the main user's code cannot go");
   const int other = row == 3 ? 4 : 3;
   loaded.Select(other);
   d.SetText(IDC_dwUserName, " Bianchi");
   d.Click(IDC_dwUserApply);
-  CheckText(d.Text(IDC_dwUserRefusal), it.NameOuterSpace, "Italian: a name with a leading space is refused");
+  CheckText(d.Text(IDC_dwUserRefusal), it.nameOuterSpace, "Italian: a name with a leading space is refused");
   // Enter in the name field applies the form.
   d.SetText(IDC_dwUserName, "Bianchi");
   ::PostMessageW(d.Item(IDC_dwUserName), WM_KEYDOWN, VK_RETURN, 0);
   Check(WaitFor([&] { return loaded.Cell(other, 1) == "Bianchi"; }, 20000),
         "Italian: Enter in the name field renames: " + Quoted(loaded.Cell(other, 1)));
-  CheckText(app.Text(d.w), DataWindowTitle(it, "edited.tvx", true), "Italian: the title marks the change");
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", true), "Italian: the title marks the change");
   d.Click(IDC_dwClearUser);
   Check(loaded.Cell(other, 1).empty() && loaded.Cell(other, 3).empty(), "Italian: Clear user empties name and code");
   d.Click(IDC_dwUndo);
   CheckText(loaded.Cell(other, 1), "Bianchi", "Italian: Undo brings the user back");
   d.Click(IDC_dwUndo);
-  CheckText(app.Text(d.w), DataWindowTitle(it, "edited.tvx", false), "Italian: undone to the file");
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", false), "Italian: undone to the file");
 
   // ---- French captions ----
   app.Choose(IDC_cbLingua, 2);
-  CheckDataTexts(d, TLanguage::French, "French");
-  CheckText(d.Text(IDC_dwShowCodes), "Afficher les codes", "French: Show codes");
+  CheckDataTexts(d, 2, "French");
   CheckText(app.Text(IDC_btnShowData), "Voir les données", "French: btnShowData");
+  const TDataWindowTexts& fr = kDataTexts[2];
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", false), "French: title");
+  loaded.Select(mainLoaded);
+  d.SetText(IDC_dwUserCode, "");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), fr.noMainUserCode, "French: the main user's code cannot go");
 
   // ---- Esc closes it; the main window stays ----
   ::PostMessageW(d.Item(IDC_dwUsers), WM_KEYDOWN, VK_ESCAPE, 0);

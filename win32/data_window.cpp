@@ -440,7 +440,9 @@ void TDataWindow::TImpl::FillList(int listId) {
   for (size_t r = 0; r < rows; ++r) {
     const size_t number = model.RowNumber(table, r);
     for (size_t c = 0; c < columns; ++c) {
-      std::wstring text = WideFromUtf8(model.CellText(table, r, c));
+      std::string cell = model.CellText(table, r, c);
+      std::wstring text = WideFromUtf8(cell);
+      if (!cell.empty()) ::SecureZeroMemory(cell.data(), cell.size());
       LVITEMW it{};
       it.mask = LVIF_TEXT | (c == 0 ? LVIF_PARAM : 0u);
       it.iItem = static_cast<int>(r);

@@ -102,6 +102,8 @@ enum class TDataLayout { None, Small, Large };
 class TDataModel {
  public:
   TDataModel() = default;
+  // The copy, the undo steps and the saved fields hold codes: wiped.
+  ~TDataModel();
   TDataModel(const TDataModel&) = delete;
   TDataModel& operator=(const TDataModel&) = delete;
 
@@ -178,6 +180,7 @@ class TDataModel {
   std::span<uint8_t> Bytes();
   std::span<const uint8_t> Bytes() const { return Image(); }
   void Reset();
+  void Wipe();
   bool MainUserHasCode(std::span<const uint8_t> image) const;
   void ApplyBytes(const std::vector<std::pair<size_t, std::vector<uint8_t>>>& parts);
 

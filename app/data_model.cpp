@@ -307,7 +307,7 @@ TEditRefusal TDataModel::Apply(const std::vector<TDataEdit>& edits, size_t* fail
     return why;
   };
   const std::span<uint8_t> live = Bytes();
-  if (live.size() != kSmallImageSize) return fail(0, TEditRefusal::ReadOnly);
+  if (live.size() != kSmallImageSize) return fail(edits.size(), TEditRefusal::ReadOnly);
 
   std::vector<uint8_t> work(live.begin(), live.end());
   const std::span<uint8_t> w(work);

@@ -153,7 +153,8 @@ class TDataModel {
   TEditRefusal SetKeyName(size_t k, const std::string& utf8);
   // Several edits as one undo step, all or none. Each edit is checked on
   // its own, then the main-user rule on the result. failedAt receives the
-  // index of the edit refused (edits.size() for the main-user rule).
+  // index of the edit refused, or edits.size() when no single edit is at
+  // fault (the main-user rule, an image that cannot be edited).
   TEditRefusal Apply(const std::vector<TDataEdit>& edits, size_t* failedAt = nullptr);
 
   bool CanUndo() const { return !undo_.empty(); }

@@ -6,6 +6,7 @@
 
 #include "app/display_text.h"
 #include "protocol/identify.h"
+#include "protocol/wipe.h"
 
 namespace tarvex {
 
@@ -128,7 +129,22 @@ TEditRefusal CheckCode(const std::string& digits) {
 
 // ---- image ----
 
+TDataModel::~TDataModel() {
+  WipeBytes(own_.data(), own_.size());
+  Wipe();
+}
+
+// Wipes what is kept beside the image: the saved fields and every step.
+void TDataModel::Wipe() {
+  WipeBytes(saved_.data(), saved_.size());
+  for (auto* steps : {&undo_, &redo_})
+    for (TStep& step : *steps)
+      for (auto* parts : {&step.before, &step.after})
+        for (auto& part : *parts) WipeBytes(part.second.data(), part.second.size());
+}
+
 void TDataModel::Reset() {
+  Wipe();
   undo_.clear();
   redo_.clear();
   saved_ = EditedFields(Image());
@@ -136,6 +152,7 @@ void TDataModel::Reset() {
 }
 
 void TDataModel::AttachSmall(std::span<uint8_t, kSmallImageSize> image) {
+  WipeBytes(own_.data(), own_.size());
   own_.clear();
   bytes_ = image.data();
   size_ = image.size();
@@ -149,6 +166,7 @@ void TDataModel::AttachLarge(std::span<const uint8_t> image) {
     Clear();
     return;
   }
+  WipeBytes(own_.data(), own_.size());
   own_.clear();
   // Never written through: the layout is read-only.
   bytes_ = const_cast<uint8_t*>(image.data());
@@ -163,6 +181,7 @@ bool TDataModel::LoadCopy(std::span<const uint8_t> image) {
     Clear();
     return false;
   }
+  WipeBytes(own_.data(), own_.size());
   own_.assign(image.begin(), image.end());
   bytes_ = own_.data();
   size_ = own_.size();
@@ -173,6 +192,7 @@ bool TDataModel::LoadCopy(std::span<const uint8_t> image) {
 }
 
 void TDataModel::Clear() {
+  WipeBytes(own_.data(), own_.size());
   own_.clear();
   bytes_ = nullptr;
   size_ = 0;
@@ -287,7 +307,7 @@ TEditRefusal TDataModel::Apply(const std::vector<TDataEdit>& edits, size_t* fail
     return why;
   };
   const std::span<uint8_t> live = Bytes();
-  if (live.size() != kSmallImageSize) return fail(0, TEditRefusal::ReadOnly);
+  if (live.size() != kSmallImageSize) return fail(edits.size(), TEditRefusal::ReadOnly);
 
   std::vector<uint8_t> work(live.begin(), live.end());
   const std::span<uint8_t> w(work);
@@ -337,6 +357,9 @@ TEditRefusal TDataModel::Apply(const std::vector<TDataEdit>& edits, size_t* fail
   if (step.after.empty()) return TEditRefusal::None;
   ApplyBytes(step.after);
   undo_.push_back(std::move(step));
+  for (TStep& dropped : redo_)
+    for (auto* parts : {&dropped.before, &dropped.after})
+      for (auto& part : *parts) WipeBytes(part.second.data(), part.second.size());
   redo_.clear();
   ++revision_;
   return TEditRefusal::None;

@@ -102,6 +102,8 @@ enum class TDataLayout { None, Small, Large };
 class TDataModel {
  public:
   TDataModel() = default;
+  // The copy, the undo steps and the saved fields hold codes: wiped.
+  ~TDataModel();
   TDataModel(const TDataModel&) = delete;
   TDataModel& operator=(const TDataModel&) = delete;
 
@@ -151,7 +153,8 @@ class TDataModel {
   TEditRefusal SetKeyName(size_t k, const std::string& utf8);
   // Several edits as one undo step, all or none. Each edit is checked on
   // its own, then the main-user rule on the result. failedAt receives the
-  // index of the edit refused (edits.size() for the main-user rule).
+  // index of the edit refused, or edits.size() when no single edit is at
+  // fault (the main-user rule, an image that cannot be edited).
   TEditRefusal Apply(const std::vector<TDataEdit>& edits, size_t* failedAt = nullptr);
 
   bool CanUndo() const { return !undo_.empty(); }
@@ -178,6 +181,7 @@ class TDataModel {
   std::span<uint8_t> Bytes();
   std::span<const uint8_t> Bytes() const { return Image(); }
   void Reset();
+  void Wipe();
   bool MainUserHasCode(std::span<const uint8_t> image) const;
   void ApplyBytes(const std::vector<std::pair<size_t, std::vector<uint8_t>>>& parts);
 

@@ -268,6 +268,9 @@ TfrmMain::~TfrmMain() {
     delete worker_;
     worker_ = nullptr;
   });
+  // The data window works on the model's data window model, which goes
+  // before the widgets' children would.
+  delete frmData_.data();
 }
 
 void TfrmMain::Paint(const TWindowState& state, unsigned parts) {

@@ -87,6 +87,7 @@ class TDataWindowTest : public QObject {
   void editUndoRedoSaveAndReloadInEnglish();
   void refusedEditsShowTheirReasonInItalian();
   void keyboardReachesEverything();
+  void sharedCodesAreMarkedOnBothRows();
   void aSendWritesTheEditedData();
 
  private:
@@ -385,6 +386,31 @@ void TDataWindowTest::keyboardReachesEverything() {
   d->tvUsers->setFocus();
   QTest::keyClick(d->tvUsers, Qt::Key_F2);
   QVERIFY(!d->tvUsers->findChild<QLineEdit*>(QStringLiteral("edCell")));
+}
+
+void TDataWindowTest::sharedCodesAreMarkedOnBothRows() {
+  w_->cbLingua->setCurrentIndex(0);
+  Check(0);
+  Read();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  auto tip = [d](int row) { return d->tvUsers->model()->index(row, UserColCode).data(Qt::ToolTipRole).toString(); };
+  auto marked = [d](int row) { return d->tvUsers->model()->index(row, UserColName).data(Qt::BackgroundRole).isValid(); };
+  QCOMPARE(tip(main), QString());
+  QVERIFY(!marked(main));
+  EditCell(d->tvUsers, other, UserColCode, QStringLiteral("1234"));
+  QCOMPARE(tip(main), QStringLiteral("Another user has the same code."));
+  QCOMPARE(tip(other), QStringLiteral("Another user has the same code."));
+  QVERIFY(marked(main));
+  QVERIFY(marked(other));
+  QVERIFY(!d->tvUsers->model()->index(main, UserColCode).data(Qt::DecorationRole).isNull());
+  // Allowed, not refused: nothing under the table.
+  QCOMPARE(d->lblUsersRefusal->text(), QString());
+  QTest::keyClick(d->tvUsers, Qt::Key_Z, Qt::ControlModifier);
+  QCOMPARE(tip(main), QString());
+  QVERIFY(!marked(other));
 }
 
 void TDataWindowTest::aSendWritesTheEditedData() {

@@ -26,6 +26,7 @@ endif()
 
 add_executable(tarvex_windows_tests
   comm_win32_test.cpp
+  data_model_test.cpp
   data_window_test.cpp
   frame_format_test.cpp
   keyfile_test.cpp

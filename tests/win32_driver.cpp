@@ -620,7 +620,7 @@ struct TDataWin {
   bool Ticked(int id) const { return ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
   void Click(int id) const {
     DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
+    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 120000, &result);
   }
   void SetText(int id, const std::string& text) const {
     const std::wstring t = WideFromUtf8(text);
@@ -733,10 +733,10 @@ void CheckDataTexts(const TDataWin& d, int lang, const std::string& when) {
 // Ctrl with a letter, typed into the data window as a user types it.
 bool TypeControlKey(const TDataWin& d, int focusId, char letter) {
   ::SetForegroundWindow(d.w);
-  if (!WaitFor([&] { return ::GetForegroundWindow() == d.w; }, 5000)) return false;
+  if (!WaitFor([&] { return ::GetForegroundWindow() == d.w; })) return false;
   // The focus must be in the window for the keys to reach it.
   DWORD_PTR r = 0;
-  ::SendMessageTimeoutW(d.w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(focusId)), TRUE, SMTO_NORMAL, 5000, &r);
+  ::SendMessageTimeoutW(d.w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(focusId)), TRUE, SMTO_NORMAL, 120000, &r);
   INPUT in[4] = {};
   for (INPUT& i : in) i.type = INPUT_KEYBOARD;
   in[0].ki.wVk = VK_CONTROL;
@@ -1188,7 +1188,7 @@ int DataWalk(const std::wstring& exe) {
 
   // ---- Undo and redo: Ctrl+Z and Ctrl+Y, then the buttons ----
   const bool typed = TypeControlKey(d, IDC_dwUsers, 'Z');
-  Check(typed && WaitFor([&] { return d.Enabled(IDC_dwRedo); }, 20000), "Ctrl+Z undoes: redo is on");
+  Check(typed && WaitFor([&] { return d.Enabled(IDC_dwRedo); }), "Ctrl+Z undoes: redo is on");
   CheckText(users.Cell(row, 1), newName, "after one undo the name stays");
   d.Click(IDC_dwShowCodes);
   Check(users.Cell(row, 3) != "4321", "Ctrl+Z took the new code back");
@@ -1197,16 +1197,21 @@ int DataWalk(const std::wstring& exe) {
   CheckText(users.Cell(row, 1), oldName, "Undo takes the rename back");
   CheckText(app.Text(d.w), DataTitle(en, source, false), "undone to the read: no unsaved mark");
   Check(!d.Enabled(IDC_dwUndo) && d.Enabled(IDC_dwRedo), "undo off, redo on");
-  Check(TypeControlKey(d, IDC_dwUsers, 'Y') && WaitFor([&] { return users.Cell(row, 1) == newName; }, 20000),
+  Check(TypeControlKey(d, IDC_dwUsers, 'Y') && WaitFor([&] { return users.Cell(row, 1) == newName; }),
         "Ctrl+Y redoes the rename: " + Quoted(users.Cell(row, 1)));
   d.Click(IDC_dwRedo);
   CheckText(users.Cell(row, 3), "****", "Redo puts the new code back");
   Check(!d.Enabled(IDC_dwRedo), "nothing left to redo");
 
   // ---- Save, then load the file back ----
+  // Read and never saved, with no name in "Save data to file": the save
+  // dialog asks for one.
   const fs::path file = scratch / "edited.tvx";
-  app.SetText(IDC_eSaveToFile, file.string());
-  d.Click(IDC_dwSave);
+  CheckText(app.Text(IDC_eSaveToFile), "", "no name to save to yet");
+  ::PostMessageW(d.Item(IDC_dwSave), BM_CLICK, 0, 0);
+  if (ChooseInFileDialog(app, (scratch / "edited").string(), kSaveFilterName, "the data window's save"))
+    CheckText(app.Text(IDC_eSaveToFile), (scratch / "edited").string(), "the name chosen goes into eSaveToFile");
+  WaitFor([&] { return FileSize(file) > 0; });
   Check(!app.Box() && FileSize(file) == kSmallFileSize, "the data window's Save writes " + file.filename().string() +
                                                             ": " + std::to_string(FileSize(file)) + " bytes");
   CheckText(app.Text(d.w), DataTitle(en, "edited.tvx", false), "after the save the title names the file, unmarked");
@@ -1248,7 +1253,7 @@ int DataWalk(const std::wstring& exe) {
   // Enter in the name field applies the form.
   d.SetText(IDC_dwUserName, "Bianchi");
   ::PostMessageW(d.Item(IDC_dwUserName), WM_KEYDOWN, VK_RETURN, 0);
-  Check(WaitFor([&] { return loaded.Cell(other, 1) == "Bianchi"; }, 20000),
+  Check(WaitFor([&] { return loaded.Cell(other, 1) == "Bianchi"; }),
         "Italian: Enter in the name field renames: " + Quoted(loaded.Cell(other, 1)));
   CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", true), "Italian: the title marks the change");
   d.Click(IDC_dwClearUser);

@@ -78,6 +78,14 @@ struct PanelConfig {
   std::string mainCode = "1234";
   // Each byte takes 11 bit times at the line speed, both directions.
   bool wireTime = false;
+  // A USB adapter between the line and the computer (sim/usb_adapter.h):
+  // its latency timer in milliseconds; 0, no adapter: the panel's bytes
+  // reach the computer as they arrive.
+  int adapterLatencyMs = 0;
+  // The adapter's driver honoured the computer's low-latency request: the
+  // timer runs 1 ms. The in-process line sees the request itself and
+  // needs no such word; a pseudo-terminal cannot show it.
+  bool adapterLowLatency = false;
   Fault fault{};
   // Seed of the generated users, codes, keys and large-panel blocks, and of
   // the noise the panel sends.

@@ -34,6 +34,7 @@ add_executable(tarvex_windows_tests
   text_test.cpp
   transfer_helpers_test.cpp
   sim_line_test.cpp
+  sim_adapter_test.cpp
   window_model_test.cpp
   start_options_test.cpp
   send_verify_test.cpp

@@ -202,12 +202,6 @@ TOutcome WriteLarge(TSession& s, TWriteRecord& record) {
   return WriteLargePanel(s.Link, s.Large->Regions(), &record);
 }
 
-// Where the panel's previous data is, for the boxes of a send that
-// stopped: the backup just taken, or the backup being restored.
-struct TPrevious {
-  const std::string& path;
-};
-
 // The box of a send that stopped once it had begun writing: shown, or
 // held in the outcome for the caller.
 void StoppedBox(TSession& s, const TSendOptions& options, TSendOutcome& out, TBoxKind kind, const std::string& text) {
@@ -248,12 +242,9 @@ void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSe
   s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
 }
 
-// The first of codes that is the main user code of the target's table;
-// null when none is.
-const std::string* ProvedCode(UserTable target, const std::vector<std::string>& codes) {
-  for (const std::string& c : codes)
-    if (IsMainUserCode(target, c)) return &c;
-  return nullptr;
+// Whether one of codes is the main user code of the target's table.
+bool AnyMainUserCode(UserTable target, const std::vector<std::string>& codes) {
+  return std::any_of(codes.begin(), codes.end(), [&](const std::string& c) { return IsMainUserCode(target, c); });
 }
 
 // The send of the session's image into the connected panel, the main user
@@ -300,7 +291,7 @@ TSendOutcome SendImage(TSession& s, const std::vector<std::string>& codes, const
     // The codes block was read whenever the match alone failed: the other
     // codes are looked for in the same table, without another exchange.
     const bool codesRead = o || o.result == TResult::CodeStoredNowhere;
-    const std::string* proved = codesRead ? ProvedCode(target, codes) : nullptr;
+    const bool proved = codesRead && AnyMainUserCode(target, codes);
     if (!codesRead) {
       SequenceFailed(s, o);
       ShowBeforeWriting(s, TBoxKind::Warning, o);
@@ -333,7 +324,10 @@ TSendOutcome SendImage(TSession& s, const std::vector<std::string>& codes, const
 }  // namespace
 
 TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options) {
-  return SendImage(s, {code}, options, std::string());
+  std::vector<std::string> codes{code};
+  TSendOutcome out = SendImage(s, codes, options, std::string());
+  WipeString(codes.front());
+  return out;
 }
 
 std::optional<std::string> MainUserCodeOf(UserTable table) {

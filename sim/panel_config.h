@@ -55,10 +55,15 @@ enum class FaultKind {
 // A fault only changes an answer the panel would otherwise give; a header
 // the panel does not answer stays unanswered.
 // repeat: the fault hits that many exchanges in a row from atExchange on.
+// atWrite, when above 0, counts write headers only (from 1, since the
+// start) in place of atExchange: the fault hits the atWrite-th write and,
+// with repeat, the writes after it; a test can so stop a send at a given
+// block without counting the reads before it.
 struct Fault {
   FaultKind kind = FaultKind::None;
   int atExchange = 0;
   int repeat = 1;
+  int atWrite = 0;
 };
 
 struct PanelConfig {

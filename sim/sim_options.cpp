@@ -46,7 +46,7 @@ std::string SimUsage() {
   return "usage: tarvex-panel-sim [--model NAME] [--firmware TEXT] [--real-version TEXT] [--k1] "
          "[--baud N] [--code DIGITS] [--wire-time] [--adapter-latency MS] [--adapter-low-latency] "
          "[--fault no-echo|echo-case|bad-check|missing-check-byte|noise|stall|close-line|corrupt-data] "
-         "[--fault-at N] [--seed N] [--link PATH]";
+         "[--fault-at N | --fault-at-write N] [--seed N] [--link PATH]";
 }
 
 std::string SimHelp() {
@@ -78,6 +78,7 @@ std::string SimHelp() {
          "      corrupt-data        one data byte altered on the line: a write is discarded\n"
          "                          after its echo, a read fails the tool's check\n"
          "  --fault-at N        the exchange (header taken off the line, from 1) the fault hits\n"
+         "  --fault-at-write N  the write (write header taken off the line, from 1) it hits\n"
          "  --seed N            seed of the generated users, codes, keys and noise\n"
          "  --link PATH         also make PATH a symbolic link to the device";
 }
@@ -120,8 +121,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std:
       if (!flag()) return fail("--adapter-low-latency takes no value");
       o.config.adapterLowLatency = true;
     } else if (name == "--model" || name == "--firmware" || name == "--real-version" || name == "--baud" ||
-               name == "--code" || name == "--fault" || name == "--fault-at" || name == "--seed" ||
-               name == "--link" || name == "--adapter-latency") {
+               name == "--code" || name == "--fault" || name == "--fault-at" || name == "--fault-at-write" ||
+               name == "--seed" || name == "--link" || name == "--adapter-latency") {
       if (!takeValue()) return fail(name + " needs a value");
       if (name == "--model") {
         o.config.model = value == "VYR320" ? "VYR 320" : value;
@@ -145,6 +146,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std:
         // The chip's timer takes 1 to 255 ms.
         if (!ParseNumber(value, 255, &number) || number == 0) return fail("bad --adapter-latency: " + value);
         o.config.adapterLatencyMs = static_cast<int>(number);
+      } else if (name == "--fault-at-write") {
+        if (!ParseNumber(value, 1000000000, &number) || number == 0) return fail("bad --fault-at-write: " + value);
+        o.config.fault.atWrite = static_cast<int>(number);
       } else if (name == "--seed") {
         if (!ParseNumber(value, 0xFFFFFFFFull, &number)) return fail("bad --seed: " + value);
         o.config.seed = static_cast<uint32_t>(number);

@@ -549,6 +549,10 @@ class TInstantView : public TWindowView {
  public:
   void Show(const TWindowState&, unsigned) override {}
   void ShowMessageBox(TBoxKind, const std::string& text) override { boxes.push_back(text); }
+  TAnswer Ask(TBoxKind, const std::string& text, TQuestion question) override {
+    boxes.push_back(text);
+    return ClosedAnswer(question);
+  }
   void ShowBusyCursor(bool) override {}
   void ShowSupportedPanels(int) override {}
   void RunOffThread(std::function<void()> work, std::function<void()> done) override {

@@ -132,6 +132,12 @@ TExtraStrings ExtraStrings(TLanguage lang) {
           "precedenti della centrale.";
       t.NothingWritten = "Nessun dato è stato scritto nella centrale.";
       t.NoBackupTaken = "Non è stato fatto alcun backup dei dati precedenti della centrale.";
+      t.RestoreQuestion = "Ripristinare ora i dati precedenti della centrale?";
+      t.AnswerYes = "Sì";
+      t.AnswerNo = "No";
+      t.AnswerSave = "Salva";
+      t.AnswerDiscard = "Non salvare";
+      t.AnswerCancel = "Annulla";
       t.NoPermission = "permesso negato";
       t.NoPortSelected = "nessuna porta seriale selezionata";
       t.PortMissing = "porta seriale inesistente";
@@ -177,6 +183,12 @@ TExtraStrings ExtraStrings(TLanguage lang) {
           "précédentes de la centrale n'a été faite.";
       t.NothingWritten = "Rien n'a été écrit dans la centrale.";
       t.NoBackupTaken = "Aucune sauvegarde des données précédentes de la centrale n'a été faite.";
+      t.RestoreQuestion = "Restaurer maintenant les données précédentes de la centrale ?";
+      t.AnswerYes = "Oui";
+      t.AnswerNo = "Non";
+      t.AnswerSave = "Enregistrer";
+      t.AnswerDiscard = "Ne pas enregistrer";
+      t.AnswerCancel = "Annuler";
       t.NoPermission = "permission refusée";
       t.NoPortSelected = "aucun port série sélectionné";
       t.PortMissing = "port série inexistant";
@@ -216,6 +228,12 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       "The send stopped after writing part of the data; no backup of the panel's previous data was taken.";
   t.NothingWritten = "Nothing was written into the panel.";
   t.NoBackupTaken = "No backup of the panel's previous data was taken.";
+  t.RestoreQuestion = "Restore the panel's previous data now?";
+  t.AnswerYes = "Yes";
+  t.AnswerNo = "No";
+  t.AnswerSave = "Save";
+  t.AnswerDiscard = "Don't save";
+  t.AnswerCancel = "Cancel";
   t.NoPermission = "no permission";
   t.NoPortSelected = "no serial port selected";
   t.PortMissing = "no such serial port";

@@ -53,6 +53,15 @@ struct TExtraStrings {
   std::string NothingWritten;
   // The line after a read-back's box when no backup was taken.
   std::string NoBackupTaken;
+  // The last line of the box of a send that stopped once it had begun
+  // writing, in the window: whether to put the backup back at once.
+  std::string RestoreQuestion;
+  // The buttons of the window's questions.
+  std::string AnswerYes;
+  std::string AnswerNo;
+  std::string AnswerSave;
+  std::string AnswerDiscard;  // "Don't save"
+  std::string AnswerCancel;
 
   // Serial ports. The mark of a listed device that this user may not open:
   std::string NoPermission;

@@ -18,6 +18,20 @@ enum TProgressCode : int {
 
 enum class TBoxKind { Warning, Error, Information };
 
+// The questions a box may end with, and their answers.
+enum class TQuestion {
+  YesNo,              // Yes, No
+  SaveDiscardCancel,  // Save, Don't save, Cancel
+};
+enum class TAnswer { Yes, No, Save, Discard, Cancel };
+
+// One button of a question's box: its answer and its caption.
+struct TQuestionButton {
+  TAnswer answer;
+  std::string caption;
+  bool operator==(const TQuestionButton&) const = default;
+};
+
 // Untranslated titles of the message boxes.
 const char* BoxTitle(TBoxKind kind);
 

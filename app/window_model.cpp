@@ -1,6 +1,7 @@
 #include "app/window_model.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/display_text.h"
@@ -77,6 +78,20 @@ std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e) {
     if (switched && !on) out.push_back({g.id, false});
   }
   return out;
+}
+
+std::vector<TQuestionButton> QuestionButtons(TQuestion question, int languageIndex) {
+  const TExtraStrings t = ExtraStrings(LanguageFromIndex(languageIndex));
+  switch (question) {
+    case TQuestion::YesNo: return {{TAnswer::Yes, t.AnswerYes}, {TAnswer::No, t.AnswerNo}};
+    case TQuestion::SaveDiscardCancel:
+      return {{TAnswer::Save, t.AnswerSave}, {TAnswer::Discard, t.AnswerDiscard}, {TAnswer::Cancel, t.AnswerCancel}};
+  }
+  return {};
+}
+
+TAnswer ClosedAnswer(TQuestion question) {
+  return question == TQuestion::YesNo ? TAnswer::No : TAnswer::Cancel;
 }
 
 TSupportedPanelsContent SupportedPanelsContent(int languageIndex) {
@@ -349,12 +364,15 @@ void TWindowModel::SendToPanel() {
   }
   auto code = std::make_shared<std::string>(state_.sendCode);
   auto outcome = std::make_shared<TSendOutcome>();
-  // The window always backs up and always verifies.
+  // The window always backs up and always verifies; the box of a send that
+  // stopped part-way comes back here, to offer the backup.
   TSendOptions send;
   send.backupFolder = options_.backupFolder;
+  send.holdStoppedBox = true;
   RunOperation(
       [this, code, outcome, send] {
         *outcome = ::tarvex::SendToPanel(session_, *code, send);
+        if (outcome->heldBox) OfferRestore(*code, *outcome);
         WipeString(*code);
       },
       [this, outcome] {
@@ -414,6 +432,40 @@ bool TWindowModel::SaveData() {
   data_.MarkSaved();
   Show(PartData);
   return true;
+}
+
+void TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) {
+  const TMessage box = *outcome.heldBox;
+  outcome.heldBox.reset();
+  if (outcome.backupPath.empty()) {
+    MessageBox(box.kind, box.text);
+    return;
+  }
+  const TAnswer answer =
+      AskUser(box.kind, WithLine(box.text, session_.ExtraStrings.RestoreQuestion), TQuestion::YesNo);
+  if (answer != TAnswer::Yes) return;
+  // The code typed for the send first; if the send had written the code
+  // block, the panel's main user code may now be the sent file's, whose
+  // image is still the session's (the restore loads the backup over it).
+  std::vector<std::string> codes{code};
+  if (!session_.IsLargePanel()) {
+    if (std::optional<std::string> sent = MainUserCodeOf(session_.Small->Users())) {
+      codes.push_back(*sent);
+      WipeString(*sent);
+    }
+  }
+  const std::string backup = outcome.backupPath;
+  outcome = RestoreBackup(session_, backup, codes);
+  for (std::string& c : codes) WipeString(c);
+}
+
+TAnswer TWindowModel::AskUser(TBoxKind kind, const std::string& text, TQuestion question) {
+  TAnswer answer = ClosedAnswer(question);
+  if (detached_) return answer;
+  view_.RunOnWindowThread([&] {
+    if (!detached_) answer = view_.Ask(kind, text, question);
+  });
+  return answer;
 }
 
 void TWindowModel::SupportedPanelsRequested() {

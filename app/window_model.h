@@ -32,7 +32,6 @@
 #include "app/progress.h"
 #include "app/window_controls.h"
 #include "app/workflows.h"
-#include "app/workflows.h"
 #include "app/session.h"
 #include "serial/trace.h"
 
@@ -134,6 +133,13 @@ struct TSupportedPanelsContent {
 };
 TSupportedPanelsContent SupportedPanelsContent(int languageIndex);
 
+// The buttons of a question in their order, with their captions in the
+// language of the list item: the first is the default button; the last is
+// what Escape, or closing the box, answers (No, Cancel).
+std::vector<TQuestionButton> QuestionButtons(TQuestion question, int languageIndex);
+// What a box answers when the user closes it without choosing a button.
+TAnswer ClosedAnswer(TQuestion question);
+
 // What the model needs of a face.
 class TWindowView {
  public:
@@ -143,6 +149,12 @@ class TWindowView {
   // A modal box with one OK button, the kind's icon and untranslated
   // title; returns once the user has closed it. On the window's thread.
   virtual void ShowMessageBox(TBoxKind kind, const std::string& text) = 0;
+  // A modal box as ShowMessageBox's whose text ends with a question, with
+  // the question's buttons (QuestionButtons, in the language of the state
+  // shown) in place of OK; returns the user's answer once the box has
+  // closed (ClosedAnswer when it was closed without a choice). On the
+  // window's thread.
+  virtual TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) = 0;
   // The busy (hourglass) or normal pointer for the whole program.
   virtual void ShowBusyCursor(bool busy) = 0;
   // The supported-panels window, modal, in the language of the list item;
@@ -274,6 +286,13 @@ class TWindowModel : private TUserInterface {
   void ResetWindow();
   void SetControls(const TControlStates& states);
   void Show(unsigned parts);
+  // Asks on the window's thread, from the worker; closed when the window
+  // is going away.
+  TAnswer AskUser(TBoxKind kind, const std::string& text, TQuestion question);
+  // On the worker, after a send that stopped once it had begun writing:
+  // its box, with the offer to put the backup back at once; on Yes the
+  // restore runs in the same operation and its outcome replaces the send's.
+  void OfferRestore(const std::string& code, TSendOutcome& outcome);
   void RunOperation(std::function<void()> work, std::function<void()> result);
   // The data now lies in the image of this class (after a read or a load),
   // or nowhere (dataLarge is then ignored).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/backup.h"
+#include "app/connection.h"
 #include "app/keyfile.h"
 #include "protocol/identify.h"
 #include "protocol/text.h"
@@ -201,19 +202,30 @@ TOutcome WriteLarge(TSession& s, TWriteRecord& record) {
   return WriteLargePanel(s.Link, s.Large->Regions(), &record);
 }
 
+// The box of a send that stopped once it had begun writing: shown, or
+// held in the outcome for the caller.
+void StoppedBox(TSession& s, const TSendOptions& options, TSendOutcome& out, TBoxKind kind, const std::string& text) {
+  out.writeStarted = true;
+  if (options.holdStoppedBox) {
+    out.heldBox = TMessage{kind, text};
+    return;
+  }
+  s.Box(kind, text);
+}
+
 // After the writes: a failed write shows the sequence's box and the
 // workflow's own; then what was written is read back (unless the user
 // asked for the bare send) and the outcome shown.
 void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSendOptions& options,
-            TSendOutcome& out) {
+            const std::string& previous, TSendOutcome& out) {
   if (!written) {
     // A write that failed may have been stored all the same (its echo
     // spoiled on the way back): from the first write on, the panel may hold
     // part of the new data, and the window's box says where the old is.
     SequenceFailed(s, written);
-    s.Box(TBoxKind::Error, WithLine(MessageFor(written, TextsOf(s)).text,
-                                    SendStoppedLine(s.ExtraStrings, true, out.backupPath)));
     out.outcome = written;
+    StoppedBox(s, options, out, TBoxKind::Error,
+               WithLine(MessageFor(written, TextsOf(s)).text, SendStoppedLine(s.ExtraStrings, true, previous)));
     return;
   }
   if (options.verify) {
@@ -221,8 +233,8 @@ void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSe
     if (!out.outcome) {
       // The read-back's boxes name the backup themselves; without one,
       // they say that none was taken.
-      const TMessage m = MessageFor(out.outcome, TextsOf(s), {nullptr, out.backupPath});
-      s.Box(m.kind, out.backupPath.empty() ? WithLine(m.text, s.ExtraStrings.NoBackupTaken) : m.text);
+      const TMessage m = MessageFor(out.outcome, TextsOf(s), {nullptr, previous});
+      StoppedBox(s, options, out, m.kind, previous.empty() ? WithLine(m.text, s.ExtraStrings.NoBackupTaken) : m.text);
       return;
     }
   }
@@ -230,9 +242,17 @@ void Finish(TSession& s, TOutcome written, const TWriteRecord& record, const TSe
   s.Box(TBoxKind::Information, TransferOkText(s, out.backupPath));
 }
 
-}  // namespace
+// Whether one of codes is the main user code of the target's table.
+bool AnyMainUserCode(UserTable target, const std::vector<std::string>& codes) {
+  return std::any_of(codes.begin(), codes.end(), [&](const std::string& c) { return IsMainUserCode(target, c); });
+}
 
-TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options) {
+// The send of the session's image into the connected panel, the main user
+// code proved with the first of codes that is the target's (the large
+// panel: the first, by its length only). previous names the backup being
+// restored, for a send that takes none.
+TSendOutcome SendImage(TSession& s, const std::vector<std::string>& codes, const TSendOptions& options,
+                       const std::string& previous) {
   TSendOutcome out;
   TLink& link = s.Link;
   TComm& port = link.PanelPort;
@@ -251,12 +271,14 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
   }
   SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
   TWriteRecord written;
+  const std::string none;
+  const std::string& first = codes.empty() ? none : codes.front();
   if (s.IsLargePanel()) {
-    if (code.size() < kLargeMinCodeDigits) {
+    if (first.size() < kLargeMinCodeDigits) {
       out.outcome = Failure(TResult::CodeTooShort);
       ShowBeforeWriting(s, TBoxKind::Information, out.outcome);
     } else if (!options.backup || BackupLargeTarget(s, options, out)) {
-      Finish(s, WriteLarge(s, written), written, options, out);
+      Finish(s, WriteLarge(s, written), written, options, options.backup ? out.backupPath : previous, out);
     }
   } else {
     // The target's users and codes go into their own table, so that the
@@ -265,17 +287,19 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
     TTargetUsers targetUsers;
     UserTable target = targetUsers.Table();
     TOutcome o = ReadUsers(link, s.Panel, target);
-    if (o) o = ReadCodesAndMatch(link, s.Panel, target, code);
-    if (!o) {
-      // A code stored nowhere in the target is shown as refused, like a
-      // code that is not the main user's; a failed read keeps its box.
-      if (o.result != TResult::CodeStoredNowhere) {
-        SequenceFailed(s, o);
-        ShowBeforeWriting(s, TBoxKind::Warning, o);
-      }
+    if (o) o = ReadCodesAndMatch(link, s.Panel, target, first);
+    // The codes block was read whenever the match alone failed: the other
+    // codes are looked for in the same table, without another exchange.
+    const bool codesRead = o || o.result == TResult::CodeStoredNowhere;
+    const bool proved = codesRead && AnyMainUserCode(target, codes);
+    if (!codesRead) {
+      SequenceFailed(s, o);
+      ShowBeforeWriting(s, TBoxKind::Warning, o);
       out.outcome = o;
-    } else if (!IsMainUserCode(target, code)) {
-      out.outcome = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
+    } else if (!proved) {
+      // A code stored nowhere in the target is shown as refused, like a
+      // code that is not the main user's, without a box.
+      out.outcome = o ? Failure(TResult::CodeNotMainUser, TStep::ReadCodes) : o;
     } else {
       // WriteCodes sends the code block as it stands in the transfer
       // buffer after filling in the codes: on map 3 the block's second
@@ -286,7 +310,7 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
       const TWipeOnExit wipeCodeBlock(codeBlock);
       if (!options.backup || BackupSmallTarget(s, target, options, out)) {
         std::copy(codeBlock.begin(), codeBlock.end(), buf.begin());
-        Finish(s, WriteSmall(s, written), written, options, out);
+        Finish(s, WriteSmall(s, written), written, options, options.backup ? out.backupPath : previous, out);
       }
     }
     auto bytes = target.Bytes();
@@ -295,6 +319,51 @@ TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOption
   ClosePort(port);
   WipeCodeBuffers(s);
   return out;
+}
+
+}  // namespace
+
+TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options) {
+  std::vector<std::string> codes{code};
+  TSendOutcome out = SendImage(s, codes, options, std::string());
+  WipeString(codes.front());
+  return out;
+}
+
+std::optional<std::string> MainUserCodeOf(UserTable table) {
+  for (size_t u = 0; u < kUserCount; ++u) {
+    const UserEntry user = table.User(u);
+    if (user.Attr(0) != 1) continue;
+    std::string text = user.Code();
+    const size_t last = text.find_last_not_of('F');
+    std::string code = text.substr(0, last == std::string::npos ? 0 : last + 1);
+    WipeString(text);
+    return code;
+  }
+  return std::nullopt;
+}
+
+TSendOutcome RestoreBackup(TSession& s, const std::string& backupPath, const std::vector<std::string>& codes,
+                           const TRestoreOptions& options) {
+  TSendOutcome out;
+  if (options.identify && !CheckConnection(s)) {
+    // The check has shown why; nothing was written.
+    const TComm& port = s.Link.PanelPort;
+    out.outcome = port.LastError != TCommError::None ? PortNotOpen(port) : Failure(TResult::NotIdentified);
+    return out;
+  }
+  // The backup replaces the image of the panel's class; a backup that
+  // cannot be loaded (missing, not a key-code file, of another class) has
+  // shown its box and nothing is written.
+  const TLoadResult loaded = s.IsLargePanel() ? LoadLargeFile(s, backupPath) : LoadSmallFile(s, backupPath);
+  if (loaded != TLoadResult::Loaded) {
+    out.backupFailed = true;
+    return out;
+  }
+  TSendOptions send = WithoutBackup();
+  send.verify = options.verify;
+  send.holdStoppedBox = options.holdStoppedBox;
+  return SendImage(s, codes, send, backupPath);
 }
 
 TDryRunOutcome::~TDryRunOutcome() {

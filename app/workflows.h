@@ -77,6 +77,10 @@ struct TSendOptions {
   // that a block the panel discarded is never reported as a success. Off
   // only when the user explicitly asked for the bare send.
   bool verify = true;
+  // The last box of a send that stops once it has begun writing is not
+  // shown but left in the outcome (heldBox), for a caller that shows it
+  // with a question of its own. Every other box is shown as usual.
+  bool holdStoppedBox = false;
 };
 
 // Options of a send without backup (tests, tools that save elsewhere).
@@ -99,6 +103,13 @@ struct TSendOutcome {
   // firstDifference() is the lowest such address.
   bool differs() const { return outcome.result == TResult::VerifyDiffers; }
   uint32_t firstDifference() const { return outcome.address; }
+  // The send had begun writing when it stopped (a write failed, or the
+  // read-back found other bytes or could not be read): the panel may hold
+  // part of the new data.
+  bool writeStarted = false;
+  // With TSendOptions::holdStoppedBox: the box of a send that stopped once
+  // it had begun writing, not yet shown (it names the backup).
+  std::optional<TMessage> heldBox;
 };
 
 // The status line's text after a send, when the outcome is shown there:
@@ -138,5 +149,32 @@ struct TDryRunOutcome {
 // not take cleared. No write reaches the panel. Opens the port first and
 // closes it on every path; failures are shown as a send shows them.
 TDryRunOutcome DryRunSend(TSession& s, const std::string& code);
+
+// The main user code of a small image's users (the first user whose first
+// attribute byte is 1), its F padding taken off; none when no user is the
+// main user. It is a code: the caller wipes it.
+std::optional<std::string> MainUserCodeOf(UserTable table);
+
+struct TRestoreOptions {
+  // The panel is identified first. Off for a caller that has just
+  // identified it (and chose the backup by its model).
+  bool identify = true;
+  // What was written is read back and compared.
+  bool verify = true;
+  // As TSendOptions::holdStoppedBox.
+  bool holdStoppedBox = false;
+};
+
+// Puts a backup back into the connected panel: identifies the panel,
+// loads the backup into the image of its class (a backup of another class
+// is refused as any file is), then sends it as any send goes (the main
+// user code proved, every block written, read back and compared), but
+// takes no new backup over the one being restored. codes are tried in
+// order, never shown: the first that is the panel's main user code is
+// used; the large panel, whose code is not compared with anything, takes
+// the first. A failure's box names the backup being restored as the place
+// of the panel's previous data.
+TSendOutcome RestoreBackup(TSession& s, const std::string& backupPath, const std::vector<std::string>& codes,
+                           const TRestoreOptions& options = {});
 
 }  // namespace tarvex

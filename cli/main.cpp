@@ -365,7 +365,14 @@ int RunRestore(TSession& s, TConsoleUserInterface& ui, const std::string& device
     }
   }
   std::cout << "restoring: " << backup << std::endl;
-  return SendLoaded(s, ui, backup, code, false, true);
+  TRestoreOptions options;
+  options.identify = false;  // just done, to choose the backup
+  std::vector<std::string> codes{code};
+  const TSendOutcome r = RestoreBackup(s, backup, codes, options);
+  for (std::string& c : codes) WipeString(c);
+  ui.EndLine();
+  if (const auto status = StatusAfterSend(r.outcome, TTexts{s.LangStrings, s.ExtraStrings})) ui.Status(*status);
+  return r.ok() ? kExitOk : kExitFailed;
 }
 
 // The backups, newest first: date, model, size and path a line, or one JSON

@@ -337,6 +337,10 @@ void TfrmMain::ShowMessage(TBoxKind kind, const QString& text) { presenter_->Sho
 
 void TfrmMain::TView::ShowMessageBox(TBoxKind kind, const std::string& text) { w_.ShowMessage(kind, UiText(text)); }
 
+TAnswer TfrmMain::TView::Ask(TBoxKind kind, const std::string& text, TQuestion question) {
+  return w_.presenter_->Ask(&w_, kind, UiText(text), QuestionButtons(question, w_.model_.State().languageIndex));
+}
+
 void TfrmMain::TView::RunOnWindowThread(const std::function<void()>& f) {
   if (QThread::currentThread() == w_.thread()) {
     f();

@@ -146,6 +146,7 @@ class TfrmMain : public QWidget {
     explicit TView(TfrmMain& w) : w_(w) {}
     void Show(const TWindowState& state, unsigned parts) override { w_.Paint(state, parts); }
     void ShowMessageBox(TBoxKind kind, const std::string& text) override;
+    TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) override;
     void ShowBusyCursor(bool busy) override { w_.SetBusyCursor(busy); }
     void ShowSupportedPanels(int languageIndex) override { w_.OpenSupportedPanels(languageIndex); }
     void RunOffThread(std::function<void()> work, std::function<void()> done) override {

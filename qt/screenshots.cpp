@@ -30,6 +30,13 @@ class TLoggingPresenter : public TMessagePresenter {
   void Show(QWidget*, TBoxKind kind, const QString& text) override {
     std::fprintf(stderr, "%s: %s\n", BoxTitle(kind), qPrintable(text));
   }
+  // The pictures are made of walks that never need the answer: the box's
+  // text is logged and the question closed.
+  TAnswer Ask(QWidget* parent, TBoxKind kind, const QString& text,
+              const std::vector<TQuestionButton>& buttons) override {
+    Show(parent, kind, text);
+    return buttons.empty() ? TAnswer::Cancel : buttons.back().answer;
+  }
 };
 
 void Settle() {

@@ -2,6 +2,10 @@
 // flush, built on the platform's queue count and its blocking wait.
 #include "serial/comm.h"
 
+#ifdef __linux__
+#include <linux/serial.h>  // ASYNC_LOW_LATENCY
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -16,6 +20,29 @@ namespace {
 void TraceIfLost(const TComm& comm, bool lostBefore) {
   if (comm.Trace && !lostBefore && comm.LineLost) TraceEvent(comm, TTraceEvent(TTraceKind::LineLost));
 }
+
+#ifdef __linux__
+// Asks the driver of an open port for low latency. A USB adapter holds the
+// bytes it receives until its buffer fills or its latency timer runs out
+// (16 ms on the common chips), and every exchange waits on a reply, so a
+// short reply would cost that time each time; with the flag set the driver
+// (ftdi_sio among others) lowers the timer to 1 ms. Any user may ask. A
+// driver that refuses (a pseudo-terminal, a driver without the request) is
+// no fault of the port: the link works as before, only slower on such an
+// adapter.
+void AskForLowLatency(TComm& comm) {
+  TCommSystem& sys = SystemOf(comm);
+  int32_t flags = 0;
+  int err = sys.GetSerialFlags(comm, &flags);
+  if (err == TCommSystem::kNoDriver) return;
+  if (err == 0 && (flags & ASYNC_LOW_LATENCY) == 0) err = sys.SetSerialFlags(comm, flags | ASYNC_LOW_LATENCY);
+  if (err == TCommSystem::kNoDriver || !comm.Trace) return;
+  TTraceEvent e(TTraceKind::LowLatency);
+  e.ok = err == 0;
+  e.got = static_cast<uint32_t>(err);
+  TraceEvent(comm, e);
+}
+#endif
 
 }  // namespace
 
@@ -39,6 +66,9 @@ bool OpenComm(TComm& comm) {
     e.ok = ok;
     TraceEvent(comm, e);
   }
+#ifdef __linux__
+  if (ok) AskForLowLatency(comm);
+#endif
   return ok;
 }
 

@@ -62,6 +62,17 @@ class TCommSystem {
   virtual bool InDeviceGroup(const TComm&) { return false; }
   // The programs that have the device open, the one holding its lock first.
   virtual std::vector<TPortHolder> Holders(const TComm&) { return {}; }
+#ifdef __linux__
+  // The serial driver's flags word of an open record, as the driver's
+  // serial-info requests carry it (ASYNC_LOW_LATENCY among its bits). Each
+  // answers 0, or the system's error code when the driver refuses (ENOTTY:
+  // no serial driver, a pseudo-terminal; EINVAL; EPERM). A layer with no
+  // driver behind it (a simulated line) answers kNoDriver and is not asked
+  // to set anything.
+  static constexpr int kNoDriver = -1;
+  virtual int GetSerialFlags(TComm&, int32_t* /*flags*/) { return kNoDriver; }
+  virtual int SetSerialFlags(TComm&, int32_t /*flags*/) { return kNoDriver; }
+#endif
 };
 
 // The system layer of the platform the program runs on.
@@ -157,7 +168,10 @@ struct TComm {
 
 // Opens (or reopens) the port with the record's settings. False when the
 // device cannot be opened or refuses the settings; in the latter case the
-// handle stays held until CloseComm.
+// handle stays held until CloseComm. On Linux an open port also asks its
+// driver for low latency (a USB adapter then hands received bytes over at
+// once instead of after its latency timer); a driver that refuses does not
+// fail the open.
 bool OpenComm(TComm& comm);
 // Closes the port; Handle becomes -1 unless the system refuses the close.
 void CloseComm(TComm& comm);

@@ -14,6 +14,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -121,6 +124,10 @@ class TPosixCommSystem final : public TCommSystem {
   std::string DeviceGroup(const TComm& comm) override;
   bool InDeviceGroup(const TComm& comm) override;
   std::vector<TPortHolder> Holders(const TComm& comm) override;
+#ifdef __linux__
+  int GetSerialFlags(TComm& comm, int32_t* flags) override;
+  int SetSerialFlags(TComm& comm, int32_t flags) override;
+#endif
 };
 
 }  // namespace
@@ -336,6 +343,25 @@ bool TPosixCommSystem::InDeviceGroup(const TComm& comm) {
   groups.resize(static_cast<size_t>(got));
   return std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
 }
+
+#ifdef __linux__
+int TPosixCommSystem::GetSerialFlags(TComm& comm, int32_t* flags) {
+  serial_struct info{};
+  if (::ioctl(Fd(comm), TIOCGSERIAL, &info) != 0) return errno;
+  *flags = info.flags;
+  return 0;
+}
+
+// The request carries the whole serial-info record back: what was just
+// read, with the new flags.
+int TPosixCommSystem::SetSerialFlags(TComm& comm, int32_t flags) {
+  serial_struct info{};
+  if (::ioctl(Fd(comm), TIOCGSERIAL, &info) != 0) return errno;
+  info.flags = flags;
+  if (::ioctl(Fd(comm), TIOCSSERIAL, &info) != 0) return errno;
+  return 0;
+}
+#endif
 
 std::vector<TPortHolder> TPosixCommSystem::Holders(const TComm& comm) {
   if (comm.Device.empty()) return {};

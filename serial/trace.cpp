@@ -188,6 +188,10 @@ std::string Describe(const TComm& comm, const TTraceEvent& e, bool withData) {
     case TTraceKind::BaudSearch:
       return e.ok ? Format("baud search: the panel answers at %d baud", e.baud)
                   : Format("baud search FAILED: no speed answered; the port is left at %d baud", e.baud);
+    case TTraceKind::LowLatency:
+      if (e.ok) return "low latency granted by the driver: received bytes are handed over at once";
+      return "low latency refused by the driver: " + std::string(std::strerror(static_cast<int>(e.got))) +
+             Format(" (system error %u); replies may wait out a USB adapter's latency timer", e.got);
   }
   return "?";
 }

@@ -54,6 +54,7 @@ enum class TTraceKind : uint8_t {
   Range,      // a range's outcome (ok, why, done bytes of length)
   BaudProbe,  // one speed of the baud search: echoed (ok) or not, at baud
   BaudSearch, // the baud search's outcome: found (ok) at baud
+  LowLatency, // the driver's answer to the low-latency request: granted (ok), or refused with system error got
 };
 
 struct TTraceEvent {

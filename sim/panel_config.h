@@ -55,10 +55,15 @@ enum class FaultKind {
 // A fault only changes an answer the panel would otherwise give; a header
 // the panel does not answer stays unanswered.
 // repeat: the fault hits that many exchanges in a row from atExchange on.
+// atWrite, when above 0, counts write headers only (from 1, since the
+// start) in place of atExchange: the fault hits the atWrite-th write and,
+// with repeat, the writes after it; a test can so stop a send at a given
+// block without counting the reads before it.
 struct Fault {
   FaultKind kind = FaultKind::None;
   int atExchange = 0;
   int repeat = 1;
+  int atWrite = 0;
 };
 
 struct PanelConfig {
@@ -78,6 +83,14 @@ struct PanelConfig {
   std::string mainCode = "1234";
   // Each byte takes 11 bit times at the line speed, both directions.
   bool wireTime = false;
+  // A USB adapter between the line and the computer (sim/usb_adapter.h):
+  // its latency timer in milliseconds; 0, no adapter: the panel's bytes
+  // reach the computer as they arrive.
+  int adapterLatencyMs = 0;
+  // The adapter's driver honoured the computer's low-latency request: the
+  // timer runs 1 ms. The in-process line sees the request itself and
+  // needs no such word; a pseudo-terminal cannot show it.
+  bool adapterLowLatency = false;
   Fault fault{};
   // Seed of the generated users, codes, keys and large-panel blocks, and of
   // the noise the panel sends.

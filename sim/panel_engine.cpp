@@ -151,13 +151,18 @@ std::optional<int64_t> PanelEngine::Process(int64_t nowNs) {
 void PanelEngine::HandleHeader(int64_t nowNs, const Header& h) {
   Fault f;
   int n = 0;
+  int w = 0;
+  const bool writeHeader = large_ ? (h[0] & 0xF8) == 0xA8 : h[0] == 0x0F;
   {
     std::lock_guard<std::mutex> lock(logMutex_);
     n = ++exchanges_;
+    if (writeHeader) w = ++writes_;
     headers_.push_back(h);
     f = fault_;
   }
-  const bool hit = f.atExchange == 0 || (n >= f.atExchange && n < f.atExchange + std::max(f.repeat, 1));
+  const int repeat = std::max(f.repeat, 1);
+  const bool hit = f.atWrite > 0 ? writeHeader && w >= f.atWrite && w < f.atWrite + repeat
+                                 : f.atExchange == 0 || (n >= f.atExchange && n < f.atExchange + repeat);
   const FaultKind fk = hit ? f.kind : FaultKind::None;
 
   const int toolSpeed = transport_.ToolSpeed();

@@ -161,6 +161,7 @@ class PanelEngine {
   mutable std::mutex logMutex_;
   Fault fault_;
   int exchanges_ = 0;
+  int writes_ = 0;  // write headers among them
   bool writeOpen_ = false;  // a write header is in, its data not yet taken
   mutable std::condition_variable writeDone_;
   std::vector<Header> headers_;

@@ -3,9 +3,14 @@
 #include "sim/sim_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <limits>
 #include <thread>
+
+#ifdef __linux__
+#include <linux/serial.h>  // ASYNC_LOW_LATENCY
+#endif
 
 namespace tarvex::sim {
 
@@ -30,7 +35,11 @@ int64_t SteadyNs() {
 
 }  // namespace
 
-TSimLine::TSimLine(PanelConfig cfg, SimClock clock) : clock_(clock), engine_(std::move(cfg), *this) {}
+TSimLine::TSimLine(PanelConfig cfg, SimClock clock)
+    : clock_(clock),
+      engine_(std::move(cfg), *this),
+      adapter_(AdapterLatencyMs(engine_.Config())),
+      adapterLatencyMs_(AdapterLatencyMs(engine_.Config())) {}
 
 int64_t TSimLine::NowNs() const { return clock_ == SimClock::Virtual ? virtualNow_ : SteadyNs(); }
 
@@ -45,16 +54,27 @@ bool TSimLine::LineClosed() const { return HungUpBy(NowNs()); }
 
 void TSimLine::Send(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& dueNs) {
   panelSent_.insert(panelSent_.end(), bytes.begin(), bytes.end());
-  for (size_t i = 0; i < bytes.size(); ++i) {
+  // The adapter, if any, stands after the wire: a byte's arrival at the
+  // far end is its arrival at the chip. What it still holds afterwards
+  // goes when its timer runs out (Catch), or with the next bytes.
+  std::vector<UsbAdapter::Handed> handed;
+  for (size_t i = 0; i < bytes.size(); ++i) adapter_.Arrive(bytes[i], dueNs[i], &handed);
+  Queue(handed);
+}
+
+void TSimLine::Queue(const std::vector<UsbAdapter::Handed>& handed) {
+  for (const UsbAdapter::Handed& h : handed) {
     // The engine's times never go back; the search keeps the queue in
     // order of arrival even if they did.
-    const auto at = std::upper_bound(toTool_.begin(), toTool_.end(), dueNs[i],
+    const auto at = std::upper_bound(toTool_.begin(), toTool_.end(), h.atNs,
                                      [](int64_t t, const TTimedByte& b) { return t < b.due; });
-    toTool_.insert(at, TTimedByte{dueNs[i], bytes[i]});
+    toTool_.insert(at, TTimedByte{h.atNs, h.byte});
   }
 }
 
 void TSimLine::HangUp(int64_t atNs) {
+  // The adapter still hands over what it holds from the line.
+  if (const auto held = adapter_.Deadline()) atNs = std::max(atNs, *held);
   if (!hangUpAt_ || atNs < *hangUpAt_) hangUpAt_ = atNs;
 }
 
@@ -80,6 +100,13 @@ void TSimLine::AdvanceTo(int64_t t) {
 int64_t TSimLine::Catch() {
   const int64_t now = NowNs();
   RunTo(now);
+  // Every byte the panel sent by now has reached the adapter, so bytes
+  // held whose timer ran out can go: no later byte can join them.
+  if (adapter_.Held() > 0) {
+    std::vector<UsbAdapter::Handed> handed;
+    adapter_.Expire(now, &handed);
+    Queue(handed);
+  }
   return now;
 }
 
@@ -95,6 +122,7 @@ int64_t TSimLine::NextEvent(int64_t now, int64_t limit) const {
   if (arrived < toTool_.size()) next = std::min(next, toTool_[arrived].due);
   if (wake_) next = std::min(next, *wake_);
   if (hangUpAt_) next = std::min(next, *hangUpAt_);
+  if (const auto held = adapter_.Deadline()) next = std::min(next, *held);
   return std::max(next, now + 1);
 }
 
@@ -138,6 +166,8 @@ bool TSimLine::Open(TComm& comm) {
   // A port starts with an empty input queue: what reached it while it was
   // closed belongs to no exchange of this open.
   toTool_.erase(toTool_.begin(), toTool_.begin() + static_cast<std::ptrdiff_t>(ArrivedBy(now)));
+  // The adapter's driver purges the chip's buffer at an open.
+  adapter_.Purge();
   engine_.NoteReopen();
   openSpeeds_.push_back(toolSpeed_);
   return true;
@@ -205,5 +235,22 @@ std::string TSimLine::Describe(const TComm& comm) {
   if (comm.LastError == TCommError::None) return std::string();
   return "simulated " + engine_.Config().model + " panel: " + comm.LastErrorText;
 }
+
+#ifdef __linux__
+int TSimLine::GetSerialFlags(TComm& comm, int32_t* flags) {
+  if (adapterLatencyMs_ == 0) return kNoDriver;
+  if (!IsOpen(comm)) return EBADF;
+  *flags = serialFlags_;
+  return 0;
+}
+
+int TSimLine::SetSerialFlags(TComm& comm, int32_t flags) {
+  if (adapterLatencyMs_ == 0) return kNoDriver;
+  if (!IsOpen(comm)) return EBADF;
+  serialFlags_ = flags;
+  adapter_.SetLatencyMs((flags & ASYNC_LOW_LATENCY) ? UsbAdapter::kLowLatencyMs : adapterLatencyMs_);
+  return 0;
+}
+#endif
 
 }  // namespace tarvex::sim

@@ -27,6 +27,13 @@
 // still be taken), a wait ends with LineLost once they have been taken, and
 // every later Open fails with NoDevice.
 //
+// With PanelConfig::adapterLatencyMs a USB adapter stands between the line
+// and the tool (sim/usb_adapter.h): the panel's bytes reach the tool's
+// queue in the adapter's packets. The line then plays the adapter's Linux
+// driver too: it answers the serial-flags requests of an open port, and
+// the low-latency flag sets the adapter's timer to 1 ms (clearing it sets
+// the configured timer back), as ftdi_sio does.
+//
 // One thread at a time uses the line (a window's worker, a test). The
 // engine's memory, fault and logs can be used from any thread.
 #pragma once
@@ -40,6 +47,7 @@
 
 #include "serial/comm.h"
 #include "sim/panel_engine.h"
+#include "sim/usb_adapter.h"
 
 namespace tarvex::sim {
 
@@ -65,6 +73,13 @@ class TSimLine final : public TCommSystem, private PanelTransport {
   int64_t NowMs() override;
   void SleepMs(int64_t ms) override;
   std::string Describe(const TComm& comm) override;
+#ifdef __linux__
+  int GetSerialFlags(TComm& comm, int32_t* flags) override;
+  int SetSerialFlags(TComm& comm, int32_t flags) override;
+#endif
+
+  // The adapter's timer in nanoseconds now; 0 without an adapter.
+  int64_t AdapterLatencyNs() const { return adapter_.LatencyNs(); }
 
   // The panel: memory, fault, exchange count, headers and bytes heard.
   PanelEngine& Engine() { return engine_; }
@@ -98,6 +113,8 @@ class TSimLine final : public TCommSystem, private PanelTransport {
   int ToolSpeed() override { return toolSpeed_; }
   void Send(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& dueNs) override;
   void HangUp(int64_t atNs) override;
+  // Puts bytes handed over by the adapter into the tool's queue.
+  void Queue(const std::vector<UsbAdapter::Handed>& handed);
 
   // Lets the panel act on everything due up to t, each at its own time.
   void RunTo(int64_t t);
@@ -121,6 +138,9 @@ class TSimLine final : public TCommSystem, private PanelTransport {
   std::optional<int64_t> wake_;       // when the panel wants to look again
   std::optional<int64_t> hangUpAt_;   // when the panel's side went away
   std::deque<TTimedByte> toTool_;     // the tool's input, by arrival time
+  UsbAdapter adapter_;                // none unless configured
+  int adapterLatencyMs_ = 0;          // the adapter's timer as configured
+  int32_t serialFlags_ = 0;           // its driver's flags word
   int toolSpeed_ = 9600;              // as a fresh pty starts
   intptr_t openHandle_ = -1;
   int opens_ = 0;

@@ -44,9 +44,9 @@ bool ParseFaultKind(const std::string& name, FaultKind* kind) {
 
 std::string SimUsage() {
   return "usage: tarvex-panel-sim [--model NAME] [--firmware TEXT] [--real-version TEXT] [--k1] "
-         "[--baud N] [--code DIGITS] [--wire-time] "
+         "[--baud N] [--code DIGITS] [--wire-time] [--adapter-latency MS] [--adapter-low-latency] "
          "[--fault no-echo|echo-case|bad-check|missing-check-byte|noise|stall|close-line|corrupt-data] "
-         "[--fault-at N] [--seed N] [--link PATH]";
+         "[--fault-at N | --fault-at-write N] [--seed N] [--link PATH]";
 }
 
 std::string SimHelp() {
@@ -61,6 +61,11 @@ std::string SimHelp() {
          "  --baud N            the panel's own line speed (default 9600, the VYR 320 38400)\n"
          "  --code DIGITS       the main user's code, 0 to 6 digits (default 1234)\n"
          "  --wire-time         every byte takes 11 bit times on the line, both ways\n"
+         "  --adapter-latency MS  a USB adapter between the line and the computer: the panel's\n"
+         "                      bytes come in packets of 62, or MS (1 to 255) after the last\n"
+         "                      byte received (16 for a common FTDI adapter; default: no adapter)\n"
+         "  --adapter-low-latency  the adapter's driver honoured the computer's request for low\n"
+         "                      latency: its timer runs 1 ms (implies an adapter of 16 ms)\n"
          "  --fault NAME        a fault to play, at every exchange or at --fault-at N only:\n"
          "      no-echo             the header is ignored: no answer, nothing stored\n"
          "      echo-case           the echo's letters come back in the other case\n"
@@ -73,6 +78,7 @@ std::string SimHelp() {
          "      corrupt-data        one data byte altered on the line: a write is discarded\n"
          "                          after its echo, a read fails the tool's check\n"
          "  --fault-at N        the exchange (header taken off the line, from 1) the fault hits\n"
+         "  --fault-at-write N  the write (write header taken off the line, from 1) it hits\n"
          "  --seed N            seed of the generated users, codes, keys and noise\n"
          "  --link PATH         also make PATH a symbolic link to the device";
 }
@@ -111,9 +117,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std:
     } else if (name == "--wire-time") {
       if (!flag()) return fail("--wire-time takes no value");
       o.config.wireTime = true;
+    } else if (name == "--adapter-low-latency") {
+      if (!flag()) return fail("--adapter-low-latency takes no value");
+      o.config.adapterLowLatency = true;
     } else if (name == "--model" || name == "--firmware" || name == "--real-version" || name == "--baud" ||
-               name == "--code" || name == "--fault" || name == "--fault-at" || name == "--seed" ||
-               name == "--link") {
+               name == "--code" || name == "--fault" || name == "--fault-at" || name == "--fault-at-write" ||
+               name == "--seed" || name == "--link" || name == "--adapter-latency") {
       if (!takeValue()) return fail(name + " needs a value");
       if (name == "--model") {
         o.config.model = value == "VYR320" ? "VYR 320" : value;
@@ -133,6 +142,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* out, std:
       } else if (name == "--fault-at") {
         if (!ParseNumber(value, 1000000000, &number)) return fail("bad --fault-at: " + value);
         o.config.fault.atExchange = static_cast<int>(number);
+      } else if (name == "--adapter-latency") {
+        // The chip's timer takes 1 to 255 ms.
+        if (!ParseNumber(value, 255, &number) || number == 0) return fail("bad --adapter-latency: " + value);
+        o.config.adapterLatencyMs = static_cast<int>(number);
+      } else if (name == "--fault-at-write") {
+        if (!ParseNumber(value, 1000000000, &number) || number == 0) return fail("bad --fault-at-write: " + value);
+        o.config.fault.atWrite = static_cast<int>(number);
       } else if (name == "--seed") {
         if (!ParseNumber(value, 0xFFFFFFFFull, &number)) return fail("bad --seed: " + value);
         o.config.seed = static_cast<uint32_t>(number);

@@ -19,6 +19,7 @@
 
 #include "sim/panel_engine.h"
 #include "sim/pty_io.h"
+#include "sim/usb_adapter.h"
 
 namespace tarvex::sim {
 
@@ -49,8 +50,10 @@ Clock::time_point At(int64_t ns) {
 // serving thread, hands the engine what the tool writes and writes the
 // engine's answers when they are due.
 struct SimPanel::State final : PanelTransport {
-  explicit State(PanelConfig c) : engine(std::move(c), *this) {}
+  explicit State(PanelConfig c) : adapter(AdapterLatencyMs(c)), engine(std::move(c), *this) {}
 
+  // Between the line and the tool when the configuration asks for one.
+  UsbAdapter adapter;
   PanelEngine engine;
   std::string devicePath;
   bool started = false;
@@ -146,8 +149,26 @@ struct SimPanel::State final : PanelTransport {
     return true;
   }
 
-  // Writes the engine's answer, no byte before it is due.
-  void Send(const std::vector<uint8_t>& out, const std::vector<int64_t>& due) override {
+  // Writes the engine's answer, no byte before it is due. With an adapter
+  // the bytes are due when the adapter hands them over; the answer is
+  // handed over whole before the panel listens again (the tool answers an
+  // answer only once it has it, so no later byte could join its last
+  // packet).
+  void Send(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& arrival) override {
+    std::vector<uint8_t> out;
+    std::vector<int64_t> due;
+    if (adapter.On()) {
+      std::vector<UsbAdapter::Handed> handed;
+      for (size_t k = 0; k < bytes.size(); ++k) adapter.Arrive(bytes[k], arrival[k], &handed);
+      adapter.Flush(&handed);
+      for (const UsbAdapter::Handed& h : handed) {
+        out.push_back(h.byte);
+        due.push_back(h.atNs);
+      }
+    } else {
+      out = bytes;
+      due = arrival;
+    }
     size_t i = 0;
     while (i < out.size()) {
       size_t end = i + 1;
@@ -205,7 +226,11 @@ struct SimPanel::State final : PanelTransport {
     }
     if (got.empty()) return;
     const int64_t now = NowNs();
-    if (ReopenedSinceLastLook()) engine.NoteReopen();
+    if (ReopenedSinceLastLook()) {
+      // The driver purges the adapter's buffer when the port is opened.
+      adapter.Purge();
+      engine.NoteReopen();
+    }
     engine.Receive(now, got.data(), got.size());
   }
 

@@ -36,6 +36,7 @@ add_executable(tarvex_windows_tests
   text_test.cpp
   transfer_helpers_test.cpp
   sim_line_test.cpp
+  sim_adapter_test.cpp
   window_model_test.cpp
   data_model_test.cpp
   start_options_test.cpp
@@ -43,6 +44,7 @@ add_executable(tarvex_windows_tests
   trace_test.cpp
   test_session.cpp
   support/fake_system.cpp
+  support/send_plan.cpp
 )
 target_link_libraries(tarvex_windows_tests PRIVATE tarvex_app tarvex_sim_core GTest::gtest GTest::gtest_main)
 target_compile_options(tarvex_windows_tests PRIVATE -Wno-missing-field-initializers)
@@ -67,8 +69,8 @@ endif()
 # windows need a display: scripts/test-windows runs the tests under a
 # virtual X server (Xvfb) in a throw-away Wine prefix.
 if(TARGET tarvex)
-  add_executable(tarvex_win32_driver win32_driver.cpp)
-  target_link_libraries(tarvex_win32_driver PRIVATE tarvex_app)
+  add_executable(tarvex_win32_driver win32_driver.cpp support/send_plan.cpp)
+  target_link_libraries(tarvex_win32_driver PRIVATE tarvex_app tarvex_sim_core)
   target_compile_definitions(tarvex_win32_driver PRIVATE UNICODE _UNICODE)
   add_dependencies(tarvex_win32_driver tarvex)
   # The demo panels answering at once: captions in three languages, the

@@ -44,7 +44,23 @@ class TRecordingPresenter : public TMessagePresenter {
   void Show(QWidget*, TBoxKind kind, const QString& text) override {
     boxes << QString::fromLatin1(BoxTitle(kind)) + QStringLiteral(": ") + text;
   }
+  // A question is recorded with its buttons' captions; the answer is the
+  // next one the test gave, or the last button's (the box closed).
+  TAnswer Ask(QWidget*, TBoxKind kind, const QString& text, const std::vector<TQuestionButton>& buttons) override {
+    QStringList captions;
+    for (const TQuestionButton& b : buttons) captions << QString::fromStdString(b.caption);
+    questions << QString::fromLatin1(BoxTitle(kind)) + QStringLiteral(": ") + text + QStringLiteral(" [") +
+                     captions.join(QStringLiteral(" | ")) + QLatin1Char(']');
+    if (!answers.empty()) {
+      const TAnswer a = answers.front();
+      answers.erase(answers.begin());
+      return a;
+    }
+    return buttons.empty() ? TAnswer::Cancel : buttons.back().answer;
+  }
   QStringList boxes;
+  QStringList questions;
+  std::vector<TAnswer> answers;
 };
 
 bool WaitForOperation(TfrmMain& w, int limitMs = 30000) {

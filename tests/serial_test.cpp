@@ -2,7 +2,9 @@
 // holds them, exclusive access, refusals; the whole-second waits on a
 // virtual clock, with one real-time smoke test of the platform's wait.
 #include <asm/termbits.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <fstream>
 
 #include "serial/comm.h"
+#include "serial/trace.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/pty.h"
 #include "tests/test_support.h"
@@ -179,6 +182,98 @@ TEST(SerialPort, AnEmptyReadIsNotALostLineUnlessTheSystemSaysTheLineIsGone) {
   EXPECT_EQ(byte, 0xEE) << "nothing was stored from a lost line";
   CloseComm(c);
   EXPECT_EQ(c.Handle, -1);
+}
+
+// The low-latency request of an open, through the system layer: a driver
+// with flags of its own, and one that refuses.
+struct TLowLatencyEvents : TLineTrace {
+  std::vector<TTraceEvent> events;
+  void Record(const TComm&, const TTraceEvent& e) override {
+    if (e.kind == TTraceKind::LowLatency) events.push_back(e);
+  }
+};
+
+TEST(SerialPortLowLatency, AnOpenAsksTheDriverForLowLatencyKeepingItsOtherFlags) {
+  test::TFakeSystem driver;
+  const int32_t before = ASYNC_SKIP_TEST | ASYNC_SPD_HI;
+  driver.serialFlags = before;
+  TLowLatencyEvents trace;
+  TComm port;
+  port.System = &driver;
+  port.Trace = &trace;
+  ASSERT_TRUE(OpenComm(port));
+  EXPECT_EQ(driver.serialFlagsSet, std::vector<int32_t>{before | ASYNC_LOW_LATENCY});
+  EXPECT_EQ(*driver.serialFlags, before | ASYNC_LOW_LATENCY);
+  ASSERT_EQ(trace.events.size(), 1u);
+  EXPECT_TRUE(trace.events[0].ok);
+  // A reopen finds the flag set and leaves the driver alone.
+  ASSERT_TRUE(OpenComm(port));
+  EXPECT_EQ(driver.serialFlagsRead, 2);
+  EXPECT_EQ(driver.serialFlagsSet.size(), 1u);
+  CloseComm(port);
+}
+
+TEST(SerialPortLowLatency, ADriverThatRefusesDoesNotFailTheOpen) {
+  struct TCase {
+    int error;
+    bool refusesToTell;  // refuses even to read its flags
+  };
+  for (const TCase c : {TCase{ENOTTY, true}, TCase{EINVAL, false}, TCase{EPERM, false}}) {
+    SCOPED_TRACE(c.error);
+    test::TFakeSystem driver;
+    driver.serialFlags = 0;
+    driver.refuseSerialFlags = c.error;
+    driver.refuseSerialGet = c.refusesToTell;
+    TLowLatencyEvents trace;
+    TComm port;
+    port.System = &driver;
+    port.Trace = &trace;
+    ASSERT_TRUE(OpenComm(port));
+    EXPECT_EQ(port.LastError, TCommError::None);
+    EXPECT_EQ(port.LastSystemError, 0);
+    EXPECT_NE(port.Handle, -1);
+    EXPECT_EQ(driver.serialFlagsSet.size(), c.refusesToTell ? 0u : 1u);
+    ASSERT_EQ(trace.events.size(), 1u);
+    EXPECT_FALSE(trace.events[0].ok);
+    EXPECT_EQ(trace.events[0].got, static_cast<uint32_t>(c.error));
+    // The port carries bytes as any other.
+    driver.arrivals = {{driver.now + 10, 0x41}};
+    EXPECT_EQ(ReadCharTimed(port, 1), "A");
+    const uint8_t out = 0x3C;
+    WriteComm(port, &out, 1);
+    EXPECT_EQ(driver.written, std::vector<uint8_t>{0x3C});
+    CloseComm(port);
+  }
+}
+
+TEST(SerialPortLowLatency, ALineWithoutADriverIsNotAskedAndNothingIsTraced) {
+  test::TFakeSystem line;
+  TLowLatencyEvents trace;
+  TComm port;
+  port.System = &line;
+  port.Trace = &trace;
+  ASSERT_TRUE(OpenComm(port));
+  EXPECT_EQ(line.serialFlagsRead, 1);
+  EXPECT_TRUE(line.serialFlagsSet.empty());
+  EXPECT_TRUE(trace.events.empty());
+  CloseComm(port);
+}
+
+// The platform's own request on a pseudo-terminal, which has no serial
+// driver: refused, and the port opens and works all the same.
+TEST(SerialPortLowLatency, APseudoTerminalRefusesAndStillOpens) {
+  TPty pty;
+  TLowLatencyEvents trace;
+  TComm c = PortOn(pty.Path());
+  c.Trace = &trace;
+  ASSERT_TRUE(OpenComm(c));
+  EXPECT_EQ(c.LastError, TCommError::None);
+  ASSERT_EQ(trace.events.size(), 1u);
+  EXPECT_FALSE(trace.events[0].ok);
+  EXPECT_NE(trace.events[0].got, 0u);
+  pty.Send("\x41");
+  EXPECT_EQ(ReadCharTimed(c, 2), "A");
+  CloseComm(c);
 }
 
 // The waits on the serial layer's own clock. A line of the test's own

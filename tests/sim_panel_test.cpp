@@ -408,6 +408,38 @@ TEST(SimLarge, LongReadCarriesTheHighLastIndexAndWriteChecksTheCrc) {
   EXPECT_EQ(panel->ReadMemory(0xE4E5C7, 300), payload);
 }
 
+// Behind a simulated USB adapter the pty panel's bytes come in packets, late
+// but whole and in order: a long read, a short one and a write's echo.
+TEST(SimLarge, BehindAnAdapterEveryByteComesInOrder) {
+  auto panel = StartPanel({.model = "VYR 320", .wireTime = true, .adapterLatencyMs = 16, .seed = 5});
+  Line line(panel->DevicePath(), 38400);
+  ASSERT_TRUE(line.ok());
+  const Bytes h = LargeHeader(0xF8, 0xE1BA92, 1022);
+  line.Send(h);
+  const Bytes reply = line.Read(6 + 1023 + 2);
+  ASSERT_EQ(reply.size(), 6u + 1023 + 2);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), h);
+  const Bytes data(reply.begin() + 6, reply.begin() + 6 + 1023);
+  EXPECT_EQ(data, panel->ReadMemory(0xE1BA92, 1023));
+  EXPECT_EQ(reply[1029] | (reply[1030] << 8), BitwiseCrc(data));
+  EXPECT_TRUE(line.Silent()) << "nothing more after the CRC";
+
+  const Bytes small = LargeHeader(0xF8, 0x100, 3);
+  line.Send(small);
+  const Bytes shortReply = line.Read(6 + 4 + 2);
+  ASSERT_EQ(shortReply.size(), 12u);
+  EXPECT_EQ(Bytes(shortReply.begin(), shortReply.begin() + 6), small);
+  EXPECT_EQ(Bytes(shortReply.begin() + 6, shortReply.begin() + 10), panel->ReadMemory(0x100, 4));
+
+  Bytes payload(40);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 3 + 1);
+  const uint16_t pc = BitwiseCrc(payload);
+  const Bytes wh = LargeHeader(0xA8, 0xE4E5C7, 39);
+  line.Send(Cat(Cat(wh, payload), {static_cast<uint8_t>(pc & 0xFF), static_cast<uint8_t>(pc >> 8)}));
+  EXPECT_EQ(line.Read(6), wh);
+  EXPECT_EQ(panel->ReadMemory(0xE4E5C7, 40), payload);
+}
+
 TEST(SimLarge, ProbeIsEchoedAtThePanelsSpeedOnly) {
   auto panel = StartPanel({.model = "VYR 320"});
   const Bytes probe{0x3C, 0xC3, 0x00, 0x00, 0x00, 0xFF};

@@ -76,11 +76,28 @@ TEST(SimOptions, FaultNames) {
   }
 }
 
+TEST(SimOptions, AnAdapterIsOffUnlessAskedFor) {
+  SimOptions o;
+  ASSERT_TRUE(Parse({}, &o));
+  EXPECT_EQ(o.config.adapterLatencyMs, 0);
+  EXPECT_FALSE(o.config.adapterLowLatency);
+  ASSERT_TRUE(Parse({"--adapter-latency", "16"}, &o));
+  EXPECT_EQ(o.config.adapterLatencyMs, 16);
+  EXPECT_FALSE(o.config.adapterLowLatency);
+  ASSERT_TRUE(Parse({"--adapter-latency=255", "--adapter-low-latency"}, &o));
+  EXPECT_EQ(o.config.adapterLatencyMs, 255);
+  EXPECT_TRUE(o.config.adapterLowLatency);
+  EXPECT_NE(tarvex::sim::SimHelp().find("--adapter-latency MS"), std::string::npos);
+  EXPECT_NE(tarvex::sim::SimUsage().find("--adapter-low-latency"), std::string::npos);
+}
+
 TEST(SimOptions, BadCommandLinesAreRefused) {
   const std::vector<std::vector<std::string>> bad = {
       {"--model", "VYR9"}, {"--model"},          {"--baud", "fast"}, {"--baud", "0"},   {"--code", "12a"},
       {"--code", "1234567"}, {"--fault", "smoke"}, {"--fault-at", "-1"}, {"--seed", "4294967296"},
       {"--k1=yes"},        {"--link", ""},        {"--verbose"},      {"VYR8"},
+      {"--adapter-latency", "0"}, {"--adapter-latency", "256"}, {"--adapter-latency", "16ms"},
+      {"--adapter-latency"}, {"--adapter-low-latency=1"},
   };
   for (const auto& args : bad) {
     SimOptions o;

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -33,6 +35,7 @@
 #include "serial/comm.h"
 #include "serial/trace.h"
 #include "sim/sim_line.h"
+#include "tests/support/fake_system.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/test_session.h"
 
@@ -430,6 +433,33 @@ TEST(LineTrace, TheFileIsPrivateAndALinkIsRefused) {
   fs::remove(earlier);
 }
 
+#ifdef __linux__
+// The driver's answer to the low-latency request of an open, in words:
+// granted by an adapter's driver (the in-process line plays one), or
+// refused with the system's reason.
+TEST(LineTrace, TheLowLatencyRequestIsTracedAfterTheOpen) {
+  TRig r({.model = "VYR8", .adapterLatencyMs = 16});
+  ASSERT_TRUE(OpenComm(r.port()));
+  CloseComm(r.port());
+
+  test::TFakeSystem refusing(r.line);
+  refusing.serialFlags = 0;
+  refusing.refuseSerialFlags = EPERM;
+  r.port().System = &refusing;
+  ASSERT_TRUE(OpenComm(r.port()));
+  CloseComm(r.port());
+
+  const std::vector<std::string> lines = Events(r.Lines());
+  ASSERT_EQ(lines.size(), 6u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "       0 -- " + kOpened9600);
+  EXPECT_EQ(lines[1], "       0 -- low latency granted by the driver: received bytes are handed over at once");
+  EXPECT_EQ(lines[3], "       0 -- " + kOpened9600);
+  EXPECT_EQ(lines[4], "       0 -- low latency refused by the driver: " + std::string(std::strerror(EPERM)) +
+                          " (system error " + std::to_string(EPERM) +
+                          "); replies may wait out a USB adapter's latency timer");
+}
+#endif
+
 // A real open that fails after the device was opened (a regular file is
 // no serial port): the trace says that the handle is still held, and then
 // that it was closed.
@@ -519,6 +549,10 @@ class TInstantView : public TWindowView {
  public:
   void Show(const TWindowState&, unsigned) override {}
   void ShowMessageBox(TBoxKind, const std::string& text) override { boxes.push_back(text); }
+  TAnswer Ask(TBoxKind, const std::string& text, TQuestion question) override {
+    boxes.push_back(text);
+    return ClosedAnswer(question);
+  }
   void ShowBusyCursor(bool) override {}
   void ShowSupportedPanels(int) override {}
   void RunOffThread(std::function<void()> work, std::function<void()> done) override {

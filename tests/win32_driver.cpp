@@ -44,9 +44,12 @@
 #include "app/data_window.h"
 #include "app/keyfile.h"
 #include "app/languages.h"
+#include "app/messages.h"
 #include "app/version.h"
 #include "app/window_model.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/send_plan.h"
+#include "sim/panel_config.h"
 #include "protocol/panel_image.h"
 #include "serial/windows_text.h"
 #include "win32/control_ids.h"
@@ -1282,6 +1285,127 @@ int DataWalk(const std::wstring& exe) {
   return 0;
 }
 
+// Every static text of a box (a message box's text; a task dialog's
+// content), one a line.
+std::string StaticTexts(const TTarvex& app, HWND box) {
+  struct TFound {
+    const TTarvex* app;
+    std::vector<std::string> texts;
+  } found{&app, {}};
+  ::EnumChildWindows(
+      box,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* f = reinterpret_cast<TFound*>(data);
+        wchar_t cls[32] = {};
+        ::GetClassNameW(child, cls, 32);
+        if (_wcsicmp(cls, L"Static") == 0) {
+          const std::string text = f->app->Text(child);
+          if (!text.empty()) f->texts.push_back(text);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return Join(found.texts);
+}
+
+// A send over the port that stops just after its code block (the VYR8
+// behind it ignores its fourth write): the box names the backup and asks
+// whether to put it back; Yes does, proving the sent file's code, which
+// the panel took with the code block. The panel then answers to its own
+// code again and holds what a send of the backup writes.
+int Restore(const std::wstring& exe, const std::string& label, const std::string& code, const std::string& description) {
+  const TRunFolder run("restore");
+  const fs::path& scratch = run.path;
+  const fs::path backups = scratch / "LocalAppData" / "tarvex" / "backups";
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo-fast", scratch / "LocalAppData"), "tarvex.exe --demo-fast shows its window"))
+    return 1;
+  // The demo VYR8's data (main user code 1234) into a file.
+  if (!CheckConnection(app, "VYR8 v.2.10", "demo VYR8")) return 1;
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "read of the demo VYR8 ends without a box");
+  const fs::path source = scratch / "source.tvx";
+  app.SetText(IDC_eSaveToFile, source.string());
+  app.Click(IDC_btnSaveToFile);
+  if (!Check(FileSize(source) == kSmallFileSize, "the demo VYR8's data saved")) return 1;
+
+  // Into the panel on the port, with its own code.
+  const std::vector<std::string> ports = app.ComboItems(IDC_cbSerial);
+  const auto at = std::find(ports.begin(), ports.end(), label);
+  if (!Check(at != ports.end(), "the port list holds " + Quoted(label))) return 1;
+  app.Choose(IDC_cbSerial, static_cast<int>(at - ports.begin()));
+  if (!CheckConnection(app, description, label)) return 1;
+  app.SetText(IDC_eLoadFromFile, source.string());
+  app.Click(IDC_btnLoadFromFile);
+  CheckGroups(app, "file loaded for the port's panel", true, false, false, true, true);
+  app.Type(IDC_eUserCodeSend, code);
+  app.Click(IDC_btnSendCodes);
+  TBox box;
+  if (!Check(TakeBox(app, &box), "the failed write shows its box")) return 1;
+  const std::string writeError = box.text;
+  CheckText(box.title, "Warning", "the write's box: title");
+  CheckText(writeError, "Errore in scrittura su porta seriale!", "the write's box");
+
+  // The send's own box: the system's text first, the backup, the question.
+  HWND question = nullptr;
+  if (!Check(WaitFor([&] { return (question = app.Box()) != nullptr || app.Exited(); }) && question,
+             "the send's box with the question opens"))
+    return 1;
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(backups, ec)) found.push_back(e.path());
+  if (!Check(found.size() == 1, "one backup was taken before the send")) return 1;
+  const fs::path backup = found[0];
+  const std::string text = StaticTexts(app, question);
+  const std::string wanted = writeError + "\r\n" +
+                               SendStoppedLine(ExtraStrings(TLanguage::Italian), true, backup.string()) + "\r\n" +
+                               ExtraStrings(TLanguage::Italian).RestoreQuestion;
+  Check(text.find(wanted) != std::string::npos, "the question's box: " + Quoted(text) + ", wanted " + Quoted(wanted));
+  Check(text.find("1234") == std::string::npos && text.find(code) == std::string::npos,
+        "the question's box shows no code");
+  CheckText(app.Text(question), "Error", "the question's box: title");
+  CheckText(app.Text(::GetDlgItem(question, IDC_answerYes)), "S\xC3\xAC", "the question's box: Yes in Italian");
+  CheckText(app.Text(::GetDlgItem(question, IDC_answerNo)), "No", "the question's box: No in Italian");
+  ::PostMessageW(question, TDM_CLICK_BUTTON, IDC_answerYes, 0);
+  Check(WaitFor([&] { return !::IsWindow(question); }), "Yes closes the question's box");
+
+  // The restore's outcome, shown as a send's.
+  if (Check(TakeBox(app, &box), "the restore ends with a box")) {
+    CheckText(box.text, "Dati trasferiti con successo!", "the restore's box");
+    CheckText(box.title, "Information", "the restore's box: title");
+  }
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the restore ends");
+  CheckGroups(app, "after the restore (no panel)", false, false, false, false, false);
+  found.clear();
+  for (const auto& e : fs::directory_iterator(backups, ec)) found.push_back(e.path());
+  Check(found.size() == 1, "no new backup over the one restored");
+
+  // The panel answers to its own code again, and holds the backup's data.
+  if (!CheckConnection(app, description, label + " after the restore")) return 1;
+  app.Type(IDC_EUserCode, code);
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "after the restore the panel's own code opens it");
+  CheckText(app.Text(IDC_lblProgress), "Pronto", "read after the restore: status");
+  const fs::path after = scratch / "after.tvx";
+  app.SetText(IDC_eSaveToFile, after.string());
+  app.Click(IDC_btnSaveToFile);
+  // Against a read of a panel like it after a plain send of the backup
+  // (a send clears the bits the model does not take).
+  sim::PanelConfig twin;
+  twin.model = "VYR8";
+  twin.firmware = "2.10";
+  twin.mainCode = code;
+  const std::vector<uint8_t> expected = test::ImageAfterSend(twin, backup.string(), code);
+  std::vector<uint8_t> restored;
+  std::string error;
+  Check(DecodeKeyCodeFile(after.string(), &restored, &error) && expected.size() == kSmallImageSize &&
+            restored == expected,
+        "the panel holds, byte for byte, what a send of the backup writes " + error);
+  CloseAndCheck(app, "restore");
+  return 0;
+}
+
 // ---- Screenshots ----
 
 // The window's area of the screen as a 24-bit BMP.
@@ -1394,12 +1518,14 @@ int main(int argc, char** argv) {
     rc = WireTime(WindowsPath(argv[2]));
   } else if (mode == "serial" && argc == 6) {
     rc = Serial(WindowsPath(argv[2]), argv[3], argv[4], argv[5]);
+  } else if (mode == "restore" && argc == 6) {
+    rc = Restore(WindowsPath(argv[2]), argv[3], argv[4], argv[5]);
   } else if (mode == "screenshots" && argc == 4) {
     rc = Screenshots(WindowsPath(argv[2]), fs::path(WindowsPath(argv[3])));
   } else {
     std::fprintf(stderr,
                  "usage: tarvex_win32_driver walk|data|wire-time TARVEX_EXE\n"
-                 "       tarvex_win32_driver serial TARVEX_EXE PORT_LABEL CODE DESCRIPTION\n"
+                 "       tarvex_win32_driver serial|restore TARVEX_EXE PORT_LABEL CODE DESCRIPTION\n"
                  "       tarvex_win32_driver screenshots TARVEX_EXE DIR\n");
     return 2;
   }

@@ -2,7 +2,9 @@
 # The Win32 window (tarvex.exe) under Wine on a real serial path: a simulated
 # VYR8 of the native build appears to Wine as COM3 (dosdevices/com3 linked to
 # its pseudo-terminal), tarvex.exe without --demo lists it as "Com 3", and the
-# tests' driver checks it and reads it with its code.
+# tests' driver checks it and reads it with its code; then a VYR8 that
+# ignores its fourth write (the first past the code block) takes a send that
+# stops there, and the driver answers the box's question with Yes.
 #
 #   tests/win32_serial.sh WINDOWS_DRIVER_EXE WINDOWS_TARVEX_EXE NATIVE_BUILD_DIR
 #
@@ -35,3 +37,9 @@ start_panel --model VYR8 --firmware 2.10 --code 2468
 # wine_pty_parity.cpp); tarvex.exe, started by the driver, inherits the
 # preload.
 LD_PRELOAD=$parity "$wine" "$driver" serial "$tarvex" "Com 3" 2468 "VYR8 v.2.10"
+serial=$?
+
+start_panel --model VYR8 --firmware 2.10 --code 2468 --fault no-echo --fault-at-write 4
+LD_PRELOAD=$parity "$wine" "$driver" restore "$tarvex" "Com 3" 2468 "VYR8 v.2.10"
+restore=$?
+[ "$serial" -eq 0 ] && [ "$restore" -eq 0 ]

@@ -15,14 +15,18 @@
 #include <vector>
 
 #include "app/keyfile.h"
+#include "app/languages.h"
+#include "app/messages.h"
 #include "app/window_controls.h"
 #include "app/window_model.h"
+#include "protocol/frames.h"
 #include "protocol/panel_image.h"
 #include "protocol/text.h"
 #include "sim/sim_line.h"
 #include "tests/support/key_file.h"
 #include "tests/support/panels.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/send_plan.h"
 
 namespace tarvex {
 namespace {
@@ -34,10 +38,19 @@ class TRecordingView : public TWindowView {
   void Show(const TWindowState& state, unsigned parts) override {
     shown = state;
     shows.push_back(parts);
+    if (parts & PartStatus) statuses.push_back(state.status);
   }
   void ShowMessageBox(TBoxKind kind, const std::string& text) override {
     boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
     if (whileBoxOpen) whileBoxOpen();
+  }
+  // A question's box is recorded as a box is, with its question; the
+  // answer is the test's (No unless told).
+  TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) override {
+    boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
+    questions.push_back(question);
+    if (whileBoxOpen) whileBoxOpen();
+    return answer;
   }
   void ShowBusyCursor(bool busy) override { cursor.push_back(busy); }
   void ShowSupportedPanels(int languageIndex) override {
@@ -76,7 +89,10 @@ class TRecordingView : public TWindowView {
 
   TWindowState shown;
   std::vector<unsigned> shows;
+  std::vector<std::string> statuses;  // every status line painted
   std::vector<std::string> boxes;
+  std::vector<TQuestion> questions;
+  TAnswer answer = TAnswer::No;
   std::vector<bool> cursor;
   std::vector<int> supportedPanels;
   std::vector<int> progressCodes;
@@ -775,6 +791,253 @@ TEST_F(WindowModel, ACodeThatIsNotACodeIsRefusedWithoutTouchingThePort) {
   EXPECT_EQ(Shown().controls, kNoPanel);
   EXPECT_EQ(Shown().sendCode, "");
   EXPECT_TRUE(view_.boxes.empty());
+}
+
+// ---- A send that stops part-way, and the way back ----
+
+class WindowModelRecovery : public WindowModel {
+ protected:
+  static constexpr const char* kQuestion = "Ripristinare ora i dati precedenti della centrale?";
+  const sim::PanelConfig targetConfig_ = test::PanelOf("VYR32", "5678", 2);
+
+  // The VYR8's data (main user code 1234) saved to a file, then loaded
+  // for the VYR32 (5678): the send is ready.
+  TWindowModel& ReadyToSend() {
+    TWindowModel& m = Start();
+    Check(0);
+    m.UserCodeEdited("1234");
+    m.ReadFromPanel();
+    view_.Finish();
+    m.SaveNameEdited(File("site"));
+    m.SaveToFile();
+    Check(1);
+    m.LoadNameEdited(File("site.tvx"));
+    m.LoadFromFile();
+    EXPECT_TRUE(Shown().controls.SendGroup);
+    view_.boxes.clear();
+    view_.statuses.clear();
+    return m;
+  }
+
+  // The VYR32's next send stops at its first write past the code block.
+  void FailAfterCodeBlock(sim::FaultKind kind = sim::FaultKind::NoEcho) {
+    const int write = test::FirstWriteAfterCodeBlock(targetConfig_, File("site.tvx"), "5678");
+    ASSERT_GT(write, 0);
+    vyr32_.Engine().SetFault({kind, vyr32_.Engine().ExchangeCount() + write});
+  }
+
+  std::vector<uint8_t> TargetMemory() { return vyr32_.Engine().ReadMemory(0, 65536); }
+
+  // The one backup in the folder.
+  std::string OnlyBackup() const {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder_ / "backups", ec)) found.push_back(e.path().string());
+    EXPECT_EQ(found.size(), 1u);
+    return found.empty() ? std::string() : found[0];
+  }
+
+  // Neither code reaches a box or the status line.
+  void ExpectNoCodeShown() const {
+    for (const std::string& b : view_.boxes) {
+      EXPECT_EQ(b.find("1234"), std::string::npos) << b;
+      EXPECT_EQ(b.find("5678"), std::string::npos) << b;
+    }
+    for (const std::string& st : view_.statuses) {
+      EXPECT_EQ(st.find("1234"), std::string::npos) << st;
+      EXPECT_EQ(st.find("5678"), std::string::npos) << st;
+    }
+  }
+};
+
+TEST_F(WindowModelRecovery, YesPutsTheBackupBackProvingTheSentFilesCode) {
+  TWindowModel& m = ReadyToSend();
+  FailAfterCodeBlock();
+  // The panel as the failed send leaves it, while its box asks.
+  std::vector<uint8_t> failed;
+  view_.whileBoxOpen = [&] {
+    if (!view_.questions.empty() && failed.empty()) failed = TargetMemory();
+  };
+  view_.answer = TAnswer::Yes;
+  const int operations = view_.operations;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  EXPECT_EQ(view_.operations, operations + 1) << "the restore runs within the send's operation";
+  EXPECT_FALSE(m.OperationRunning());
+
+  // The sequence's box; then the send's own, the system's text first, the
+  // line naming the backup, and the question last.
+  const std::string backup = OnlyBackup();
+  ASSERT_EQ(view_.boxes.size(), 3u);
+  const std::string system = view_.boxes[0].substr(view_.boxes[0].find(": ") + 2);
+  EXPECT_EQ(view_.boxes[0], "Warning: Errore in scrittura su porta seriale!");
+  EXPECT_EQ(view_.boxes[1], "Error: " + system + "\r\n" +
+                                SendStoppedLine(ExtraStrings(TLanguage::Italian), true, backup) + "\r\n" + kQuestion);
+  EXPECT_NE(view_.boxes[1].find(backup), std::string::npos);
+  EXPECT_EQ(view_.questions, std::vector<TQuestion>{TQuestion::YesNo});
+  // The restore's outcome, shown as a send's.
+  EXPECT_EQ(view_.boxes[2], "Information: Dati trasferiti con successo!");
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_EQ(Shown().linkedPanel, "Nessuna centrale connessa");
+
+  // The failed send had written the code block, so the typed code no
+  // longer opened the panel: the sent file's did. The panel now holds what
+  // a send of the backup writes into a panel like it as it was before,
+  // byte for byte.
+  const std::vector<uint8_t> expected = test::MemoryAfterSend(targetConfig_, backup, "5678");
+  ASSERT_EQ(expected.size(), 65536u);
+  EXPECT_TRUE(TargetMemory() == expected) << "the panel differs from a plain send of the backup";
+  EXPECT_TRUE(TargetMemory() != failed) << "the restore wrote nothing";
+  EXPECT_EQ(OnlyBackup(), backup) << "no new backup over the one being restored";
+  ExpectNoCodeShown();
+
+  // The panel answers to its own code again.
+  Check(1);
+  m.UserCodeEdited("5678");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_EQ(Shown().status, "Pronto");
+  EXPECT_TRUE(Shown().controls.SaveGroup);
+}
+
+TEST_F(WindowModelRecovery, NoLeavesThePanelAsTheSendLeftIt) {
+  TWindowModel& m = ReadyToSend();
+  FailAfterCodeBlock();
+  view_.answer = TAnswer::No;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  const std::vector<uint8_t> before = TargetMemory();
+  view_.Finish();
+  const std::vector<uint8_t> after = TargetMemory();
+  const int exchanges = vyr32_.Engine().ExchangeCount();
+  ASSERT_EQ(view_.boxes.size(), 2u);
+  EXPECT_EQ(view_.boxes[1].size() - view_.boxes[1].rfind(kQuestion), std::string(kQuestion).size());
+  EXPECT_EQ(view_.questions.size(), 1u);
+  EXPECT_NE(after, before) << "the send wrote its code block";
+  EXPECT_EQ(vyr32_.Engine().ExchangeCount(), exchanges);
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  ExpectNoCodeShown();
+}
+
+TEST_F(WindowModelRecovery, AReadBackThatDiffersOffersTheBackupToo) {
+  TWindowModel& m = ReadyToSend();
+  // The panel discards the block after its echo: the writes end, the
+  // read-back finds the difference.
+  FailAfterCodeBlock(sim::FaultKind::BadCheck);
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  const std::string backup = OnlyBackup();
+  ASSERT_EQ(view_.boxes.size(), 2u);
+  EXPECT_EQ(view_.boxes[0].rfind("Warning: ", 0), 0u) << view_.boxes[0];
+  EXPECT_NE(view_.boxes[0].find(backup), std::string::npos) << view_.boxes[0];
+  EXPECT_EQ(view_.boxes[0].size() - view_.boxes[0].rfind(std::string("\r\n") + kQuestion),
+            std::string(kQuestion).size() + 2);
+  EXPECT_EQ(view_.boxes[1], "Information: Dati trasferiti con successo!");
+  EXPECT_TRUE(TargetMemory() == test::MemoryAfterSend(targetConfig_, backup, "5678"));
+  ExpectNoCodeShown();
+}
+
+TEST_F(WindowModelRecovery, NoOfferWhenNothingWasWritten) {
+  TWindowModel& m = ReadyToSend();
+  const std::vector<uint8_t> before = TargetMemory();
+  // The users' read fails: the send stops before its first write.
+  vyr32_.Engine().SetFault({sim::FaultKind::NoEcho, vyr32_.Engine().ExchangeCount() + 1});
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  EXPECT_TRUE(view_.questions.empty());
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_NE(view_.boxes.back().find("Nessun dato è stato scritto nella centrale."), std::string::npos)
+      << view_.boxes.back();
+  for (const std::string& b : view_.boxes) EXPECT_EQ(b.find(kQuestion), std::string::npos) << b;
+  EXPECT_TRUE(TargetMemory() == before);
+  EXPECT_EQ(Shown().controls, kNoPanel);
+}
+
+TEST_F(WindowModelRecovery, NoOfferWithoutABackup) {
+  // Without a folder for backups the send is refused before any write.
+  TWindowModelOptions o;
+  o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_}, {"demo2", "VYR32 (demo)", &vyr32_}};
+  o.deviceFolder.clear();
+  o.backupFolder.clear();
+  TWindowModel m(view_, o);
+  m.Start();
+  m.CheckConnection();
+  view_.Finish();
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  m.PortChosen(1);
+  m.CheckConnection();
+  view_.Finish();
+  m.LoadNameEdited(File("site.tvx"));
+  m.LoadFromFile();
+  ASSERT_TRUE(Shown().controls.SendGroup);
+  FailAfterCodeBlock();
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  EXPECT_TRUE(view_.questions.empty());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Error: Impossibile salvare la copia dei dati della centrale", 0), 0u);
+}
+
+TEST_F(WindowModelRecovery, NeitherCodeOpensThePanelTheRestoreIsRefusedAsASendIs) {
+  TWindowModel& m = ReadyToSend();
+  FailAfterCodeBlock();
+  // Meanwhile somebody else gave the panel yet another main user code.
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  size_t headersAtQuestion = 0;
+  view_.whileBoxOpen = [&] {
+    if (view_.questions.empty()) return;
+    const sim::SimBlockMap* map = sim::BlockMapFor("VYR32");
+    vyr32_.Engine().WriteMemory(map->CodesAddr, sim::EncodeCode("VYR32", "97531"));
+    headersAtQuestion = vyr32_.Engine().HeadersReceived().size();
+    view_.whileBoxOpen = nullptr;
+  };
+  view_.Finish();
+  const auto headers = vyr32_.Engine().HeadersReceived();
+  ASSERT_GT(headers.size(), headersAtQuestion) << "the restore asked the panel";
+  for (size_t i = headersAtQuestion; i < headers.size(); ++i)
+    EXPECT_NE(headers[i][0], kSmallWriteCommand) << "a write after the codes were refused, header " << i;
+  ASSERT_EQ(view_.questions.size(), 1u);
+  EXPECT_EQ(view_.boxes.size(), 2u) << "a code refused shows no box";
+  EXPECT_EQ(Shown().status, "Codice non valido!");
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  ExpectNoCodeShown();
+}
+
+TEST(QuestionButtons, CaptionsInTheThreeLanguagesDefaultFirstEscapeLast) {
+  EXPECT_EQ(QuestionButtons(TQuestion::YesNo, 0),
+            (std::vector<TQuestionButton>{{TAnswer::Yes, "Yes"}, {TAnswer::No, "No"}}));
+  EXPECT_EQ(QuestionButtons(TQuestion::YesNo, 1),
+            (std::vector<TQuestionButton>{{TAnswer::Yes, "Sì"}, {TAnswer::No, "No"}}));
+  EXPECT_EQ(QuestionButtons(TQuestion::YesNo, 2),
+            (std::vector<TQuestionButton>{{TAnswer::Yes, "Oui"}, {TAnswer::No, "Non"}}));
+  EXPECT_EQ(QuestionButtons(TQuestion::SaveDiscardCancel, 0),
+            (std::vector<TQuestionButton>{
+                {TAnswer::Save, "Save"}, {TAnswer::Discard, "Don't save"}, {TAnswer::Cancel, "Cancel"}}));
+  EXPECT_EQ(QuestionButtons(TQuestion::SaveDiscardCancel, 1),
+            (std::vector<TQuestionButton>{
+                {TAnswer::Save, "Salva"}, {TAnswer::Discard, "Non salvare"}, {TAnswer::Cancel, "Annulla"}}));
+  EXPECT_EQ(QuestionButtons(TQuestion::SaveDiscardCancel, 2),
+            (std::vector<TQuestionButton>{{TAnswer::Save, "Enregistrer"},
+                                          {TAnswer::Discard, "Ne pas enregistrer"},
+                                          {TAnswer::Cancel, "Annuler"}}));
+  EXPECT_EQ(ClosedAnswer(TQuestion::YesNo), TAnswer::No);
+  EXPECT_EQ(ClosedAnswer(TQuestion::SaveDiscardCancel), TAnswer::Cancel);
+  EXPECT_EQ(ExtraStrings(TLanguage::English).RestoreQuestion, "Restore the panel's previous data now?");
+  EXPECT_EQ(ExtraStrings(TLanguage::French).RestoreQuestion,
+            "Restaurer maintenant les données précédentes de la centrale ?");
 }
 
 // ---- The data window's part of the main window ----

@@ -33,6 +33,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/keyfile.h"
@@ -48,6 +49,7 @@
 #include "sim/sim_panel.h"
 #include "tests/support/held_port.h"
 #include "tests/support/key_file.h"
+#include "tests/support/send_plan.h"
 #include "tests/support/sim_panels.h"
 #include "tests/test_time.h"
 
@@ -80,7 +82,20 @@ class TRecordingPresenter : public TMessagePresenter {
     boxes << QString::fromLatin1(BoxTitle(kind)) + QStringLiteral(": ") + text;
     if (whileOpen) whileOpen();
   }
+  // A question is recorded as a box is, with its buttons' captions; the
+  // answer is the test's (the last button's, as Escape, unless told).
+  TAnswer Ask(QWidget*, TBoxKind kind, const QString& text, const std::vector<TQuestionButton>& buttons) override {
+    boxes << QString::fromLatin1(BoxTitle(kind)) + QStringLiteral(": ") + text;
+    QStringList captions;
+    for (const TQuestionButton& b : buttons) captions << QString::fromStdString(b.caption);
+    questions << captions.join(QLatin1Char('/'));
+    if (whileOpen) whileOpen();
+    if (answer) return *answer;
+    return buttons.empty() ? TAnswer::Cancel : buttons.back().answer;
+  }
   QStringList boxes;
+  QStringList questions;
+  std::optional<TAnswer> answer;
   std::function<void()> whileOpen;
 };
 
@@ -263,6 +278,8 @@ class TWindowTest : public QObject {
   void codeEditsOfTheWindow();
   void fileDialogs();
   void realMessageBoxes();
+  void realQuestionBoxes();
+  void recoveryAfterASendThatStoppedPartWay();
   void workerBoxBlocksTheOperation();
   void eventLoopRunsWhileTheEchoNeverComes();
   void destroyedDuringAnOperation();
@@ -1145,6 +1162,135 @@ void TWindowTest::realMessageBoxes() {
     presenter.Show(nullptr, c.kind, UiText("first line\r\nsecond line"));
     QVERIFY(checked);
   }
+}
+
+void TWindowTest::realQuestionBoxes() {
+  TMessageBoxPresenter presenter;
+  struct TCase {
+    TQuestion question;
+    int language;
+    QStringList captions;
+    QList<QMessageBox::StandardButton> standard;
+    int press;  // index of the button pressed; -1 for Escape
+    TAnswer expected;
+  };
+  const TCase cases[] = {
+      {TQuestion::YesNo, 1, {QStringLiteral("Sì"), QStringLiteral("No")}, {QMessageBox::Yes, QMessageBox::No}, 0,
+       TAnswer::Yes},
+      {TQuestion::YesNo, 2, {QStringLiteral("Oui"), QStringLiteral("Non")}, {QMessageBox::Yes, QMessageBox::No}, 1,
+       TAnswer::No},
+      {TQuestion::YesNo, 0, {QStringLiteral("Yes"), QStringLiteral("No")}, {QMessageBox::Yes, QMessageBox::No}, -1,
+       TAnswer::No},
+      {TQuestion::SaveDiscardCancel,
+       0,
+       {QStringLiteral("Save"), QStringLiteral("Don't save"), QStringLiteral("Cancel")},
+       {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel},
+       1,
+       TAnswer::Discard},
+      {TQuestion::SaveDiscardCancel,
+       1,
+       {QStringLiteral("Salva"), QStringLiteral("Non salvare"), QStringLiteral("Annulla")},
+       {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel},
+       0,
+       TAnswer::Save},
+      {TQuestion::SaveDiscardCancel,
+       2,
+       {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"), QStringLiteral("Annuler")},
+       {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel},
+       -1,
+       TAnswer::Cancel},
+  };
+  for (const TCase& c : cases) {
+    bool checked = false;
+    OnNextModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(box);
+      QCOMPARE(box->windowTitle(), QStringLiteral("Warning"));
+      QCOMPARE(box->icon(), QMessageBox::Warning);
+      QCOMPARE(box->text(), QStringLiteral("first line\nthe question?"));
+      QCOMPARE(box->buttons().size(), c.captions.size());
+      for (int i = 0; i < c.captions.size(); ++i) {
+        QAbstractButton* b = box->button(c.standard[i]);
+        QVERIFY(b);
+        QCOMPARE(b->text(), c.captions[i]);
+      }
+      QCOMPARE(box->defaultButton(), box->button(c.standard.first()));
+      QCOMPARE(box->escapeButton(), box->button(c.standard.last()));
+      checked = true;
+      if (c.press >= 0) box->button(c.standard[c.press])->click();
+      else QTest::keyClick(box, Qt::Key_Escape);
+    });
+    const TAnswer answer = presenter.Ask(nullptr, TBoxKind::Warning, UiText("first line\r\nthe question?"),
+                                         QuestionButtons(c.question, c.language));
+    QVERIFY(checked);
+    QCOMPARE(int(answer), int(c.expected));
+  }
+}
+
+// A send that stops just after it wrote the code block: the box names the
+// backup and asks; Yes puts the backup back, proving the sent file's code,
+// which the panel took with the code block.
+void TWindowTest::recoveryAfterASendThatStoppedPartWay() {
+  auto source = StartPanel("VYR8", "1234", 1);
+  const sim::PanelConfig targetConfig = test::PanelOf("VYR32", "5678", 7, "2.10");
+  std::string error;
+  auto target = test::StartSimPanel(targetConfig, &error);
+  QVERIFY2(source && target, error.c_str());
+  TWindow t = MakeWindow({EntryFor(*source), EntryFor(*target)});
+  TfrmMain& w = *t;
+  w.btnCheckConnection->click();
+  QVERIFY(WaitForOperation(w));
+  QTest::keyClicks(w.EUserCode, QStringLiteral("1234"));
+  w.btnUserCode->click();
+  QVERIFY(WaitForOperation(w));
+  const QString saved = dir_.filePath(QStringLiteral("recovery.tvx"));
+  w.eSaveToFile->setText(saved);
+  w.btnSaveToFile->click();
+  QVERIFY(QFileInfo::exists(saved));
+
+  w.cbSerial->setCurrentIndex(1);
+  w.btnCheckConnection->click();
+  QVERIFY(WaitForOperation(w));
+  w.eLoadFromFile->setText(saved);
+  w.btnLoadFromFile->click();
+  CHECK_STATES(w, (TControlStates{true, false, false, true, true}));
+  const int write = test::FirstWriteAfterCodeBlock(targetConfig, saved.toStdString(), "5678");
+  QVERIFY(write > 0);
+  target->SetFault({sim::FaultKind::NoEcho, target->ExchangeCount() + write});
+  t.presenter->answer = TAnswer::Yes;
+  QTest::keyClicks(w.eUserCodeSend, QStringLiteral("5678"));
+  w.btnSendCodes->click();
+  QVERIFY(WaitForOperation(w, 120000));
+
+  // The sequence's box; the send's own, naming the backup, with the
+  // question last; then the restore's outcome, as a send's.
+  const QStringList boxes = t.Boxes();
+  QCOMPARE(boxes.size(), 3);
+  QCOMPARE(t.presenter->questions, QStringList{QStringLiteral("Sì/No")});
+  const QString prefix = QStringLiteral("L'invio si è interrotto dopo aver scritto una parte dei dati; i dati "
+                                        "precedenti della centrale sono nel backup: ");
+  const QString question = QStringLiteral("\nRipristinare ora i dati precedenti della centrale?");
+  const QString system = QStringLiteral("Errore in scrittura su porta seriale!");
+  QCOMPARE(boxes[0], QStringLiteral("Warning: ") + system);
+  const QString head = QStringLiteral("Error: ") + system + QStringLiteral("\n") + prefix;
+  QVERIFY2(boxes[1].startsWith(head), qPrintable(boxes[1]));
+  QVERIFY2(boxes[1].endsWith(question), qPrintable(boxes[1]));
+  const QString backup = boxes[1].mid(head.size()).chopped(question.size());
+  QVERIFY2(backup.startsWith(dir_.path() + QStringLiteral("/tarvex/backups/VYR32-")), qPrintable(backup));
+  QCOMPARE(boxes[2], QStringLiteral("Information: Dati trasferiti con successo!"));
+  for (const QString& b : boxes) {
+    QVERIFY2(!b.contains(QStringLiteral("1234")) && !b.contains(QStringLiteral("5678")), qPrintable(b));
+  }
+  QVERIFY(!w.lblProgress->text().contains(QStringLiteral("5678")));
+  CHECK_STATES(w, NoPanel());
+  QCOMPARE(w.lblLinkedPanel->text(), kNessuna);
+
+  // The panel holds what a plain send of the backup writes into a panel
+  // like it as it was before, byte for byte.
+  const std::vector<uint8_t> expected = test::MemoryAfterSend(targetConfig, backup.toStdString(), "5678");
+  QCOMPARE(expected.size(), size_t{65536});
+  QVERIFY(target->ReadMemory(0, 65536) == expected);
+  QFile::remove(backup);
 }
 
 void TWindowTest::workerBoxBlocksTheOperation() {

@@ -19,9 +19,12 @@
 #include "protocol/frames.h"
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
+#include "protocol/frames.h"
 #include "sim/sim_line.h"
+#include "sim/sim_options.h"
 #include "tests/support/held_port.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/send_plan.h"
 #include "tests/test_support.h"
 
 namespace tarvex {
@@ -613,7 +616,6 @@ TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
   EXPECT_EQ(DefaultBackupFolder(), "/home/installer/.local/share/tarvex/backups");
 }
 
-
 // ---- A send that only looks ----
 
 // A small image with what the models convert: codes of every length,
@@ -722,6 +724,147 @@ TEST(DryRunSend, LargePanelRecordsThatWouldChange) {
   ASSERT_TRUE(DiffImages(dry.panel, dry.written, {.Header = false}, &diffs));
   ASSERT_EQ(diffs.size(), 1u);
   EXPECT_EQ(DifferenceLine(diffs[0]), "region 3, record 17: 1 byte differs");
+}
+
+// ---- Putting a backup back ----
+
+// A session on an in-process panel, identified, with English texts.
+struct TSimSession {
+  explicit TSimSession(sim::PanelConfig cfg) : line(std::move(cfg)) {
+    t.s.Link.PanelPort.Device = "sim";
+    t.s.Link.PanelPort.System = &line;
+  }
+  sim::TSimLine line;
+  TTestSession t;
+  TSession& s() { return t.s; }
+  int Writes() const {
+    int n = 0;
+    for (const auto& h : line.Engine().HeadersReceived()) n += h[0] == kSmallWriteCommand;
+    return n;
+  }
+};
+
+// The VYR8's data, read with its main code, saved as a backup would be.
+std::string SaveOf(const sim::PanelConfig& cfg, const std::string& code, const std::string& path) {
+  TSimSession p(cfg);
+  if (!CheckConnection(p.s()) || !ReadFromPanel(p.s(), code).ok()) return std::string();
+  std::string written;
+  return SaveSmallFile(p.s(), path, &written) ? written : std::string();
+}
+
+TEST(RestoreBackup, ProvesTheCodesInOrderAndTakesNoNewBackup) {
+  const test::TScratchDir dir("tarvex-restore");
+  const sim::PanelConfig cfg{.model = "VYR8", .firmware = "2.10", .mainCode = "1357", .seed = 5};
+  const std::string backup = SaveOf(cfg, "1357", dir.Path() + "/backup");
+  ASSERT_FALSE(backup.empty());
+
+  TSimSession target(cfg);
+  const auto before = target.line.Engine().ReadMemory(0, 65536);
+  // Neither code is the panel's: refused as a send refuses, nothing written.
+  TSendOutcome r = RestoreBackup(target.s(), backup, {"2468", "1111"});
+  EXPECT_EQ(r.outcome.result, TResult::CodeStoredNowhere);
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.writeStarted);
+  EXPECT_EQ(target.Writes(), 0);
+  EXPECT_EQ(StatusAfterSend(r.outcome, TTexts{target.s().LangStrings, target.s().ExtraStrings}),
+            std::optional<std::string>("Invalid code!"));
+
+  // The second code is the panel's: the restore goes on with it.
+  target.t.ui.Clear();
+  r = RestoreBackup(target.s(), backup, {"2468", "1357"});
+  ASSERT_TRUE(r.ok()) << ::testing::PrintToString(target.t.ui.Boxes());
+  EXPECT_TRUE(r.backupPath.empty()) << "no new backup";
+  EXPECT_GT(target.Writes(), 0);
+  EXPECT_EQ(target.t.ui.Boxes(), std::vector<std::string>{"Information: Transfer successful"});
+  // What a plain send of the backup leaves in a panel like it (a send
+  // clears the bits a model does not take, so not the generated memory).
+  const std::vector<uint8_t> expected = test::MemoryAfterSend(cfg, backup, "1357");
+  ASSERT_EQ(expected.size(), 65536u);
+  EXPECT_TRUE(target.line.Engine().ReadMemory(0, 65536) == expected);
+  EXPECT_NE(expected, before);
+  std::error_code ec;
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Folder(), ec)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+TEST(RestoreBackup, ABackupThatCannotBeLoadedWritesNothing) {
+  const test::TScratchDir dir("tarvex-restore");
+  TSimSession target({.model = "VYR8", .firmware = "2.10", .mainCode = "1234"});
+  TSendOutcome r = RestoreBackup(target.s(), dir.Path() + "/missing.tvx", {"1234"});
+  EXPECT_TRUE(r.backupFailed);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(target.Writes(), 0);
+  EXPECT_EQ(target.t.ui.Boxes(), std::vector<std::string>{"Error: File not found!"});
+
+  // A panel that does not answer: the check says so, nothing else.
+  TSimSession silent({.model = "VYR8", .firmware = "2.10", .mainCode = "1234"});
+  silent.line.Engine().SetFault({FaultKind::NoEcho, 0});
+  r = RestoreBackup(silent.s(), dir.Path() + "/missing.tvx", {"1234"});
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.writeStarted);
+}
+
+TEST(RestoreBackup, AStopAfterTheFirstWriteNamesTheBackupBeingRestored) {
+  const test::TScratchDir dir("tarvex-restore");
+  const sim::PanelConfig cfg{.model = "VYR8", .firmware = "2.10", .mainCode = "1234", .seed = 9};
+  const std::string backup = SaveOf(cfg, "1234", dir.Path() + "/backup");
+  ASSERT_FALSE(backup.empty());
+  TSimSession target(cfg);
+  target.s().Link.Tuning.Attempts = 1;
+  target.line.Engine().SetFault({.kind = FaultKind::NoEcho, .atWrite = 2});
+  TRestoreOptions o;
+  o.holdStoppedBox = true;
+  const TSendOutcome r = RestoreBackup(target.s(), backup, {"1234"}, o);
+  EXPECT_FALSE(r.ok());
+  EXPECT_TRUE(r.writeStarted);
+  EXPECT_EQ(r.outcome.step, TStep::WriteCodes);
+  EXPECT_EQ(target.Writes(), 2) << "the fault hits the second write";
+  // Held, not shown: only the sequence's own box went out.
+  ASSERT_TRUE(r.heldBox.has_value());
+  EXPECT_EQ(target.t.ui.Boxes().size(), 1u) << ::testing::PrintToString(target.t.ui.Boxes());
+  EXPECT_EQ(r.heldBox->kind, TBoxKind::Error);
+  EXPECT_EQ(r.heldBox->text, WithLine(MessageFor(r.outcome, TTexts{target.s().LangStrings,
+                                                                   target.s().ExtraStrings}).text,
+                                      "The send stopped after writing part of the data; the panel's previous data "
+                                      "is in the backup: " + backup));
+}
+
+TEST(RestoreBackup, TheLargePanelTakesTheFirstCodeByItsLength) {
+  TSimSession target({.model = "VYR 320", .firmware = "2.05", .baud = 9600});
+  const test::TScratchDir dir("tarvex-restore");
+  std::vector<uint8_t> image(kLargeImageSize, 0xFF);
+  SetImageModel(image, kLargeModel);
+  std::string error;
+  ASSERT_TRUE(WriteKeyCodeFile(image, dir.Path() + "/large.tvx", &error)) << error;
+  // Too short a first code: refused before any write, whatever follows.
+  const TSendOutcome r = RestoreBackup(target.s(), dir.Path() + "/large.tvx", {"12", "123456"});
+  EXPECT_EQ(r.outcome.result, TResult::CodeTooShort);
+  EXPECT_FALSE(r.writeStarted);
+}
+
+TEST(MainUserCodeOf, TheFirstMainUsersCodeWithoutItsPadding) {
+  auto image = std::make_unique<SmallPanelImage>();
+  UserTable users = image->Users();
+  EXPECT_EQ(MainUserCodeOf(users), std::nullopt);
+  users.User(3).SetCode("2468FFFF");
+  users.User(3).SetAttr(0, 0);
+  users.User(5).SetCode("97FFFFFF");
+  users.User(5).SetAttr(0, 1);
+  users.User(7).SetCode("1111FFFF");
+  users.User(7).SetAttr(0, 1);
+  EXPECT_EQ(MainUserCodeOf(users), std::optional<std::string>("97"));
+  users.User(5).SetCode("FFFFFFFF");
+  EXPECT_EQ(MainUserCodeOf(users), std::optional<std::string>(""));
+}
+
+TEST(SimFaultAtWrite, CountsWriteHeadersOnly) {
+  sim::SimOptions o;
+  std::string error;
+  ASSERT_TRUE(sim::ParseSimOptions({"--fault", "no-echo", "--fault-at-write", "4"}, &o, &error)) << error;
+  EXPECT_EQ(o.config.fault.atWrite, 4);
+  EXPECT_EQ(o.config.fault.atExchange, 0);
+  EXPECT_FALSE(sim::ParseSimOptions({"--fault-at-write", "0"}, &o, &error));
 }
 
 }  // namespace

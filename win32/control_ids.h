@@ -42,6 +42,14 @@
 #define IDC_lblInfo 1101
 #define IDC_sMemo1 1102
 
+// The buttons of the window's questions (task dialogs): Yes, No and
+// Cancel keep the system's identifiers.
+#define IDC_answerYes 6      /* IDYES */
+#define IDC_answerNo 7       /* IDNO */
+#define IDC_answerCancel 2   /* IDCANCEL */
+#define IDC_answerSave 1110
+#define IDC_answerDiscard 1111
+
 // The data window.
 #define IDC_dwUsersHeading 1200
 #define IDC_dwShowCodes 1201
@@ -78,6 +86,7 @@
 #ifdef __cplusplus
 #include <cstddef>
 
+#include "app/user_interface.h"
 #include "app/window_controls.h"
 
 namespace tarvex::win32 {
@@ -94,6 +103,18 @@ inline constexpr int kDialogIds[kControlCount] = {
 };
 
 constexpr int DialogId(TControlId id) { return kDialogIds[static_cast<std::size_t>(id)]; }
+
+// The identifier of a question's button.
+constexpr int QuestionButtonId(TAnswer answer) {
+  switch (answer) {
+    case TAnswer::Yes: return IDC_answerYes;
+    case TAnswer::No: return IDC_answerNo;
+    case TAnswer::Save: return IDC_answerSave;
+    case TAnswer::Discard: return IDC_answerDiscard;
+    case TAnswer::Cancel: return IDC_answerCancel;
+  }
+  return 0;
+}
 
 }  // namespace tarvex::win32
 #endif

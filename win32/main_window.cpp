@@ -484,6 +484,62 @@ void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
   ::MessageBoxW(hwnd_, WideFromUtf8(text).c_str(), WideFromUtf8(BoxTitle(kind)).c_str(), MB_OK | icon);
 }
 
+TAnswer TMainWindow::Ask(TBoxKind kind, const std::string& text, TQuestion question) {
+  const std::vector<TQuestionButton> buttons = QuestionButtons(question, model_.State().languageIndex);
+  const std::wstring title = WideFromUtf8(BoxTitle(kind));
+  // The task dialog is in version 6 of the common controls, which the
+  // program's manifest asks for; looked up, so that the program still
+  // starts where it is missing.
+  using TTaskDialogIndirect = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+  auto taskDialog = reinterpret_cast<TTaskDialogIndirect>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"comctl32.dll"), "TaskDialogIndirect")));
+  if (taskDialog && !buttons.empty()) {
+    const std::wstring content = WideFromUtf8(text);
+    std::vector<std::wstring> captions;
+    std::vector<TASKDIALOG_BUTTON> taskButtons;
+    for (const TQuestionButton& b : buttons) captions.push_back(WideFromUtf8(b.caption));
+    for (size_t i = 0; i < buttons.size(); ++i)
+      taskButtons.push_back({QuestionButtonId(buttons[i].answer), captions[i].c_str()});
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = hwnd_;
+    // Escape and the close box answer as the last button does.
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = kind == TBoxKind::Warning ? TD_WARNING_ICON
+                         : kind == TBoxKind::Error ? TD_ERROR_ICON
+                                                   : TD_INFORMATION_ICON;
+    config.pszContent = content.c_str();
+    config.cButtons = static_cast<UINT>(taskButtons.size());
+    config.pButtons = taskButtons.data();
+    config.nDefaultButton = taskButtons.front().nButtonID;
+    int pressed = 0;
+    if (SUCCEEDED(taskDialog(&config, &pressed, nullptr, nullptr))) {
+      for (const TQuestionButton& b : buttons)
+        if (QuestionButtonId(b.answer) == pressed) return b.answer;
+      return ClosedAnswer(question);
+    }
+  }
+  // A plain message box: Yes, No (, Cancel) in the system's language.
+  UINT icon = MB_ICONINFORMATION;
+  if (kind == TBoxKind::Warning) icon = MB_ICONWARNING;
+  if (kind == TBoxKind::Error) icon = MB_ICONERROR;
+  std::string shown = text;
+  if (question == TQuestion::SaveDiscardCancel && buttons.size() == 3) {
+    // Which of the system's buttons saves, in our words.
+    const std::vector<TQuestionButton> yesNo = QuestionButtons(TQuestion::YesNo, model_.State().languageIndex);
+    shown += "\r\n" + yesNo[0].caption + " = " + buttons[0].caption + ", " + yesNo[1].caption + " = " +
+             buttons[1].caption + ".";
+  }
+  const UINT type = question == TQuestion::YesNo ? MB_YESNO : MB_YESNOCANCEL;
+  const int pressed = ::MessageBoxW(hwnd_, WideFromUtf8(shown).c_str(), title.c_str(), type | icon);
+  switch (pressed) {
+    case IDYES: return question == TQuestion::YesNo ? TAnswer::Yes : TAnswer::Save;
+    case IDNO: return question == TQuestion::YesNo ? TAnswer::No : TAnswer::Discard;
+    default: return ClosedAnswer(question);
+  }
+}
+
 void TMainWindow::ShowBusyCursor(bool busy) {
   busyCursor_ = busy;
   // The pointer changes at once where it stands, not at the next move.

@@ -58,6 +58,12 @@ class TMainWindow : public TWindowView {
   // TWindowView.
   void Show(const TWindowState& state, unsigned parts) override;
   void ShowMessageBox(TBoxKind kind, const std::string& text) override;
+  // A task dialog with our own captions on its buttons (the same words as
+  // the Qt window's), each button's control identifier its answer's
+  // (kQuestionButtonIds); where the common controls have no task dialog, a
+  // message box with Yes/No (and Cancel), the text then saying which of
+  // them saves.
+  TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) override;
   void ShowBusyCursor(bool busy) override;
   void ShowSupportedPanels(int languageIndex) override;
   void RunOffThread(std::function<void()> work, std::function<void()> done) override;

@@ -137,4 +137,22 @@ std::vector<TPortHolder> TFakeSystem::Holders(const TComm&) {
   return holders;
 }
 
+#ifdef __linux__
+int TFakeSystem::GetSerialFlags(TComm& c, int32_t* flags) {
+  ++serialFlagsRead;
+  if (!serialFlags) return inner_ ? inner_->GetSerialFlags(c, flags) : kNoDriver;
+  if (refuseSerialFlags != 0 && refuseSerialGet) return refuseSerialFlags;
+  *flags = *serialFlags;
+  return 0;
+}
+
+int TFakeSystem::SetSerialFlags(TComm& c, int32_t flags) {
+  serialFlagsSet.push_back(flags);
+  if (!serialFlags) return inner_ ? inner_->SetSerialFlags(c, flags) : kNoDriver;
+  if (refuseSerialFlags != 0) return refuseSerialFlags;
+  serialFlags = flags;
+  return 0;
+}
+#endif
+
 }  // namespace tarvex::test

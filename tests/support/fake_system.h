@@ -54,6 +54,10 @@ class TFakeSystem : public TCommSystem {
   std::string DeviceGroup(const TComm&) override;
   bool InDeviceGroup(const TComm&) override;
   std::vector<TPortHolder> Holders(const TComm&) override;
+#ifdef __linux__
+  int GetSerialFlags(TComm& c, int32_t* flags) override;
+  int SetSerialFlags(TComm& c, int32_t flags) override;
+#endif
 
   // ---- What the system answers
 
@@ -73,6 +77,14 @@ class TFakeSystem : public TCommSystem {
   std::vector<TPortHolder> holders;
   // Describe's answer when there is no layer behind.
   std::string describe = "fake line";
+  // The serial driver's flags word (Linux). Unset, the line has no driver
+  // to ask (as a simulated line), or the layer behind answers.
+  std::optional<int32_t> serialFlags;
+  // The system error with which the driver refuses to set its flags
+  // (EPERM, EINVAL), or to read them too when refuseSerialGet (ENOTTY, as
+  // a pseudo-terminal); 0 for none.
+  int refuseSerialFlags = 0;
+  bool refuseSerialGet = false;
 
   // ---- The line of its own (no layer behind)
 
@@ -93,6 +105,10 @@ class TFakeSystem : public TCommSystem {
   int calls = 0;  // every call but Describe, DeviceGroup, InDeviceGroup and Holders
   int opens = 0, queuedCalls = 0, waits = 0, sleeps = 0;
   int groupAsked = 0, inGroupAsked = 0, holdersAsked = 0;
+  // Every flags word the program asked the driver to set, in order; and how
+  // often it read them. Not counted in `calls`.
+  std::vector<int32_t> serialFlagsSet;
+  int serialFlagsRead = 0;
   // Calls made while `lost` answers true (the line hung up or vanished).
   std::function<bool()> lost;
   int callsAfterLoss = 0;

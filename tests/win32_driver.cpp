@@ -1212,8 +1212,11 @@ int DataWalk(const std::wstring& exe) {
   const fs::path file = scratch / "edited.tvx";
   CheckText(app.Text(IDC_eSaveToFile), "", "no name to save to yet");
   ::PostMessageW(d.Item(IDC_dwSave), BM_CLICK, 0, 0);
+  Check(WaitFor([&] { return app.Box() != nullptr; }) && !::IsWindowEnabled(d.w),
+        "while the save dialog is open the data window waits (disabled)");
   if (ChooseInFileDialog(app, (scratch / "edited").string(), kSaveFilterName, "the data window's save"))
     CheckText(app.Text(IDC_eSaveToFile), (scratch / "edited").string(), "the name chosen goes into eSaveToFile");
+  Check(WaitFor([&] { return ::IsWindowEnabled(d.w) != FALSE; }), "the dialog closed, the data window takes input again");
   WaitFor([&] { return FileSize(file) > 0; });
   Check(!app.Box() && FileSize(file) == kSmallFileSize, "the data window's Save writes " + file.filename().string() +
                                                             ": " + std::to_string(FileSize(file)) + " bytes");

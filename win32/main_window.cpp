@@ -98,6 +98,25 @@ void AdjustFrame(RECT* r, DWORD style, DWORD exStyle, int dpi) {
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
+// While a box or a dialog of the main window is open, the data window
+// waits too (disabled), as the main window does: no edit slips in under a
+// question about those very edits.
+class TDataWindowWait {
+ public:
+  explicit TDataWindowWait(const std::unique_ptr<TDataWindow>& w)
+      : hwnd_(w && w->IsOpen() && ::IsWindowEnabled(w->Handle()) ? w->Handle() : nullptr) {
+    if (hwnd_) ::EnableWindow(hwnd_, FALSE);
+  }
+  ~TDataWindowWait() {
+    if (hwnd_ && ::IsWindow(hwnd_)) ::EnableWindow(hwnd_, TRUE);
+  }
+  TDataWindowWait(const TDataWindowWait&) = delete;
+  TDataWindowWait& operator=(const TDataWindowWait&) = delete;
+
+ private:
+  HWND hwnd_;
+};
+
 }  // namespace
 
 struct TMainWindow::TWorker {
@@ -478,6 +497,7 @@ void TMainWindow::SetToolTip(HWND tool, UINT_PTR id, const std::string& text) {
 // ---- The rest of the view ----
 
 void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
+  const TDataWindowWait wait(dataWindow_);
   UINT icon = MB_ICONINFORMATION;
   if (kind == TBoxKind::Warning) icon = MB_ICONWARNING;
   if (kind == TBoxKind::Error) icon = MB_ICONERROR;
@@ -485,6 +505,7 @@ void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
 }
 
 TAnswer TMainWindow::Ask(TBoxKind kind, const std::string& text, TQuestion question) {
+  const TDataWindowWait wait(dataWindow_);
   const std::vector<TQuestionButton> buttons = QuestionButtons(question, model_.State().languageIndex);
   const std::wstring title = WideFromUtf8(BoxTitle(kind));
   // The task dialog is in version 6 of the common controls, which the
@@ -552,6 +573,7 @@ void TMainWindow::ShowBusyCursor(bool busy) {
 }
 
 void TMainWindow::ShowSupportedPanels(int languageIndex) {
+  const TDataWindowWait wait(dataWindow_);
   RunSupportedPanels(hwnd_, SupportedPanelsContent(languageIndex), fonts_, dpi_, &busyCursor_);
 }
 
@@ -728,6 +750,7 @@ void TMainWindow::BrowseSaveFile() {
 }
 
 bool TMainWindow::RunSaveDialog(std::wstring* chosen) {
+  const TDataWindowWait wait(dataWindow_);
   std::vector<wchar_t> name(32768, L'\0');
   std::copy(chosen->begin(), chosen->begin() + std::min(chosen->size(), name.size() - 1), name.begin());
   // Key-code files only; the save replaces a file of that name without a
@@ -749,6 +772,7 @@ bool TMainWindow::RunSaveDialog(std::wstring* chosen) {
 }
 
 void TMainWindow::BrowseLoadFile() {
+  const TDataWindowWait wait(dataWindow_);
   HWND edit = Item(IDC_eLoadFromFile);
   std::vector<wchar_t> name = NameBuffer(edit);
   // Any file: the load checks the content, not the name.

@@ -107,6 +107,7 @@ class TDataWindowTest : public QObject {
   void aSendWritesTheEditedData();
   void unsavedChangesAreAskedAboutBeforeAReadOrAClose();
   void unsavedChangesAreAskedAboutBeforeALoad();
+  void theLargeImageIsShownReadOnly();
 
  private:
   // Checks the demo panel i and, for the VYR8, reads it with its code.
@@ -564,6 +565,46 @@ void TDataWindowTest::unsavedChangesAreAskedAboutBeforeALoad() {
   QCOMPARE(d->windowTitle(), QStringLiteral("load.tvx - Dati"));
   QVERIFY(!d->btnUndo->isEnabled());
   QVERIFY(presenter_->boxes.isEmpty());
+}
+
+void TDataWindowTest::theLargeImageIsShownReadOnly() {
+  LargePanelImage large;
+  SetImageModel(large.Bytes(), 6);
+  SetImageDescription(large.Bytes(), "VYR 320 v.2.05");
+  large.Region(3)[0] = 0x00;
+  TDataModel data;
+  data.AttachLarge(large.Bytes());
+  data.SetSource("big.tvx");
+  TDataWindowModel model(data, TLanguage::English);
+  model.Opened();
+  int saves = 0;
+  TfrmData d(model, [&saves] {
+    ++saves;
+    return true;
+  });
+  d.show();
+  QCOMPARE(d.windowTitle(), QStringLiteral("big.tvx - Data"));
+  QVERIFY(d.lblHeader->text().contains(QStringLiteral("Model: VYR 320 (6)")));
+  QVERIFY(d.tvRegions->isVisible());
+  QVERIFY(!d.tvUsers->isVisible());
+  QVERIFY(!d.tvKeys->isVisible());
+  QVERIFY(!d.cbShowCodes->isVisible());
+  QVERIFY(!d.btnClearUser->isVisible());
+  QCOMPARE(d.tvRegions->model()->rowCount(), 7);
+  QCOMPARE(d.tvRegions->model()->headerData(RegionColRecordsInUse, Qt::Horizontal).toString(), QStringLiteral("In use"));
+  QCOMPARE(Cell(d.tvRegions, 3, RegionColRecordsInUse), QStringLiteral("1"));
+  QCOMPARE(Cell(d.tvRegions, 2, RegionColRecordsInUse), QStringLiteral("0"));
+  for (int c = 0; c < d.tvRegions->model()->columnCount(); ++c)
+    QVERIFY(!(d.tvRegions->model()->index(0, c).flags() & Qt::ItemIsEditable));
+  d.tvRegions->setCurrentIndex(d.tvRegions->model()->index(0, RegionColRecords));
+  d.tvRegions->setFocus();
+  QTest::keyClick(d.tvRegions, Qt::Key_F2);
+  QVERIFY(!d.tvRegions->findChild<QLineEdit*>(QStringLiteral("edCell")));
+  QVERIFY(!d.btnUndo->isEnabled());
+  // Saved as it stands, through the main window's save.
+  QVERIFY(d.btnSave->isEnabled());
+  d.btnSave->click();
+  QCOMPARE(saves, 1);
 }
 
 QTEST_MAIN(TDataWindowTest)

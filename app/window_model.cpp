@@ -280,6 +280,7 @@ void TWindowModel::ReadFromPanel() {
     Show(PartStatus);
     return;
   }
+  if (!ChangesMayGo()) return;
   auto code = std::make_shared<std::string>(state_.userCode);
   auto outcome = std::make_shared<TReadOutcome>();
   // The read writes into the image of the panel's class as it goes: the
@@ -340,6 +341,7 @@ void TWindowModel::LoadNameEdited(const std::string& text) { state_.loadFileName
 
 void TWindowModel::LoadFromFile() {
   if (state_.busy || !state_.controls.LoadGroup) return;
+  if (!ChangesMayGo()) return;
   const std::string& name = state_.loadFileName;
   const TLoadResult r = session_.IsLargePanel() ? LoadLargeFile(session_, name) : LoadSmallFile(session_, name);
   if (r == TLoadResult::Loaded) {
@@ -369,13 +371,29 @@ void TWindowModel::SendToPanel() {
   TSendOptions send;
   send.backupFolder = options_.backupFolder;
   send.holdStoppedBox = true;
+  // A restore after a failed send loads the backup over the image being
+  // sent: the data the window holds there (changes included) is kept aside
+  // and put back afterwards. It holds codes: wiped when it goes.
+  const bool large = session_.IsLargePanel();
+  const std::span<uint8_t> image = large ? session_.Large->Bytes() : std::span<uint8_t>(session_.Small->Bytes());
+  std::shared_ptr<std::vector<uint8_t>> kept;
+  if (state_.dataHeld && dataLarge_ == large)
+    kept.reset(new std::vector<uint8_t>(image.begin(), image.end()), [](std::vector<uint8_t>* v) {
+      WipeBytes(v->data(), v->size());
+      delete v;
+    });
+  auto restored = std::make_shared<bool>(false);
   RunOperation(
-      [this, code, outcome, send] {
+      [this, code, outcome, send, restored] {
         *outcome = ::tarvex::SendToPanel(session_, *code, send);
-        if (outcome->heldBox) OfferRestore(*code, *outcome);
+        if (outcome->heldBox) *restored = OfferRestore(*code, *outcome);
         WipeString(*code);
       },
-      [this, outcome] {
+      [this, outcome, restored, kept, image] {
+        if (*restored && kept && kept->size() == image.size()) {
+          std::copy(kept->begin(), kept->end(), image.begin());
+          Show(PartData);
+        }
         if (const auto status = StatusAfterSend(outcome->outcome, Texts())) {
           state_.status = *status;
           Show(PartStatus);
@@ -434,16 +452,16 @@ bool TWindowModel::SaveData() {
   return true;
 }
 
-void TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) {
+bool TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) {
   const TMessage box = *outcome.heldBox;
   outcome.heldBox.reset();
   if (outcome.backupPath.empty()) {
     MessageBox(box.kind, box.text);
-    return;
+    return false;
   }
   const TAnswer answer =
       AskUser(box.kind, WithLine(box.text, session_.ExtraStrings.RestoreQuestion), TQuestion::YesNo);
-  if (answer != TAnswer::Yes) return;
+  if (answer != TAnswer::Yes) return false;
   // The code typed for the send first; if the send had written the code
   // block, the panel's main user code may now be the sent file's, whose
   // image is still the session's (the restore loads the backup over it).
@@ -457,6 +475,7 @@ void TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) 
   const std::string backup = outcome.backupPath;
   outcome = RestoreBackup(session_, backup, codes);
   for (std::string& c : codes) WipeString(c);
+  return true;
 }
 
 TAnswer TWindowModel::AskUser(TBoxKind kind, const std::string& text, TQuestion question) {
@@ -475,8 +494,18 @@ void TWindowModel::SupportedPanelsRequested() {
   supportedPanelsOpen_ = false;
 }
 
+bool TWindowModel::ChangesMayGo() {
+  if (!state_.dataHeld || !data_.IsModified()) return true;
+  const std::string question = SaveChangesQuestion(dataWindow_.Texts(), data_.Source());
+  switch (view_.Ask(TBoxKind::Warning, question, TQuestion::SaveDiscardCancel)) {
+    case TAnswer::Save: return SaveData();
+    case TAnswer::Discard: return true;
+    default: return false;  // Cancel, or the box closed without a choice
+  }
+}
+
 bool TWindowModel::CloseRequested() {
-  if (!state_.busy) return true;
+  if (!state_.busy) return ChangesMayGo();
   // The port belongs to the worker until the operation ends, and a box of
   // the operation may be waiting for the user: close once it is over.
   closePending_ = true;

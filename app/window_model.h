@@ -261,8 +261,14 @@ class TWindowModel : private TUserInterface {
   void SupportedPanelsRequested();
   bool SupportedPanelsOpen() const { return supportedPanelsOpen_; }
   // True when the window may close now; during an operation false, and the
-  // window is closed (CloseWindow) once the operation has ended.
+  // window is closed (CloseWindow) once the operation has ended. Unsaved
+  // changes of the data are asked about first (ChangesMayGo).
   bool CloseRequested();
+  // Unsaved changes of the data are never dropped silently: before a read,
+  // a load or a close this asks "Save the changes to ...?" with Save, Don't
+  // save and Cancel. True when the caller may go on: nothing unsaved, Don't
+  // save, or Save and the save worked.
+  bool ChangesMayGo();
 
   // The progress notice, on the window's thread.
   void HandleTransferProgress(int code, int32_t value, const std::string& statusText);
@@ -292,7 +298,8 @@ class TWindowModel : private TUserInterface {
   // On the worker, after a send that stopped once it had begun writing:
   // its box, with the offer to put the backup back at once; on Yes the
   // restore runs in the same operation and its outcome replaces the send's.
-  void OfferRestore(const std::string& code, TSendOutcome& outcome);
+  // True when it ran: the backup was loaded over the session's image.
+  bool OfferRestore(const std::string& code, TSendOutcome& outcome);
   void RunOperation(std::function<void()> work, std::function<void()> result);
   // The data now lies in the image of this class (after a read or a load),
   // or nowhere (dataLarge is then ignored).

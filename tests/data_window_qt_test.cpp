@@ -105,6 +105,9 @@ class TDataWindowTest : public QObject {
   void keyboardReachesEverything();
   void sharedCodesAreMarkedOnBothRows();
   void aSendWritesTheEditedData();
+  void unsavedChangesAreAskedAboutBeforeAReadOrAClose();
+  void unsavedChangesAreAskedAboutBeforeALoad();
+  void theLargeImageIsShownReadOnly();
 
  private:
   // Checks the demo panel i and, for the VYR8, reads it with its code.
@@ -468,6 +471,140 @@ void TDataWindowTest::aSendWritesTheEditedData() {
   std::copy(file.begin(), file.end(), onDisk.Bytes().begin());
   QVERIFY(onDisk.User(static_cast<size_t>(other)).Name() != "Installer");
   QCOMPARE(d->windowTitle(), QStringLiteral("*send.tvx - Dati"));
+}
+
+void TDataWindowTest::unsavedChangesAreAskedAboutBeforeAReadOrAClose() {
+  TfrmMain& w = *w_;
+  Check(0);
+  Read();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  const QString before = Cell(d->tvUsers, other, UserColName);
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Cambiato"));
+
+  // Cancel: no read, the change stays.
+  presenter_->answers = {TAnswer::Cancel};
+  w.btnUserCode->click();
+  QVERIFY(!w.OperationRunning());
+  QCOMPARE(presenter_->questions,
+           QStringList{QStringLiteral("Warning: Salvare le modifiche a VYR8 v.2.10? [Salva | Non salvare | Annulla]")});
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Cambiato"));
+  // The main window does not close on Cancel.
+  presenter_->answers = {TAnswer::Cancel};
+  QVERIFY(!w.close());
+  QVERIFY(w.isVisible());
+  QVERIFY(d->isVisible());
+  QCOMPARE(presenter_->questions.size(), 2);
+
+  // Don't save: the read goes on and brings the panel's name back.
+  presenter_->answers = {TAnswer::Discard};
+  w.btnUserCode->click();
+  QVERIFY(WaitForOperation(w));
+  QCOMPARE(presenter_->questions.size(), 3);
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), before);
+  QCOMPARE(d->windowTitle(), QStringLiteral("VYR8 v.2.10 - Dati"));
+
+  // In English, Save before closing: the file holds the change and the
+  // window goes.
+  w.cbLingua->setCurrentIndex(0);
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Kept"));
+  const QString site = dir_.filePath(QStringLiteral("closing"));
+  w.eSaveToFile->setText(site);
+  presenter_->answers = {TAnswer::Save};
+  QVERIFY(w.close());
+  QCOMPARE(presenter_->questions.last(),
+           QStringLiteral("Warning: Save the changes to VYR8 v.2.10? [Save | Don't save | Cancel]"));
+  QVERIFY(!d->isVisible());
+  std::vector<uint8_t> file;
+  std::string error;
+  QVERIFY2(DecodeKeyCodeFile((site + QStringLiteral(".tvx")).toStdString(), &file, &error), error.c_str());
+  SmallPanelImage saved;
+  std::copy(file.begin(), file.end(), saved.Bytes().begin());
+  QCOMPARE(saved.User(static_cast<size_t>(other)).Name(), std::string("Kept"));
+  QVERIFY(presenter_->boxes.isEmpty());
+}
+
+void TDataWindowTest::unsavedChangesAreAskedAboutBeforeALoad() {
+  TfrmMain& w = *w_;
+  Check(0);
+  Read();
+  const QString site = dir_.filePath(QStringLiteral("load"));
+  w.eSaveToFile->setText(site);
+  w.btnSaveToFile->click();
+  Check(1);
+  w.eLoadFromFile->setText(site + QStringLiteral(".tvx"));
+  w.btnLoadFromFile->click();
+  TfrmData* d = Open();
+  QVERIFY(d);
+  const int main = MainUserRow(d->Model());
+  const int other = main == 1 ? 2 : 1;
+  const QString before = Cell(d->tvUsers, other, UserColName);
+
+  // Cancel: nothing is loaded.
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Primo"));
+  presenter_->answers = {TAnswer::Cancel};
+  w.btnLoadFromFile->click();
+  QCOMPARE(presenter_->questions.size(), 1);
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Primo"));
+  QVERIFY(d->btnUndo->isEnabled());
+  // Don't save: the file's data comes back.
+  presenter_->answers = {TAnswer::Discard};
+  w.btnLoadFromFile->click();
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), before);
+  QVERIFY(!d->btnUndo->isEnabled());
+  // Save: the file is written first, so the load brings the change.
+  EditCell(d->tvUsers, other, UserColName, QStringLiteral("Secondo"));
+  presenter_->answers = {TAnswer::Save};
+  w.btnLoadFromFile->click();
+  QCOMPARE(presenter_->questions.size(), 3);
+  QCOMPARE(presenter_->questions.last(),
+           QStringLiteral("Warning: Salvare le modifiche a load.tvx? [Salva | Non salvare | Annulla]"));
+  QCOMPARE(Cell(d->tvUsers, other, UserColName), QStringLiteral("Secondo"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("load.tvx - Dati"));
+  QVERIFY(!d->btnUndo->isEnabled());
+  QVERIFY(presenter_->boxes.isEmpty());
+}
+
+void TDataWindowTest::theLargeImageIsShownReadOnly() {
+  LargePanelImage large;
+  SetImageModel(large.Bytes(), 6);
+  SetImageDescription(large.Bytes(), "VYR 320 v.2.05");
+  large.Region(3)[0] = 0x00;
+  TDataModel data;
+  data.AttachLarge(large.Bytes());
+  data.SetSource("big.tvx");
+  TDataWindowModel model(data, TLanguage::English);
+  model.Opened();
+  int saves = 0;
+  TfrmData d(model, [&saves] {
+    ++saves;
+    return true;
+  });
+  d.show();
+  QCOMPARE(d.windowTitle(), QStringLiteral("big.tvx - Data"));
+  QVERIFY(d.lblHeader->text().contains(QStringLiteral("Model: VYR 320 (6)")));
+  QVERIFY(d.tvRegions->isVisible());
+  QVERIFY(!d.tvUsers->isVisible());
+  QVERIFY(!d.tvKeys->isVisible());
+  QVERIFY(!d.cbShowCodes->isVisible());
+  QVERIFY(!d.btnClearUser->isVisible());
+  QCOMPARE(d.tvRegions->model()->rowCount(), 7);
+  QCOMPARE(d.tvRegions->model()->headerData(RegionColRecordsInUse, Qt::Horizontal).toString(), QStringLiteral("In use"));
+  QCOMPARE(Cell(d.tvRegions, 3, RegionColRecordsInUse), QStringLiteral("1"));
+  QCOMPARE(Cell(d.tvRegions, 2, RegionColRecordsInUse), QStringLiteral("0"));
+  for (int c = 0; c < d.tvRegions->model()->columnCount(); ++c)
+    QVERIFY(!(d.tvRegions->model()->index(0, c).flags() & Qt::ItemIsEditable));
+  d.tvRegions->setCurrentIndex(d.tvRegions->model()->index(0, RegionColRecords));
+  d.tvRegions->setFocus();
+  QTest::keyClick(d.tvRegions, Qt::Key_F2);
+  QVERIFY(!d.tvRegions->findChild<QLineEdit*>(QStringLiteral("edCell")));
+  QVERIFY(!d.btnUndo->isEnabled());
+  // Saved as it stands, through the main window's save.
+  QVERIFY(d.btnSave->isEnabled());
+  d.btnSave->click();
+  QCOMPARE(saves, 1);
 }
 
 QTEST_MAIN(TDataWindowTest)

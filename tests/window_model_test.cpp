@@ -45,12 +45,15 @@ class TRecordingView : public TWindowView {
     if (whileBoxOpen) whileBoxOpen();
   }
   // A question's box is recorded as a box is, with its question; the
-  // answer is the test's (No unless told).
+  // answer is the test's: the next of answers, then answer (No unless told).
   TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) override {
     boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
     questions.push_back(question);
     if (whileBoxOpen) whileBoxOpen();
-    return answer;
+    if (answers.empty()) return answer;
+    const TAnswer a = answers.front();
+    answers.erase(answers.begin());
+    return a;
   }
   void ShowBusyCursor(bool busy) override { cursor.push_back(busy); }
   void ShowSupportedPanels(int languageIndex) override {
@@ -93,6 +96,7 @@ class TRecordingView : public TWindowView {
   std::vector<std::string> boxes;
   std::vector<TQuestion> questions;
   TAnswer answer = TAnswer::No;
+  std::vector<TAnswer> answers;
   std::vector<bool> cursor;
   std::vector<int> supportedPanels;
   std::vector<int> progressCodes;
@@ -795,6 +799,15 @@ TEST_F(WindowModel, ACodeThatIsNotACodeIsRefusedWithoutTouchingThePort) {
 
 // ---- A send that stops part-way, and the way back ----
 
+// The row of the user whose code opens the panel.
+size_t MainUserRowOf(const TDataWindowModel& w) {
+  for (size_t r = 0; r < w.RowCount(TDataTable::Users); ++r) {
+    const TUserRow u = w.Data().User(w.RowNumber(TDataTable::Users, r));
+    if (u.Main && u.HasCode) return r;
+  }
+  return TDataWindowModel::npos;
+}
+
 class WindowModelRecovery : public WindowModel {
  protected:
   static constexpr const char* kQuestion = "Ripristinare ora i dati precedenti della centrale?";
@@ -938,6 +951,28 @@ TEST_F(WindowModelRecovery, AReadBackThatDiffersOffersTheBackupToo) {
   EXPECT_EQ(view_.boxes[1], "Information: Dati trasferiti con successo!");
   EXPECT_TRUE(TargetMemory() == test::MemoryAfterSend(targetConfig_, backup, "5678"));
   ExpectNoCodeShown();
+}
+
+// The restore loads the backup through the image that was being sent; the
+// data window's data (changes included) is there again afterwards.
+TEST_F(WindowModelRecovery, TheDataWindowKeepsItsChangesThroughARestore) {
+  TWindowModel& m = ReadyToSend();
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = MainUserRowOf(w) == 1 ? 2 : 1;
+  ASSERT_EQ(w.EditCell(TDataTable::Users, other, UserColName, "Modificato"), "");
+  const std::vector<uint8_t> before(m.Data().Image().begin(), m.Data().Image().end());
+  FailAfterCodeBlock(sim::FaultKind::BadCheck);
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  const std::string backup = OnlyBackup();
+  EXPECT_TRUE(TargetMemory() == test::MemoryAfterSend(targetConfig_, backup, "5678"));
+  EXPECT_EQ(std::vector<uint8_t>(m.Data().Image().begin(), m.Data().Image().end()), before);
+  EXPECT_EQ(w.CellText(TDataTable::Users, other, UserColName), "Modificato");
+  EXPECT_TRUE(w.Modified());
+  EXPECT_TRUE(w.CanUndo());
+  EXPECT_EQ(w.Title(), "*site.tvx - Dati");
 }
 
 TEST_F(WindowModelRecovery, NoOfferWhenNothingWasWritten) {
@@ -1260,9 +1295,13 @@ TEST_F(WindowModel, ASendWritesTheEditedDataAndTheEditedCodeOpensThePanel) {
   const sim::SimBlockMap* map = sim::BlockMapFor("VYR32");
   const auto names = vyr32_.Engine().ReadMemory(map->UserNamesAddr, 384);
   EXPECT_EQ(PrintableField(names, 16 * w.RowNumber(TT::Users, other), 16), "Nuovo nome");
+  // The file on disk was not changed by the send: a read asks first.
   Check(1);
   m.UserCodeEdited("246810");
+  view_.answers = {TAnswer::Discard};
   m.ReadFromPanel();
+  EXPECT_EQ(view_.questions, std::vector<TQuestion>{TQuestion::SaveDiscardCancel});
+  EXPECT_EQ(view_.boxes.back(), "Warning: Salvare le modifiche a site.tvx?");
   view_.Finish();
   ASSERT_TRUE(m.DataHeld());
   EXPECT_EQ(m.DataWindow().CellText(TT::Users, other, UserColName), "Nuovo nome");
@@ -1290,6 +1329,106 @@ TEST_F(WindowModel, TheLargePanelsDataIsShownReadOnly) {
   m.SaveNameEdited(File("large"));
   ASSERT_TRUE(m.SaveData());
   EXPECT_EQ(FileImage(File("large.tvx")), before);
+}
+
+TEST_F(WindowModel, UnsavedChangesAreAskedAboutBeforeAReadOrAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  // Nothing changed: nothing asked.
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_TRUE(m.CloseRequested());
+  EXPECT_TRUE(view_.questions.empty());
+
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = OtherUserRow(w);
+  const std::string before = w.CellText(TT::Users, other, UserColName);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Cambiato"), "");
+  const int operations = view_.operations;
+  // Cancel, and any other answer: nothing happens.
+  view_.answers = {TAnswer::Cancel};
+  m.ReadFromPanel();
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.boxes, (std::vector<std::string>(2, "Warning: Salvare le modifiche a VYR8 v.2.10?")));
+  EXPECT_EQ(view_.questions, (std::vector<TQuestion>(2, TQuestion::SaveDiscardCancel)));
+  EXPECT_EQ(view_.operations, operations);
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Cambiato");
+  EXPECT_TRUE(w.Modified());
+  view_.answers = {TAnswer::Cancel};
+  EXPECT_FALSE(m.CloseRequested());
+  EXPECT_EQ(view_.questions.size(), 3u);
+
+  // Save, but the dialog is cancelled: nothing saved, nothing read.
+  view_.answers = {TAnswer::Save};
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.saveDialogs, 1);
+  EXPECT_EQ(view_.operations, operations);
+  EXPECT_TRUE(w.Modified());
+
+  // Don't save: the read goes on and its data replaces the change.
+  view_.answers = {TAnswer::Discard};
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.operations, operations + 1);
+  view_.Finish();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), before);
+  EXPECT_FALSE(w.Modified());
+  EXPECT_TRUE(fs::is_empty(folder_));
+
+  // In French, on a close; Don't save lets the window go.
+  m.LanguageChosen(2);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Autre"), "");
+  view_.answers = {TAnswer::Discard};
+  EXPECT_TRUE(m.CloseRequested());
+  EXPECT_EQ(view_.boxes.back(), "Warning: Enregistrer les modifications de VYR8 v.2.10 ?");
+}
+
+TEST_F(WindowModel, SaveAnsweredSavesBeforeALoadOrAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  Check(0);
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = OtherUserRow(w);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Salvato"), "");
+  // Load the same file: saved first, so the load brings the change back.
+  m.LoadNameEdited(File("site.tvx"));
+  view_.answers = {TAnswer::Save};
+  m.LoadFromFile();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Salvare le modifiche a site.tvx?"});
+  EXPECT_TRUE(Shown().controls.SendGroup);
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Salvato");
+  EXPECT_FALSE(w.Modified());
+  EXPECT_FALSE(w.CanUndo());
+
+  // Don't save before a load: the file's data comes back.
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Perso"), "");
+  view_.answers = {TAnswer::Discard};
+  m.LoadFromFile();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Salvato");
+  // Cancel before a load: the change stays and nothing is loaded.
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Resta"), "");
+  view_.answers = {TAnswer::Cancel};
+  m.LoadFromFile();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Resta");
+  EXPECT_TRUE(w.Modified());
+
+  // Save before a close: the file holds the change, and the window goes.
+  view_.answers = {TAnswer::Save};
+  EXPECT_TRUE(m.CloseRequested());
+  SmallPanelImage file;
+  const std::vector<uint8_t> image = FileImage(File("site.tvx"));
+  ASSERT_EQ(image.size(), kSmallImageSize);
+  std::copy(image.begin(), image.end(), file.Bytes().begin());
+  EXPECT_EQ(file.User(w.RowNumber(TT::Users, other)).Name(), "Resta");
+  EXPECT_EQ(view_.questions.size(), 4u);
 }
 
 }  // namespace

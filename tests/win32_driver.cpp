@@ -12,7 +12,8 @@
 //       the data window after a read of the demo VYR8: codes hidden until
 //       shown, keys in use, a refused and a made rename, a new code, the
 //       main user's code kept, undo and redo (keys and buttons), its save,
-//       the file loaded back showing the change; Italian and French
+//       the file loaded back showing the change; Italian and French; the
+//       Save / Don't save / Cancel question before a load and a close
 //   tarvex_win32_driver wire-time TARVEX_EXE
 //       the demo panels at their real line speed (--demo): the controls
 //       during a second read, the progress bar part-way, the data window
@@ -527,6 +528,29 @@ void CloseAndCheck(TTarvex& app, const std::string& name) {
   ::PostMessageW(app.Main(), WM_CLOSE, 0, 0);
   DWORD code = 1;
   Check(app.WaitExit(&code) && code == 0, name + ": the window closes and the program ends with 0");
+}
+
+// Every static text of a box (a message box's text; a task dialog's
+// content), one a line.
+std::string StaticTexts(const TTarvex& app, HWND box) {
+  struct TFound {
+    const TTarvex* app;
+    std::vector<std::string> texts;
+  } found{&app, {}};
+  ::EnumChildWindows(
+      box,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* f = reinterpret_cast<TFound*>(data);
+        wchar_t cls[32] = {};
+        ::GetClassNameW(child, cls, 32);
+        if (_wcsicmp(cls, L"Static") == 0) {
+          const std::string text = f->app->Text(child);
+          if (!text.empty()) f->texts.push_back(text);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return Join(found.texts);
 }
 
 // ---- The data window ----
@@ -1280,35 +1304,60 @@ int DataWalk(const std::wstring& exe) {
   d.Click(IDC_dwUserApply);
   CheckText(d.Text(IDC_dwUserRefusal), fr.noMainUserCode, "French: the main user's code cannot go");
 
+  // ---- Unsaved changes are never dropped silently (French) ----
+  d.Click(IDC_dwShowCodes);  // codes hidden again for the questions
+  loaded.Select(other);
+  d.SetText(IDC_dwUserName, "Martin");
+  d.Click(IDC_dwUserApply);
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "French: an unsaved change");
+  // A load: Cancel keeps everything, Don't save loads.
+  HWND question = nullptr;
+  auto ask = [&](const std::string& when) {
+    question = nullptr;
+    const bool open = WaitFor([&] { return (question = app.Box()) != nullptr || app.Exited(); }) && question;
+    if (!Check(open, when + ": the question opens, owned by the main window")) return false;
+    CheckText(StaticTexts(app, question), "Enregistrer les modifications de edited.tvx ?", when + ": the question");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerSave)), "Enregistrer", when + ": Save");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerDiscard)), "Ne pas enregistrer", when + ": Don't save");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerCancel)), "Annuler", when + ": Cancel");
+    Check(!::IsWindowEnabled(d.w), when + ": the data window waits meanwhile");
+    return true;
+  };
+  auto answer = [&](int button, const std::string& when) {
+    ::PostMessageW(question, TDM_CLICK_BUTTON, static_cast<WPARAM>(button), 0);
+    Check(WaitFor([&] { return !::IsWindow(question); }), when + ": the question closes");
+  };
+  app.Click(IDC_btnLoadFromFile);
+  if (ask("a load over unsaved changes")) answer(IDC_answerCancel, "Cancel");
+  Check(WaitFor([&] { return ::IsWindowEnabled(d.w) != FALSE; }), "Cancel: the data window takes input again");
+  CheckText(loaded.Cell(other, 1), "Martin", "Cancel: the change stays");
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "Cancel: still unsaved");
+  std::string onDisk, onDiskDigits;
+  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk != "Martin",
+        "Cancel: the file is untouched: " + Quoted(onDisk));
+  app.Click(IDC_btnLoadFromFile);
+  if (ask("the load again")) answer(IDC_answerDiscard, "Don't save");
+  Check(WaitFor([&] { return loaded.Cell(other, 1) == onDisk; }), "Don't save: the file is loaded over the change");
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", false), "Don't save: nothing unsaved");
+
   // ---- Esc closes it; the main window stays ----
   ::PostMessageW(d.Item(IDC_dwUsers), WM_KEYDOWN, VK_ESCAPE, 0);
   Check(WaitFor([&] { return !::IsWindow(d.w); }), "Esc closes the data window");
   Check(::IsWindow(app.Main()) != FALSE, "the main window stays");
-  CloseAndCheck(app, "data");
-  return 0;
-}
 
-// Every static text of a box (a message box's text; a task dialog's
-// content), one a line.
-std::string StaticTexts(const TTarvex& app, HWND box) {
-  struct TFound {
-    const TTarvex* app;
-    std::vector<std::string> texts;
-  } found{&app, {}};
-  ::EnumChildWindows(
-      box,
-      [](HWND child, LPARAM data) -> BOOL {
-        auto* f = reinterpret_cast<TFound*>(data);
-        wchar_t cls[32] = {};
-        ::GetClassNameW(child, cls, 32);
-        if (_wcsicmp(cls, L"Static") == 0) {
-          const std::string text = f->app->Text(child);
-          if (!text.empty()) f->texts.push_back(text);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return Join(found.texts);
+  // ---- Closing the program over a change: Save saves it first ----
+  if (!OpenDataWindow(app, &d, "before the close")) return 1;
+  const TRemoteList last(app, d.Item(IDC_dwUsers));
+  last.Select(other);
+  d.SetText(IDC_dwUserName, "Martin");
+  d.Click(IDC_dwUserApply);
+  ::PostMessageW(app.Main(), WM_CLOSE, 0, 0);
+  if (ask("closing the program")) answer(IDC_answerSave, "Save");
+  DWORD exitCode = 1;
+  Check(app.WaitExit(&exitCode) && exitCode == 0, "after Save the program ends with 0");
+  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk == "Martin",
+        "Save: the file holds the change: " + Quoted(onDisk));
+  return 0;
 }
 
 // A send over the port that stops just after its code block (the VYR8

@@ -13,7 +13,8 @@
 //       shown, keys in use, a refused and a made rename, a new code, the
 //       main user's code kept, undo and redo (keys and buttons), its save,
 //       the file loaded back showing the change; Italian and French; the
-//       Save / Don't save / Cancel question before a load and a close
+//       Save / Don't save / Cancel question before a load, a read and a
+//       close; a change made in the window reaching the VYR32 by a send
 //   tarvex_win32_driver wire-time TARVEX_EXE
 //       the demo panels at their real line speed (--demo): the controls
 //       during a second read, the progress bar part-way, the data window
@@ -1312,11 +1313,11 @@ int DataWalk(const std::wstring& exe) {
   CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "French: an unsaved change");
   // A load: Cancel keeps everything, Don't save loads.
   HWND question = nullptr;
-  auto ask = [&](const std::string& when) {
+  auto ask = [&](const std::string& when, const std::string& source) {
     question = nullptr;
     const bool open = WaitFor([&] { return (question = app.Box()) != nullptr || app.Exited(); }) && question;
     if (!Check(open, when + ": the question opens, owned by the main window")) return false;
-    CheckText(StaticTexts(app, question), "Enregistrer les modifications de edited.tvx ?", when + ": the question");
+    CheckText(StaticTexts(app, question), "Enregistrer les modifications de " + source + " ?", when + ": the question");
     CheckText(app.Text(::GetDlgItem(question, IDC_answerSave)), "Enregistrer", when + ": Save");
     CheckText(app.Text(::GetDlgItem(question, IDC_answerDiscard)), "Ne pas enregistrer", when + ": Don't save");
     CheckText(app.Text(::GetDlgItem(question, IDC_answerCancel)), "Annuler", when + ": Cancel");
@@ -1328,7 +1329,7 @@ int DataWalk(const std::wstring& exe) {
     Check(WaitFor([&] { return !::IsWindow(question); }), when + ": the question closes");
   };
   app.Click(IDC_btnLoadFromFile);
-  if (ask("a load over unsaved changes")) answer(IDC_answerCancel, "Cancel");
+  if (ask("a load over unsaved changes", "edited.tvx")) answer(IDC_answerCancel, "Cancel");
   Check(WaitFor([&] { return ::IsWindowEnabled(d.w) != FALSE; }), "Cancel: the data window takes input again");
   CheckText(loaded.Cell(other, 1), "Martin", "Cancel: the change stays");
   CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "Cancel: still unsaved");
@@ -1336,9 +1337,49 @@ int DataWalk(const std::wstring& exe) {
   Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk != "Martin",
         "Cancel: the file is untouched: " + Quoted(onDisk));
   app.Click(IDC_btnLoadFromFile);
-  if (ask("the load again")) answer(IDC_answerDiscard, "Don't save");
+  if (ask("the load again", "edited.tvx")) answer(IDC_answerDiscard, "Don't save");
   Check(WaitFor([&] { return loaded.Cell(other, 1) == onDisk; }), "Don't save: the file is loaded over the change");
   CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", false), "Don't save: nothing unsaved");
+
+  // ---- A send writes what the window holds, changes included ----
+  CloseDataWindow(d, "before the send");
+  app.Choose(IDC_cbSerial, 1);
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32")) return 1;
+  app.Click(IDC_btnLoadFromFile);
+  Check(app.WaitIdleOrBox() && !app.Box(), "the file loads for the VYR32");
+  if (!OpenDataWindow(app, &d, "before the send")) return 1;
+  const TRemoteList sent(app, d.Item(IDC_dwUsers));
+  sent.Select(other);
+  d.SetText(IDC_dwUserName, "Dupont");
+  d.Click(IDC_dwUserApply);
+  CheckText(sent.Cell(other, 1), "Dupont", "a change before the send");
+  app.Type(IDC_eUserCodeSend, "5678");
+  app.Click(IDC_btnSendCodes);
+  TBox box;
+  if (Check(TakeBox(app, &box), "the send ends with a box"))
+    Check(box.text.rfind("Transfert réussi!", 0) == 0, "the send succeeds: " + Quoted(box.text));
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the send ends");
+  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk != "Dupont",
+        "the send leaves the file as it was: " + Quoted(onDisk));
+  // The VYR32 answers to the file's main code and holds the change; the
+  // change is still unsaved, so the read asks first.
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32 after the send")) return 1;
+  app.SetText(IDC_EUserCode, "");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  if (ask("a read over unsaved changes", "edited.tvx")) answer(IDC_answerDiscard, "Don't save");
+  // The question answered, the read runs; once it has ended the window
+  // names the panel read.
+  Check(WaitFor([&] { return app.Text(d.w) == DataTitle(fr, "VYR32 v.2.10", false) || app.Box(); }) && !app.Box(),
+        "the read of the VYR32 ends: " + Quoted(app.Text(d.w)));
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the window is idle again");
+  CheckText(app.Text(IDC_lblProgress), "Prêt", "the read of the VYR32: status");
+  const TRemoteList readBack(app, d.Item(IDC_dwUsers));
+  CheckText(readBack.Cell(other, 1), "Dupont", "the VYR32 holds the name changed in the window before the send");
+  CheckText(readBack.Cell(row, 1), newName, "and the name saved in the file");
+  d.Click(IDC_dwShowCodes);
+  Check(readBack.Cell(row, 3) == "4321", "and the code saved in the file");
+  d.Click(IDC_dwShowCodes);
 
   // ---- Esc closes it; the main window stays ----
   ::PostMessageW(d.Item(IDC_dwUsers), WM_KEYDOWN, VK_ESCAPE, 0);
@@ -1351,11 +1392,13 @@ int DataWalk(const std::wstring& exe) {
   last.Select(other);
   d.SetText(IDC_dwUserName, "Martin");
   d.Click(IDC_dwUserApply);
+  const fs::path closing = scratch / "closing.tvx";
+  app.SetText(IDC_eSaveToFile, closing.string());
   ::PostMessageW(app.Main(), WM_CLOSE, 0, 0);
-  if (ask("closing the program")) answer(IDC_answerSave, "Save");
+  if (ask("closing the program", "VYR32 v.2.10")) answer(IDC_answerSave, "Save");
   DWORD exitCode = 1;
   Check(app.WaitExit(&exitCode) && exitCode == 0, "after Save the program ends with 0");
-  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk == "Martin",
+  Check(FileUser(closing, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk == "Martin",
         "Save: the file holds the change: " + Quoted(onDisk));
   return 0;
 }

@@ -914,6 +914,46 @@ TEST(CliShow, CsvForTheCustomersRecords) {
   EXPECT_EQ(RunCli({"show", file, "--csv", "--json"}).exit, 2);
 }
 
+TEST(CliShow, TheLargePanelsRegionsWithTheirRecordsInUse) {
+  LargePanelImage large;
+  SetImageModel(large.Bytes(), 6);
+  large.Region(1)[3 * 88 + 2] = 0;
+  large.Region(1)[199 * 88 + 87] = 0;
+  large.Region(5)[0] = 0;
+  const std::string file = TempPath("show-large.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(file, large.Bytes(), 9));
+  TRun r = RunCli({"show", file});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("\nRegions:\n"
+                       "  #  Panel address  Bytes  Records in use\n"
+                       "  0  E5095C         1200   0 of 200\n"
+                       "  1  E1BA92         17600  2 of 200\n"
+                       "  2  E4CAA8         1600   0 of 200\n"
+                       "  3  E4C2D8         2000   0 of 500\n"
+                       "  4  E50E0C         800    0 of 200\n"
+                       "  5  E4E5C7         2000   1 of 1\n"
+                       "  6  E1225A         12000  0 of 500\n"),
+            std::string::npos)
+      << r.out;
+  r = RunCli({"show", file, "--csv"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "region,panel_address,bytes,record_size,records,records_in_use\n"
+            "0,0xE5095C,1200,6,200,0\n"
+            "1,0xE1BA92,17600,88,200,2\n"
+            "2,0xE4CAA8,1600,8,200,0\n"
+            "3,0xE4C2D8,2000,4,500,0\n"
+            "4,0xE50E0C,800,4,200,0\n"
+            "5,0xE4E5C7,2000,2000,1,1\n"
+            "6,0xE1225A,12000,24,500,0\n");
+  r = RunCli({"show", file, "--json"});
+  const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << r.out;
+  EXPECT_EQ(j["regions"][1]["recordsInUse"], 2);
+  EXPECT_EQ(j["regions"][1]["recordSize"], 88);
+  EXPECT_EQ(j["regions"][3]["records"], 500);
+}
+
 // ---------------------------------------------------------------------------
 // Edited data into another panel, and a send that only looks
 

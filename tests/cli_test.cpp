@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -767,6 +768,48 @@ TEST(CliEdit, ARefusedChangeLeavesTheFileUntouchedAndSaysWhy) {
   EXPECT_EQ(r.exit, 2);
   EXPECT_EQ(r.err, "user 1: Le nom ne peut pas commencer ou finir par une espace.\n");
   EXPECT_EQ(FileBytes(file), before);
+}
+
+TEST(CliEdit, ACodeTypedOnATerminalIsNotEchoed) {
+  const std::string file = WriteSite("edit-terminal.tvx");
+  test::TPty terminal(test::TPty::SlaveHeld);
+  ASSERT_TRUE(terminal.Ok());
+  // A terminal as a shell leaves it: lines, and every key echoed.
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(terminal.Slave(), &mode), 0);
+  mode.c_lflag |= ECHO | ICANON;
+  mode.c_iflag |= ICRNL;
+  ASSERT_EQ(::tcsetattr(terminal.Slave(), TCSANOW, &mode), 0);
+  const std::string data = DataFolder();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    for (int fd : {0, 1, 2}) ::dup2(terminal.Slave(), fd);
+    ::close(terminal.Master());
+    ::close(terminal.Slave());
+    std::vector<std::string> args = {"edit", file, "--user", "1", "--code-stdin"};
+    ExecCli(args);
+  }
+  terminal.CloseSlave();
+  std::string seen;
+  char buf[256];
+  ssize_t n;
+  // The code is typed once the prompt shows, when the echo is already off.
+  const std::string prompt = "New code for user 1: ";
+  while (seen.find(prompt) == std::string::npos && (n = ::read(terminal.Master(), buf, sizeof buf)) > 0)
+    seen.append(buf, static_cast<size_t>(n));
+  ASSERT_NE(seen.find(prompt), std::string::npos) << seen;
+  ASSERT_TRUE(terminal.Send("864209\r"));
+  while ((n = ::read(terminal.Master(), buf, sizeof buf)) > 0) seen.append(buf, static_cast<size_t>(n));
+  terminal.CloseMaster();
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+  EXPECT_EQ(seen.find("864209"), std::string::npos) << "the code was echoed: " << seen;
+  SmallPanelImage expected = SiteImage();
+  expected.User(1).SetCode("864209FF");
+  EXPECT_EQ(ImageOf(file), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
 }
 
 TEST(CliEdit, BadUsageAndFileErrors) {

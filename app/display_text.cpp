@@ -1,6 +1,7 @@
 #include "app/display_text.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace tarvex {
 
@@ -42,6 +43,63 @@ std::string Cp1252ToUtf8(const std::string& bytes) {
     }
   }
   return out;
+}
+
+TPanelTextResult Utf8ToCp1252(const std::string& utf8, std::string* out) {
+  std::string bytes;
+  bytes.reserve(utf8.size());
+  bool outside = false;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    char32_t c;
+    size_t n;
+    if (lead < 0x80) {
+      c = lead;
+      n = 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+      c = lead & 0x1F;
+      n = 2;
+    } else if ((lead & 0xF0) == 0xE0) {
+      c = lead & 0x0F;
+      n = 3;
+    } else if ((lead & 0xF8) == 0xF0) {
+      c = lead & 0x07;
+      n = 4;
+    } else {
+      return TPanelTextResult::NotUtf8;
+    }
+    if (i + n > utf8.size()) return TPanelTextResult::NotUtf8;
+    for (size_t j = 1; j < n; ++j) {
+      const unsigned char cont = static_cast<unsigned char>(utf8[i + j]);
+      if ((cont & 0xC0) != 0x80) return TPanelTextResult::NotUtf8;
+      c = (c << 6) | (cont & 0x3F);
+    }
+    // Overlong forms, surrogates and values past the last code point are
+    // not UTF-8.
+    static constexpr char32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kMinimum[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return TPanelTextResult::NotUtf8;
+    i += n;
+
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) return TPanelTextResult::Control;
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
+    bool found = false;
+    for (size_t k = 0; k < 32; ++k) {
+      if (kHigh[k] != 0 && kHigh[k] == c) {
+        bytes.push_back(static_cast<char>(0x80 + k));
+        found = true;
+        break;
+      }
+    }
+    // A control character later in the text still counts as the reason,
+    // so keep looking rather than stop here.
+    if (!found) outside = true;
+  }
+  if (outside) return TPanelTextResult::NotInCharacterSet;
+  *out = std::move(bytes);
+  return TPanelTextResult::Ok;
 }
 
 }  // namespace tarvex

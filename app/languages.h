@@ -55,4 +55,7 @@ inline constexpr const char* kSupportedModelLines[3] = {
     "VYR4 VYR8 VYR8G v. 2.xx", "VYR8W VYR8GW VYR32 VYR32G v. 2.xx", "VYR16D v. 1.xx"};
 inline constexpr const char* kSupportedLargeLine = "VYR320 v. 2.xx";
 
+// Texts of the data window, its questions and refused edits.
+TDataTexts DataTexts(TLanguage lang);
+
 }  // namespace tarvex

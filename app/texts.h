@@ -84,4 +84,64 @@ struct TExtraStrings {
   std::string HintGroupRefused;
 };
 
+// Texts of the data window (what an image holds, and its edits), of the
+// questions before unsaved changes are dropped, and of refused edits.
+struct TDataTexts {
+  std::string ShowData;        // the main window's button that opens it
+  std::string WindowCaption;   // the window's title when it names no source
+  std::string ModifiedMark;    // before the title while changes are unsaved
+  std::string ShowCodes;       // tick box; codes are stars until it is ticked
+  std::string ShowUnusedKeys;  // tick box; keys not in use are hidden until then
+  std::string UsersHeading;
+  std::string KeysHeading;
+  std::string RegionsHeading;  // large image
+  // Column headers.
+  std::string ColNumber;
+  std::string ColName;
+  std::string ColMain;
+  std::string ColCode;
+  std::string ColAttributes;
+  std::string ColValue;
+  std::string ColFlags;
+  std::string ColInUse;
+  std::string ColRegion;
+  std::string ColPanelAddress;
+  std::string ColBytes;
+  std::string ColRecords;
+  std::string ColRecordsInUse;
+  // Header fields.
+  std::string ModelLabel;
+  std::string FirmwareLabel;
+  std::string DescriptionLabel;
+  std::string Yes;
+  std::string No;
+  // The form beside the table and its buttons.
+  std::string NameLabel;
+  std::string CodeLabel;
+  std::string ApplyButton;
+  std::string ClearUserButton;
+  std::string UndoButton;
+  std::string RedoButton;
+  std::string SaveButton;
+  std::string CloseButton;
+  // A warning on both rows of two users with the same code.
+  std::string DuplicateCode;
+  // Before unsaved changes would be replaced or dropped: %s the file name
+  // or the panel's description; then the three answers.
+  std::string SaveChangesQuestion;
+  std::string SaveAnswer;
+  std::string DontSaveAnswer;
+  std::string CancelAnswer;
+  // Why an edit was refused.
+  std::string NameTooLong;
+  std::string NameControlCharacter;
+  std::string NameOuterSpace;
+  std::string NameNotInCharacterSet;
+  std::string CodeNotDigits;
+  std::string NoMainUserCode;
+  std::string KeyHasNoName;
+  std::string ReadOnly;
+  std::string NoSuchRow;
+};
+
 }  // namespace tarvex

@@ -366,4 +366,87 @@ TSendOutcome RestoreBackup(TSession& s, const std::string& backupPath, const std
   return SendImage(s, codes, send, backupPath);
 }
 
+TDryRunOutcome::~TDryRunOutcome() {
+  WipeBytes(panel.data(), panel.size());
+  WipeBytes(written.data(), written.size());
+}
+
+namespace {
+
+// Both images of a dry run carry the target's header.
+void TargetHeader(const TSession& s, std::span<uint8_t> image) {
+  SetImageModel(image, s.Panel.ConnectedModel);
+  SetImageDescription(image, s.Panel.PanelDescription);
+  SetImageFirmware(image, s.Panel.FirmwareVersion);
+}
+
+}  // namespace
+
+TDryRunOutcome DryRunSend(TSession& s, const std::string& code) {
+  TDryRunOutcome out;
+  TLink& link = s.Link;
+  TComm& port = link.PanelPort;
+  if (!EnsurePortOpen(s)) {
+    out.outcome = PortNotOpen(port);
+    s.Box(TBoxKind::Warning, WithLine(OpenFailureText(TextsOf(s), port), s.ExtraStrings.NothingWritten));
+    ClosePort(port);
+    WipeCodeBuffers(s);
+    return out;
+  }
+  SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
+  if (s.IsLargePanel()) {
+    if (code.size() < kLargeMinCodeDigits) {
+      out.outcome = Failure(TResult::CodeTooShort);
+      ShowBeforeWriting(s, TBoxKind::Information, out.outcome);
+    } else {
+      auto image = std::make_unique<LargePanelImage>();
+      out.outcome = ReadLargePanel(link, image->Regions());
+      if (!out.outcome) {
+        SequenceFailed(s, out.outcome);
+      } else {
+        out.panel.assign(image->Bytes().begin(), image->Bytes().end());
+        // The send writes each region's block as the image holds it.
+        out.written.assign(kLargeImageSize, 0xFF);
+        const auto from = s.Large->Regions();
+        for (const TLargeRegion& r : LargePanelMap)
+          std::copy_n(from.begin() + r.RegionOffset, r.Bytes, out.written.begin() + kLargeRegionsOffset + r.RegionOffset);
+        TargetHeader(s, out.panel);
+        TargetHeader(s, out.written);
+      }
+      WipeBytes(image->Bytes().data(), image->Bytes().size());
+    }
+  } else {
+    auto image = std::make_unique<SmallPanelImage>();
+    UserTable target = image->Users();
+    TOutcome o = ReadUsers(link, s.Panel, target);
+    if (o) o = ReadCodesAndMatch(link, s.Panel, target, code);
+    if (!o) {
+      if (o.result != TResult::CodeStoredNowhere) {
+        SequenceFailed(s, o);
+        ShowBeforeWriting(s, TBoxKind::Warning, o);
+      }
+    } else if (!IsMainUserCode(target, code)) {
+      o = Failure(TResult::CodeNotMainUser, TStep::ReadCodes);
+    } else {
+      o = ReadKeys(link, s.Panel, *image);
+      if (!o) {
+        SequenceFailed(s, o);
+      } else {
+        auto after = std::make_unique<SmallPanelImage>(*s.Small);
+        ImageAsWrittenInto(s.Panel, *after);
+        TargetHeader(s, image->Bytes());
+        TargetHeader(s, after->Bytes());
+        out.panel.assign(image->Bytes().begin(), image->Bytes().end());
+        out.written.assign(after->Bytes().begin(), after->Bytes().end());
+        WipeBytes(after->Bytes().data(), after->Bytes().size());
+      }
+    }
+    out.outcome = o;
+    WipeBytes(image->Bytes().data(), image->Bytes().size());
+  }
+  ClosePort(port);
+  WipeCodeBuffers(s);
+  return out;
+}
+
 }  // namespace tarvex

@@ -4,14 +4,19 @@
 //   (and before any subcommand: --trace FILE [--trace-data], a line trace)
 //   tarvex-cli [--lang en|it|fr] identify --port DEVICE
 //   tarvex-cli [--lang en|it|fr] read --port DEVICE --out FILE [--code CODE]
-//   tarvex-cli [--lang en|it|fr] send --port DEVICE --in FILE [--code CODE] [--no-backup] [--no-verify]
-//   tarvex-cli [--lang en|it|fr] show FILE [--json] [--reveal-codes]
+//   tarvex-cli [--lang en|it|fr] send --port DEVICE --in FILE [--code CODE] [--no-backup] [--no-verify] [--dry-run]
+//   tarvex-cli [--lang en|it|fr] show FILE [--json | --csv] [--reveal-codes]
+//   tarvex-cli [--lang en|it|fr] edit FILE [--out NEWFILE]
+//              (--user N (--name TEXT | --code-stdin | --clear) | --key N --name TEXT)...
+//   tarvex-cli [--lang en|it|fr] diff A B [--json] [--reveal-codes]
 //   tarvex-cli --version
 //
 // DEVICE is a device path such as /dev/ttyUSB0; on Windows a port number
 // (3) or name (COM3).
 //
-// Exit status: 0 success, 1 the operation failed, 2 bad usage.
+// Exit status: 0 success, 1 the operation failed, 2 bad usage. edit: 0
+// saved, 1 a file error, 2 an edit refused. diff: 0 equal, 1 different, 2
+// an error.
 #ifdef _WIN32
 #include "serial/windows_api.h"
 #include "serial/windows_text.h"
@@ -41,6 +46,7 @@
 #include "app/version.h"
 #include "app/workflows.h"
 #include "cli/console_ui.h"
+#include "cli/data_commands.h"
 #include "protocol/identify.h"
 #include "cli/show.h"
 #include "serial/trace.h"
@@ -217,9 +223,17 @@ int RunRead(TSession& s, TConsoleUserInterface& ui, const std::string& device, c
 
 // Sends the file into the identified panel.
 int SendLoaded(TSession& s, TConsoleUserInterface& ui, const std::string& in, const std::string& code, bool backup,
-               bool verify) {
+               bool verify, bool dryRun = false) {
   const TLoadResult loaded = s.IsLargePanel() ? LoadLargeFile(s, in) : LoadSmallFile(s, in);
   if (loaded != TLoadResult::Loaded) return kExitFailed;
+  if (dryRun) {
+    const TDryRunOutcome r = DryRunSend(s, code);
+    ui.EndLine();
+    if (const auto status = StatusAfterSend(r.outcome, TTexts{s.LangStrings, s.ExtraStrings})) ui.Status(*status);
+    if (!r.ok()) return kExitFailed;
+    PrintDryRun(r, std::cout);
+    return kExitOk;
+  }
   TSendOptions options;
   options.backup = backup;
   options.verify = verify;
@@ -239,9 +253,99 @@ int SendLoaded(TSession& s, TConsoleUserInterface& ui, const std::string& in, co
 }
 
 int RunSend(TSession& s, TConsoleUserInterface& ui, const std::string& device, const std::string& in,
-            const std::string& code, bool backup, bool verify) {
+            const std::string& code, bool backup, bool verify, bool dryRun) {
   if (!Identify(s, ui, device)) return kExitFailed;
-  return SendLoaded(s, ui, in, code, backup, verify);
+  return SendLoaded(s, ui, in, code, backup, verify, dryRun);
+}
+
+// One line of standard input for a user's new code, without echo on a
+// terminal; false when the input has ended.
+bool ReadEditCode(size_t user, std::string* code) {
+  std::string line;
+  bool got = false;
+  {
+    TQuietInput quiet;
+    if (quiet.Terminal()) std::cerr << "New code for user " << user << ": " << std::flush;
+    got = static_cast<bool>(std::getline(std::cin, line));
+    if (quiet.Terminal()) std::cerr << "\n";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  *code = line;
+  WipeString(line);
+  return got;
+}
+
+// The edits in the order given: each --user or --key names the row the
+// options after it change. Codes are read from standard input here, one
+// line each, in that order. False (usage) with the reason on standard
+// error.
+bool CollectEdits(const CLI::App& edit, std::vector<TDataEdit>* edits) {
+  const CLI::Option* user = edit.get_option("--user");
+  const CLI::Option* key = edit.get_option("--key");
+  const CLI::Option* name = edit.get_option("--name");
+  const CLI::Option* codeStdin = edit.get_option("--code-stdin");
+  const CLI::Option* clear = edit.get_option("--clear");
+  size_t nextUser = 0, nextKey = 0, nextName = 0;
+  bool haveRow = false, isKey = false, rowUsed = true;
+  size_t row = 0;
+  for (const CLI::Option* o : edit.parse_order()) {
+    // The file and --out are not changes.
+    if (o != user && o != key && o != name && o != codeStdin && o != clear) continue;
+    if (o == user || o == key) {
+      if (!rowUsed) {
+        std::cerr << (isKey ? "--key " : "--user ") << row << " changes nothing: give --name"
+                  << (isKey ? "" : ", --code-stdin or --clear") << " after it.\n";
+        return false;
+      }
+      const std::string text = o == user ? o->results().at(nextUser++) : o->results().at(nextKey++);
+      isKey = o == key;
+      const size_t limit = isKey ? kKeyCount : kUserCount;
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || text[0] == '-' || n >= limit) {
+        std::cerr << (isKey ? "--key" : "--user") << " takes a number from 0 to " << limit - 1 << ".\n";
+        return false;
+      }
+      row = n;
+      haveRow = true;
+      rowUsed = false;
+      continue;
+    }
+    if (!haveRow) {
+      std::cerr << "Name the user (--user N) or the key (--key N) before what changes.\n";
+      return false;
+    }
+    rowUsed = true;
+    if (o == name) {
+      edits->push_back({isKey ? TDataEdit::TKind::KeyName : TDataEdit::TKind::UserName, row, o->results().at(nextName++)});
+    } else if (isKey) {
+      std::cerr << "A key's name is all that can be changed (--key N --name TEXT).\n";
+      return false;
+    } else if (o == codeStdin) {
+      TDataEdit e{TDataEdit::TKind::UserCode, row, {}};
+      if (!ReadEditCode(row, &e.Text)) {
+        std::cerr << "No line on standard input for the new code of user " << row << ".\n";
+        return false;
+      }
+      edits->push_back(std::move(e));
+    } else if (o == clear) {
+      edits->push_back({TDataEdit::TKind::ClearUser, row, {}});
+    }
+  }
+  if (!rowUsed) {
+    std::cerr << (isKey ? "--key " : "--user ") << row << " changes nothing: give --name"
+              << (isKey ? "" : ", --code-stdin or --clear") << " after it.\n";
+    return false;
+  }
+  if (edits->empty()) {
+    std::cerr << "No change given: --user N (--name TEXT | --code-stdin | --clear) or --key N --name TEXT.\n";
+    return false;
+  }
+  return true;
+}
+
+void WipeEdits(std::vector<TDataEdit>& edits) {
+  for (TDataEdit& e : edits) WipeString(e.Text);
 }
 
 // Puts a backup back into the panel it came from: the newest backup of the
@@ -360,6 +464,10 @@ int Run(int argc, char** argv) {
   send->add_flag("--no-verify", noVerify,
                  "Do not read back what was written to check that the panel holds it (by default every send is "
                  "verified)");
+  bool dryRun = false;
+  send->add_flag("--dry-run", dryRun,
+                 "Write nothing: prove the code, read what the send would overwrite and print what it would change "
+                 "in the panel (codes as stars)");
 
   CLI::App* restore = app.add_subcommand(
       "restore", "Put a backup back into the panel it was taken from (read back and compared, no new backup)");
@@ -378,8 +486,44 @@ int Run(int argc, char** argv) {
   bool json = false, reveal = false;
   CLI::App* show = app.add_subcommand("show", "Show what a key-code file holds");
   show->add_option("FILE", showFile, "Key-code file")->required();
-  show->add_flag("--json", json, "One JSON object instead of text");
+  CLI::Option* showJson = show->add_flag("--json", json, "One JSON object instead of text");
+  bool csv = false;
+  show->add_flag("--csv", csv,
+                 "Users and keys as CSV (kind, number, name, main, code, attributes, value, flags, flags23, in_use); "
+                 "the regions for a large panel's file")
+      ->excludes(showJson);
   show->add_flag("--reveal-codes", reveal, "Show the user codes instead of one * per digit");
+
+  CLI::App* edit = app.add_subcommand(
+      "edit",
+      "Change names and codes in a key-code file: --user N followed by --name TEXT, --code-stdin (the new code as "
+      "one line of standard input, never on the command line) or --clear (no name, no code); --key N --name TEXT "
+      "for keys 0 to 15. Several changes are applied all or none; exit 0 saved, 1 file error, 2 a change refused "
+      "(the file is untouched)");
+  std::string editFile, editOut;
+  edit->add_option("FILE", editFile, "Key-code file")->required();
+  edit->add_option("--out", editOut, "Save to this file instead of changing FILE");
+  std::vector<std::string> editUsers, editKeys, editNames;
+  edit->add_option("--user", editUsers, "The user (0 to 23) the options after it change")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  edit->add_option("--key", editKeys, "The key (0 to 15) whose name the --name after it sets")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  edit->add_option("--name", editNames, "New name: at most 16 characters the panel can hold, no spaces at the ends")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  edit->add_flag("--code-stdin")->description("New code (0 to 6 digits, empty removes it) read as one line of standard input");
+  edit->add_flag("--clear")->description("Remove the user's name and code");
+
+  CLI::App* diff = app.add_subcommand(
+      "diff", "Show what differs between two key-code files; exit 0 equal, 1 different, 2 error");
+  std::string diffA, diffB;
+  diff->add_option("A", diffA, "First key-code file")->required();
+  diff->add_option("B", diffB, "Second key-code file")->required();
+  bool diffJson = false, diffReveal = false;
+  diff->add_flag("--json", diffJson, "One JSON object instead of text");
+  diff->add_flag("--reveal-codes", diffReveal, "Show the user codes instead of one * per digit");
 
   try {
     app.parse(argc, argv);
@@ -413,7 +557,7 @@ int Run(int argc, char** argv) {
   }
   if (*send) {
     if (!TakeCode(sendCode, &code)) return kExitUsage;
-    const int rc = RunSend(session, ui, device, inFile, code, !noBackup, !noVerify);
+    const int rc = RunSend(session, ui, device, inFile, code, !noBackup, !noVerify, dryRun);
     WipeString(code);
     return rc;
   }
@@ -424,7 +568,24 @@ int Run(int argc, char** argv) {
     return rc;
   }
   if (*backupsCommand) return RunBackups(backupsJson);
-  if (*show) return ShowKeyCodeFile(session, showFile, json, reveal, std::cout) ? kExitOk : kExitFailed;
+  if (*show) {
+    const bool shown = csv ? ShowKeyCodeFileCsv(session, showFile, reveal, std::cout)
+                           : ShowKeyCodeFile(session, showFile, json, reveal, std::cout);
+    return shown ? kExitOk : kExitFailed;
+  }
+  if (*edit) {
+    std::vector<TDataEdit> edits;
+    if (!CollectEdits(*edit, &edits)) {
+      WipeEdits(edits);
+      return kExitUsage;
+    }
+    std::string written;
+    const int rc = EditKeyCodeFile(session, language, editFile, editOut, edits, std::cerr, &written);
+    WipeEdits(edits);
+    if (rc == kEditSaved) std::cout << written << std::endl;
+    return rc;
+  }
+  if (*diff) return DiffKeyCodeFiles(session, diffA, diffB, diffJson, diffReveal, std::cout, std::cerr);
   return kExitUsage;
 }
 

@@ -2,37 +2,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <span>
 #include <vector>
 
-#include "app/display_text.h"
+#include "app/data_model.h"
 #include "app/file_names.h"
 #include "app/keyfile.h"
-#include "protocol/identify.h"
 #include "protocol/panel_image.h"
+#include "protocol/wipe.h"
 
 namespace tarvex {
 
 namespace {
-
-// The digits of a code text: its leading decimal digits (F marks the empty
-// positions after them).
-std::string CodeDigits(const std::string& codeText) {
-  std::string digits;
-  for (char c : codeText) {
-    if (c < '0' || c > '9') break;
-    digits.push_back(c);
-  }
-  return digits;
-}
-
-std::string ShownCode(const std::string& codeText, bool reveal) {
-  const std::string digits = CodeDigits(codeText);
-  return reveal ? digits : std::string(digits.size(), '*');
-}
 
 std::string Hex(unsigned v, int width) {
   char buf[16];
@@ -48,16 +31,36 @@ std::string Padded(const std::string& utf8, size_t width) {
   return chars >= width ? utf8 : utf8 + std::string(width - chars, ' ');
 }
 
-std::string FirmwareText(double v) {
-  if (!std::isfinite(v)) return "unknown";
+std::string FirmwareText(const std::optional<double>& v) {
+  if (!v) return "unknown";
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f", v);
+  std::snprintf(buf, sizeof buf, "%.2f", *v);
   return buf;
 }
 
+// One CSV field: quoted when it holds a comma, a quote, a line end or
+// spaces at an end, quotes doubled.
+std::string CsvField(const std::string& text) {
+  const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  if (!quote) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The image holds codes: wiped when it goes.
+struct TImageBytes {
+  std::vector<uint8_t> bytes;
+  ~TImageBytes() { WipeBytes(bytes.data(), bytes.size()); }
+};
+
 }  // namespace
 
-bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool reveal, std::ostream& out) {
+bool LoadKeyCodeFileImage(TSession& s, const std::string& path, std::vector<uint8_t>* image) {
   std::error_code ec;
   const std::filesystem::path file = PathFromUtf8(path);
   if (!std::filesystem::exists(file, ec)) {
@@ -69,64 +72,65 @@ bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool revea
     s.Box(TBoxKind::Error, s.ExtraStrings.NotKeyCodeFile);
     return false;
   }
-  std::vector<uint8_t> image;
   std::string error;
-  if (!DecodeKeyCodeFile(path, &image, &error)) {
+  if (!DecodeKeyCodeFile(path, image, &error)) {
     s.Box(TBoxKind::Error, error);
     return false;
   }
-  const bool small = image.size() == kSmallImageSize;
-  const std::span<uint8_t> bytes(image);
-  const int32_t model = ImageModel(bytes);
-  const double firmware = ImageFirmware(bytes);
-  const std::string description = Cp1252ToUtf8(ImageDescription(bytes));
-  const std::string modelName = ModelName(model);
+  return true;
+}
+
+bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool reveal, std::ostream& out) {
+  TImageBytes image;
+  if (!LoadKeyCodeFileImage(s, path, &image.bytes)) return false;
+  TDataModel model;
+  model.LoadCopy(image.bytes);
+  const bool small = model.Layout() == TDataLayout::Small;
+  const TImageHeader header = model.Header();
 
   nlohmann::ordered_json j;
   j["file"] = path;
   j["layout"] = small ? "small" : "large";
-  j["model"] = model;
-  j["modelName"] = modelName;
-  j["firmware"] = std::isfinite(firmware) ? nlohmann::ordered_json(firmware) : nlohmann::ordered_json(nullptr);
-  j["description"] = description;
+  j["model"] = header.Model;
+  j["modelName"] = header.ModelName;
+  j["firmware"] = header.Firmware ? nlohmann::ordered_json(*header.Firmware) : nlohmann::ordered_json(nullptr);
+  j["description"] = header.Description;
 
   if (!json) {
     out << "File:        " << path << "\n"
         << "Layout:      " << (small ? "small panel" : "large panel") << "\n"
-        << "Model:       " << (modelName.empty() ? "unknown" : modelName) << " (" << model << ")\n"
-        << "Firmware:    " << FirmwareText(firmware) << "\n"
-        << "Description: " << description << "\n";
+        << "Model:       " << (header.ModelName.empty() ? "unknown" : header.ModelName) << " (" << header.Model
+        << ")\n"
+        << "Firmware:    " << FirmwareText(header.Firmware) << "\n"
+        << "Description: " << header.Description << "\n";
   }
 
   if (small) {
-    SmallPanelImage img;
-    std::copy(image.begin(), image.end(), img.Bytes().begin());
     nlohmann::ordered_json users = nlohmann::ordered_json::array();
     if (!json) out << "\nUsers:\n   #  Name              Main  Code\n";
-    for (size_t u = 0; u < kUserCount; ++u) {
-      const UserEntry e = img.User(u);
-      const std::string name = Cp1252ToUtf8(e.Name());
-      const std::string code = ShownCode(e.Code(), reveal);
-      users.push_back({{"number", u}, {"name", name}, {"main", e.IsMainUser()}, {"code", code}});
+    for (size_t u = 0; u < model.UserCount(); ++u) {
+      const TUserRow row = model.User(u);
+      std::string code = model.CodeText(u, reveal);
+      users.push_back({{"number", u}, {"name", row.Name}, {"main", row.Main}, {"code", code}});
       if (!json) {
-        out << "  " << (u < 10 ? " " : "") << u << "  " << Padded(name, 16) << "  " << (e.IsMainUser() ? "yes " : "    ")
+        out << "  " << (u < 10 ? " " : "") << u << "  " << Padded(row.Name, 16) << "  " << (row.Main ? "yes " : "    ")
             << "  " << code << "\n";
       }
+      WipeString(code);
     }
     nlohmann::ordered_json keys = nlohmann::ordered_json::array();
     size_t hidden = 0;
     if (!json) out << "\nKeys and cards:\n    #  Name              Value  Flags  Flags 2-3\n";
-    for (size_t k = 0; k < kKeyCount; ++k) {
-      KeyEntry e = img.Key(k);
-      const std::string name = Cp1252ToUtf8(e.Name());
-      keys.push_back({{"number", k}, {"name", name}, {"value", e.Value()}, {"flags", e.Flags()}, {"flags23", e.Flags23()}});
+    for (size_t k = 0; k < model.KeyCount(); ++k) {
+      const TKeyRow row = model.Key(k);
+      keys.push_back(
+          {{"number", k}, {"name", row.Name}, {"value", row.Value}, {"flags", row.Flags}, {"flags23", row.Flags23}});
       // In text, records that hold nothing (no name, every byte 0) would
       // bury the keys in use; the JSON lists all 128.
-      const bool unused = name.empty() && e.Value() == 0 && e.Flags() == 0 && e.Flags23() == 0;
-      if (unused) ++hidden;
-      if (!json && !unused) {
-        out << "  " << (k < 10 ? "  " : k < 100 ? " " : "") << k << "  " << Padded(name, 16) << "  0x" << Hex(e.Value(), 2) << "   0x"
-            << Hex(e.Flags(), 2) << "   0x" << Hex(e.Flags23(), 2) << "\n";
+      if (!row.InUse) ++hidden;
+      if (!json && row.InUse) {
+        out << "  " << (k < 10 ? "  " : k < 100 ? " " : "") << k << "  " << Padded(row.Name, 16) << "  0x"
+            << Hex(row.Value, 2) << "   0x" << Hex(row.Flags, 2) << "   0x" << Hex(row.Flags23, 2) << "\n";
       }
     }
     if (!json && hidden > 0) out << "  (" << hidden << " records not in use are not listed; --json lists all)\n";
@@ -134,15 +138,50 @@ bool ShowKeyCodeFile(TSession& s, const std::string& path, bool json, bool revea
     j["keys"] = keys;
   } else {
     nlohmann::ordered_json regions = nlohmann::ordered_json::array();
-    if (!json) out << "\nRegions:\n  #  Panel address  Bytes\n";
-    for (size_t r = 0; r < kLargeRegionCount; ++r) {
-      const TLargeRegion& reg = LargePanelMap[r];
-      regions.push_back({{"region", r}, {"panelAddress", reg.PanelAddress}, {"bytes", reg.Bytes}});
-      if (!json) out << "  " << r << "  " << Hex(reg.PanelAddress, 6) << "         " << reg.Bytes << "\n";
+    if (!json) out << "\nRegions:\n  #  Panel address  Bytes  Records in use\n";
+    for (const TRegionSummary& r : model.Regions()) {
+      regions.push_back({{"region", r.Region},
+                         {"panelAddress", r.PanelAddress},
+                         {"bytes", r.Bytes},
+                         {"recordSize", r.RecordSize},
+                         {"records", r.RecordCount},
+                         {"recordsInUse", r.RecordsInUse}});
+      if (!json) {
+        out << "  " << r.Region << "  " << Hex(r.PanelAddress, 6) << "         " << Padded(std::to_string(r.Bytes), 5)
+            << "  " << r.RecordsInUse << " of " << r.RecordCount << "\n";
+      }
     }
     j["regions"] = regions;
   }
   if (json) out << j.dump(2) << "\n";
+  return true;
+}
+
+bool ShowKeyCodeFileCsv(TSession& s, const std::string& path, bool reveal, std::ostream& out) {
+  TImageBytes image;
+  if (!LoadKeyCodeFileImage(s, path, &image.bytes)) return false;
+  TDataModel model;
+  model.LoadCopy(image.bytes);
+  if (model.Layout() == TDataLayout::Large) {
+    out << "region,panel_address,bytes,record_size,records,records_in_use\n";
+    for (const TRegionSummary& r : model.Regions())
+      out << r.Region << ",0x" << Hex(r.PanelAddress, 6) << "," << r.Bytes << "," << r.RecordSize << ","
+          << r.RecordCount << "," << r.RecordsInUse << "\n";
+    return true;
+  }
+  out << "kind,number,name,main,code,attributes,value,flags,flags23,in_use\n";
+  for (size_t u = 0; u < model.UserCount(); ++u) {
+    const TUserRow row = model.User(u);
+    std::string code = model.CodeText(u, reveal);
+    out << "user," << u << "," << CsvField(row.Name) << "," << (row.Main ? "yes" : "no") << "," << code << ","
+        << AttributesText(row.Attributes) << ",,,,\n";
+    WipeString(code);
+  }
+  for (size_t k = 0; k < model.KeyCount(); ++k) {
+    const TKeyRow row = model.Key(k);
+    out << "key," << k << "," << CsvField(row.Name) << ",,,," << ByteText(row.Value) << "," << ByteText(row.Flags)
+        << "," << ByteText(row.Flags23) << "," << (row.InUse ? "yes" : "no") << "\n";
+  }
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "protocol/frames.h"
 #include "protocol/text.h"
+#include "protocol/wipe.h"
 
 namespace tarvex {
 
@@ -86,6 +87,25 @@ uint8_t HexPairValue(const std::string& pair) {
 std::string Pair(const std::string& text, size_t j) {
   const size_t at = 2 * j;
   return at < text.size() ? text.substr(at, 2) : std::string();
+}
+
+// One user's code text as the panel's code bytes: six bytes of one digit
+// each, or three bytes of two.
+void PutCodeBytes(uint8_t* out, const std::string& code, bool perByte) {
+  if (perByte) {
+    const std::string digits = CodeTextToDigits(code);
+    for (size_t j = 0; j < kDigitPerByteCodeBytes; ++j) out[j] = HexPairValue(Pair(digits, j));
+  } else {
+    for (size_t j = 0; j < kPackedCodeBytes; ++j) out[j] = HexPairValue(Pair(code, j));
+  }
+}
+
+// A name as a read gives it back after it was written into a 16-byte field.
+std::string NameThroughField(const std::string& name) {
+  std::array<uint8_t, kPanelNameWidth> field;
+  field.fill(' ');
+  std::copy_n(name.begin(), std::min(name.size(), kPanelNameWidth), field.begin());
+  return PrintableField(field, 0, kPanelNameWidth);
 }
 
 TOutcome ReadBlock(TLink& link, TStep step, uint16_t address, uint16_t length) {
@@ -219,16 +239,8 @@ TOutcome WriteCodes(TLink& link, const TPanelIdentity& panel, SmallPanelImage& i
   link.Phase(TPhase::WritingCodes, 2 * (int32_t{m.CodesLen} - 1));
 
   const bool perByte = OneDigitPerByte(panel.ConnectedModel);
-  for (size_t u = 0; u < kUserCount; ++u) {
-    const std::string code = image.User(u).Code();
-    if (perByte) {
-      const std::string digits = CodeTextToDigits(code);
-      for (size_t j = 0; j < kDigitPerByteCodeBytes; ++j)
-        buf[kDigitPerByteCodeBytes * u + j] = HexPairValue(Pair(digits, j));
-    } else {
-      for (size_t j = 0; j < kPackedCodeBytes; ++j) buf[kPackedCodeBytes * u + j] = HexPairValue(Pair(code, j));
-    }
-  }
+  const size_t stride = perByte ? kDigitPerByteCodeBytes : kPackedCodeBytes;
+  for (size_t u = 0; u < kUserCount; ++u) PutCodeBytes(buf.data() + stride * u, image.User(u).Code(), perByte);
   // On the VYR16D the block is twice as long as its codes. The rest is left
   // as the code check just read it from this same panel, so the panel gets
   // its own bytes back; clearing the buffer here would overwrite them.
@@ -376,6 +388,37 @@ TOutcome VerifyWritten(TLink& link, const TPanelIdentity& panel, const TWriteRec
   link.Tuning = tuning;
   link.Clear();
   return result;
+}
+
+void ImageAsWrittenInto(const TPanelIdentity& panel, SmallPanelImage& image) {
+  const bool clearHigh = ClearsHighNibbles(panel.ConnectedModel);
+  const bool perByte = OneDigitPerByte(panel.ConnectedModel);
+  for (size_t u = 0; u < kUserCount; ++u) {
+    UserEntry user = image.User(u);
+    if (clearHigh) {
+      uint8_t second = user.Attr(1);
+      ClearHighNibble(second);
+      user.SetAttr(1, second);
+    }
+    user.SetName(NameThroughField(user.Name()));
+    std::array<uint8_t, kDigitPerByteCodeBytes> bytes{};
+    PutCodeBytes(bytes.data(), user.Code(), perByte);
+    std::string text = PadRight(CodeTextFromPanel(bytes.data(), perByte), kUserCodeMax, 'F');
+    user.SetCode(text.substr(0, kUserCodeMax));
+    WipeBytes(bytes.data(), bytes.size());
+    WipeString(text);
+  }
+  for (size_t k = 0; k < kKeyCount; ++k) {
+    KeyEntry key = image.Key(k);
+    uint8_t value = key.Value();
+    if (clearHigh) ClearHighNibble(value);
+    const uint8_t flags = key.Flags();
+    key.SetValue(value);
+    key.SetFlags(flags & kKeyOwnFlagsMask);
+    key.SetFlags23(flags & kKeyFlags23Mask);
+    if (k < kNamedKeys) key.SetName(NameThroughField(key.Name()));
+    else key.ClearName();
+  }
 }
 
 }  // namespace tarvex

@@ -78,4 +78,11 @@ bool TestBit(uint32_t value, int bit);
 // zeros, maps 2 and 3 three bytes as two hexadecimal digits each.
 std::string CodeTextFromPanel(const uint8_t* bytes, bool oneDigitPerByte);
 
+// What the panel of this identity holds after the image has been sent
+// into it, as a read gives it back: codes through the model's code bytes,
+// names through the panel's 16-byte fields, the bits the model does not
+// take cleared, flag bits 2 and 3 as the flags byte carries them, keys 16
+// to 127 without names. The header and the key data are left as they are.
+void ImageAsWrittenInto(const TPanelIdentity& panel, SmallPanelImage& image);
+
 }  // namespace tarvex

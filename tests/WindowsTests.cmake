@@ -36,6 +36,7 @@ add_executable(tarvex_windows_tests
   sim_line_test.cpp
   sim_adapter_test.cpp
   window_model_test.cpp
+  data_model_test.cpp
   start_options_test.cpp
   send_verify_test.cpp
   trace_test.cpp

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,12 +15,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/keyfile.h"
 #include "app/version.h"
+#include "protocol/frames.h"
+#include "protocol/panel_image.h"
+#include "tests/support/key_file.h"
 #include "tests/support/held_port.h"
 #include "tests/support/pty.h"
 #include "tests/support/scratch_dir.h"
@@ -619,6 +626,472 @@ TEST(CliRestore, PutsTheNewestBackupOfThePanelsModelBack) {
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_NE(r.err.find("Information: Dati trasferiti con successo!"), std::string::npos) << r.err;
   std::filesystem::remove(file + ".tvx");
+}
+
+
+// ---------------------------------------------------------------------------
+// Files: edit, diff, show --csv
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The image a key-code file holds.
+Bytes ImageOf(const std::string& path) {
+  Bytes image;
+  std::string error;
+  EXPECT_TRUE(DecodeKeyCodeFile(path, &image, &error)) << error;
+  return image;
+}
+
+// A small panel's data as a read leaves it: user 0 the main user with code
+// 1234, user 1 BOB with 5678, user 2 CAROL without a code; keys 0 and 1
+// named and in use. Other bytes keep a pattern, so that a stray write
+// shows.
+SmallPanelImage SiteImage() {
+  SmallPanelImage img;
+  auto bytes = img.Bytes();
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + 5);
+  SetImageModel(bytes, 24);
+  SetImageFirmware(bytes, 2.10);
+  SetImageDescription(bytes, "VYR8 v.2.10");
+  for (size_t u = 0; u < kUserCount; ++u) {
+    UserEntry e = img.User(u);
+    e.SetName("");
+    for (size_t a = 0; a < kUserAttrSize; ++a) e.SetAttr(a, 0);
+    e.SetCode("FFFFFFFF");
+  }
+  img.User(0).SetName("ALICE");
+  img.User(0).SetAttr(0, 1);
+  img.User(0).SetCode("1234FFFF");
+  img.User(1).SetName("BOB");
+  img.User(1).SetCode("5678FFFF");
+  img.User(2).SetName("CAROL");
+  for (size_t k = 0; k < kKeyCount; ++k) {
+    KeyEntry e = img.Key(k);
+    e.ClearName();
+    e.SetValue(0);
+    e.SetFlags(0);
+    e.SetFlags23(0);
+  }
+  img.Key(0).SetName("FRONT DOOR");
+  img.Key(0).SetValue(0x11);
+  img.Key(1).SetName("GARAGE");
+  img.Key(1).SetFlags(0xC3);
+  return img;
+}
+
+std::string WriteSite(const std::string& name, const SmallPanelImage& img = SiteImage()) {
+  const std::string path = TempPath(name);
+  EXPECT_TRUE(test::WriteKeyFile(path, img.Bytes(), 77));
+  return path;
+}
+
+TEST(CliEdit, SavesEveryChangeAndMovesNoOtherByte) {
+  const std::string file = WriteSite("edit-all.tvx");
+  const TRun r = RunCli({"edit", file, "--user", "1", "--name", "ROBERT", "--user", "2", "--code-stdin", "--user", "3",
+                         "--clear", "--key", "0", "--name", "PORTE \u00e9", "--user", "4", "--code-stdin"},
+                        "860412\n77\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, file + "\n");
+  EXPECT_EQ(r.err, "");
+  // The image as the panel's own layout says it should be.
+  SmallPanelImage expected = SiteImage();
+  expected.User(1).SetName("ROBERT");
+  expected.User(2).SetCode("860412FF");
+  expected.User(3).SetName("");
+  expected.User(3).SetCode("FFFFFFFF");
+  expected.Key(0).SetName("PORTE \xE9");
+  expected.User(4).SetCode("77FFFFFF");
+  EXPECT_EQ(ImageOf(file), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // No code on standard output or standard error.
+  EXPECT_EQ((r.out + r.err).find("860412"), std::string::npos);
+}
+
+TEST(CliEdit, OutLeavesTheOriginalAlone) {
+  const std::string file = WriteSite("edit-out.tvx");
+  const Bytes before = FileBytes(file);
+  const std::string out = TempPath("edit-out-new.tvx");
+  const TRun r = RunCli({"edit", file, "--out", out, "--user", "0", "--code-stdin"}, "4321\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, out + "\n");
+  EXPECT_EQ(FileBytes(file), before);
+  SmallPanelImage expected = SiteImage();
+  expected.User(0).SetCode("4321FFFF");
+  EXPECT_EQ(ImageOf(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+}
+
+TEST(CliEdit, ARefusedChangeLeavesTheFileUntouchedAndSaysWhy) {
+  const std::string file = WriteSite("edit-refused.tvx");
+  const Bytes before = FileBytes(file);
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    std::string err;
+  } cases[] = {
+      {{"--user", "1", "--name", "ABCDEFGHIJKLMNOPQ"}, "", "user 1: A name has at most 16 characters.\n"},
+      {{"--user", "1", "--name", "A\tB"}, "", "user 1: A name cannot hold control characters.\n"},
+      {{"--user", "1", "--name", " BOB"}, "", "user 1: A name cannot start or end with a space.\n"},
+      {{"--key", "1", "--name", "SHED "}, "", "key 1: A name cannot start or end with a space.\n"},
+      {{"--user", "1", "--name", "\u03a9MEGA"}, "", "user 1: The name holds a character the panel cannot store.\n"},
+      {{"--user", "1", "--code-stdin"}, "12a\n", "user 1: A code is 0 to 6 decimal digits.\n"},
+      {{"--user", "1", "--code-stdin"}, "1234567\n", "user 1: A code is 0 to 6 decimal digits.\n"},
+      {{"--key", "16", "--name", "X"}, "", "key 16: Only keys 0 to 15 have names.\n"},
+      {{"--user", "0", "--clear"}, "",
+       "No main user would have a code: the panel could not be opened again with this tool.\n"},
+      {{"--user", "0", "--code-stdin"}, "\n",
+       "No main user would have a code: the panel could not be opened again with this tool.\n"},
+      // All or none: the good first change is not saved either.
+      {{"--user", "1", "--name", "ROBERT", "--user", "2", "--name", "CAROL "}, "",
+       "user 2: A name cannot start or end with a space.\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"edit", file};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const TRun r = RunCli(args, c.input);
+    EXPECT_EQ(r.exit, 2) << c.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(FileBytes(file), before) << c.err;
+  }
+  // In the language chosen.
+  TRun r = RunCli({"--lang", "it", "edit", file, "--user", "0", "--clear"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err,
+            "Nessun utente principale avrebbe un codice: la centrale non si potrebbe più aprire con questo programma.\n");
+  r = RunCli({"--lang", "fr", "edit", file, "--user", "1", "--name", " X"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "user 1: Le nom ne peut pas commencer ou finir par une espace.\n");
+  EXPECT_EQ(FileBytes(file), before);
+}
+
+TEST(CliEdit, ACodeTypedOnATerminalIsNotEchoed) {
+  const std::string file = WriteSite("edit-terminal.tvx");
+  test::TPty terminal(test::TPty::SlaveHeld);
+  ASSERT_TRUE(terminal.Ok());
+  // A terminal as a shell leaves it: lines, and every key echoed.
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(terminal.Slave(), &mode), 0);
+  mode.c_lflag |= ECHO | ICANON;
+  mode.c_iflag |= ICRNL;
+  ASSERT_EQ(::tcsetattr(terminal.Slave(), TCSANOW, &mode), 0);
+  const std::string data = DataFolder();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    for (int fd : {0, 1, 2}) ::dup2(terminal.Slave(), fd);
+    ::close(terminal.Master());
+    ::close(terminal.Slave());
+    std::vector<std::string> args = {"edit", file, "--user", "1", "--code-stdin"};
+    ExecCli(args);
+  }
+  terminal.CloseSlave();
+  std::string seen;
+  char buf[256];
+  ssize_t n;
+  // The code is typed once the prompt shows, when the echo is already off.
+  const std::string prompt = "New code for user 1: ";
+  while (seen.find(prompt) == std::string::npos && (n = ::read(terminal.Master(), buf, sizeof buf)) > 0)
+    seen.append(buf, static_cast<size_t>(n));
+  ASSERT_NE(seen.find(prompt), std::string::npos) << seen;
+  ASSERT_TRUE(terminal.Send("864209\r"));
+  while ((n = ::read(terminal.Master(), buf, sizeof buf)) > 0) seen.append(buf, static_cast<size_t>(n));
+  terminal.CloseMaster();
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+  EXPECT_EQ(seen.find("864209"), std::string::npos) << "the code was echoed: " << seen;
+  SmallPanelImage expected = SiteImage();
+  expected.User(1).SetCode("864209FF");
+  EXPECT_EQ(ImageOf(file), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+}
+
+TEST(CliEdit, BadUsageAndFileErrors) {
+  const std::string file = WriteSite("edit-usage.tvx");
+  const Bytes before = FileBytes(file);
+  // A code is never taken from the command line.
+  EXPECT_EQ(RunCli({"edit", file, "--user", "1", "--code", "1111"}).exit, 2);
+  // A row without a change, a change without a row, a number out of range,
+  // a key given something only users have, no change at all, no line for
+  // the code.
+  TRun r = RunCli({"edit", file, "--user", "1"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "--user 1 changes nothing: give --name, --code-stdin or --clear after it.\n");
+  r = RunCli({"edit", file, "--name", "X", "--user", "1"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "Name the user (--user N) or the key (--key N) before what changes.\n");
+  r = RunCli({"edit", file, "--user", "24", "--name", "X"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "--user takes a number from 0 to 23.\n");
+  EXPECT_EQ(RunCli({"edit", file, "--user", "-1", "--name", "X"}).exit, 2);
+  r = RunCli({"edit", file, "--key", "2", "--clear"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "A key's name is all that can be changed (--key N --name TEXT).\n");
+  EXPECT_EQ(RunCli({"edit", file}).exit, 2);
+  r = RunCli({"edit", file, "--user", "1", "--code-stdin", "--user", "2", "--code-stdin"}, "1111\n");
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "No line on standard input for the new code of user 2.\n");
+  EXPECT_EQ(FileBytes(file), before);
+
+  // File errors exit 1.
+  r = RunCli({"edit", TempPath("edit-missing.tvx"), "--user", "1", "--name", "X"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "Error: File not found!\n");
+  const std::string notes = TempPath("edit-notes.txt");
+  std::ofstream(notes) << "hello";
+  EXPECT_EQ(RunCli({"edit", notes, "--user", "1", "--name", "X"}).exit, 1);
+  r = RunCli({"edit", file, "--out", TempPath("no-such-folder/new.tvx"), "--user", "1", "--name", "X"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.err.find("no-such-folder"), std::string::npos) << r.err;
+  EXPECT_EQ(FileBytes(file), before);
+  // A large panel's file has nothing to edit.
+  LargePanelImage large;
+  const std::string largeFile = TempPath("edit-large.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(largeFile, large.Bytes(), 5));
+  const Bytes largeBefore = FileBytes(largeFile);
+  r = RunCli({"edit", largeFile, "--user", "1", "--name", "X"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "This data can only be viewed.\n");
+  EXPECT_EQ(FileBytes(largeFile), largeBefore);
+}
+
+TEST(CliDiff, EqualDifferentAndErrorsExitAsDiff) {
+  const std::string a = WriteSite("diff-a.tvx");
+  TRun r = RunCli({"diff", a, a});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+
+  SmallPanelImage other = SiteImage();
+  other.User(1).SetName("ROBERT");
+  other.User(1).SetCode("246810FF");
+  other.User(2).SetAttr(0, 1);
+  other.Key(1).SetFlags(0x03);
+  other.Key(5).SetValue(0x20);
+  other.KeyData()[10] ^= 0xFF;
+  SetImageDescription(other.Bytes(), "VYR8 v.2.11");
+  const std::string b = WriteSite("diff-b.tvx", other);
+  r = RunCli({"diff", a, b});
+  EXPECT_EQ(r.exit, 1) << r.err;
+  EXPECT_EQ(r.out,
+            "description: \"VYR8 v.2.10\" -> \"VYR8 v.2.11\"\n"
+            "user 1: name \"BOB\" -> \"ROBERT\"\n"
+            "user 1: code changed: **** -> ******\n"
+            "user 2: main no -> yes\n"
+            "user 2: attributes 00 00 00 00 00 00 00 00 00 00 -> 01 00 00 00 00 00 00 00 00 00\n"
+            "key 1: flags 0xC3 -> 0x03\n"
+            "key 5: value 0x00 -> 0x20\n"
+            "key data: 1 byte differs\n");
+  EXPECT_EQ(r.out.find("5678"), std::string::npos);
+  EXPECT_EQ(r.out.find("246810"), std::string::npos);
+
+  r = RunCli({"diff", a, b, "--reveal-codes"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.out.find("user 1: code changed: 5678 -> 246810\n"), std::string::npos) << r.out;
+
+  r = RunCli({"diff", a, b, "--json"});
+  EXPECT_EQ(r.exit, 1);
+  const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << r.out;
+  EXPECT_EQ(j["equal"], false);
+  EXPECT_EQ(j["layout"], "small");
+  ASSERT_EQ(j["differences"].size(), 8u);
+  EXPECT_EQ(j["differences"][1], nlohmann::json({{"what", "user"}, {"number", 1}, {"field", "name"},
+                                                 {"before", "BOB"}, {"after", "ROBERT"}}));
+  EXPECT_EQ(j["differences"][2]["before"], "****");
+  EXPECT_EQ(j["differences"][7], nlohmann::json({{"what", "keyData"}, {"field", "bytes"}, {"bytes", 1}}));
+  r = RunCli({"diff", a, a, "--json"});
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(nlohmann::json::parse(r.out)["equal"], true);
+
+  // The large layout, record by record; the two layouts are an error.
+  LargePanelImage large;
+  const std::string la = TempPath("diff-large-a.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(la, large.Bytes(), 5));
+  large.Region(1)[3 * 88 + 2] = 0;
+  large.Region(1)[3 * 88 + 7] = 0;
+  large.Region(6)[499 * 24] = 0;
+  const std::string lb = TempPath("diff-large-b.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(lb, large.Bytes(), 6));
+  r = RunCli({"diff", la, lb});
+  EXPECT_EQ(r.exit, 1) << r.err;
+  EXPECT_EQ(r.out, "region 1, record 3: 2 bytes differ\nregion 6, record 499: 1 byte differs\n");
+  r = RunCli({"diff", a, la});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, a + " holds a small panel's data and " + la +
+                       " a large panel's data: files of the two layouts cannot be compared.\n");
+  r = RunCli({"diff", a, TempPath("diff-missing.tvx")});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "Error: File not found!\n");
+}
+
+TEST(CliShow, CsvForTheCustomersRecords) {
+  SmallPanelImage img = SiteImage();
+  img.User(2).SetName("SMITH, \"JR\"");
+  const std::string file = WriteSite("show-csv.tvx", img);
+  TRun r = RunCli({"show", file, "--csv"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  std::vector<std::string> lines;
+  {
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 1u + 24u + 128u) << r.out;
+  EXPECT_EQ(lines[0], "kind,number,name,main,code,attributes,value,flags,flags23,in_use");
+  EXPECT_EQ(lines[1], "user,0,ALICE,yes,****,01 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[3], "user,2,\"SMITH, \"\"JR\"\"\",no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[25], "key,0,FRONT DOOR,,,,0x11,0x00,0x00,yes");
+  EXPECT_EQ(lines[26], "key,1,GARAGE,,,,0x00,0xC3,0x00,yes");
+  EXPECT_EQ(lines[27], "key,2,,,,,0x00,0x00,0x00,no");
+  EXPECT_EQ(r.out.find("1234"), std::string::npos);
+  r = RunCli({"show", file, "--csv", "--reveal-codes"});
+  ASSERT_EQ(r.exit, 0);
+  EXPECT_NE(r.out.find("\nuser,0,ALICE,yes,1234,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nuser,1,BOB,no,5678,"), std::string::npos);
+  EXPECT_EQ(RunCli({"show", file, "--csv", "--json"}).exit, 2);
+}
+
+TEST(CliShow, TheLargePanelsRegionsWithTheirRecordsInUse) {
+  LargePanelImage large;
+  SetImageModel(large.Bytes(), 6);
+  large.Region(1)[3 * 88 + 2] = 0;
+  large.Region(1)[199 * 88 + 87] = 0;
+  large.Region(5)[0] = 0;
+  const std::string file = TempPath("show-large.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(file, large.Bytes(), 9));
+  TRun r = RunCli({"show", file});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("\nRegions:\n"
+                       "  #  Panel address  Bytes  Records in use\n"
+                       "  0  E5095C         1200   0 of 200\n"
+                       "  1  E1BA92         17600  2 of 200\n"
+                       "  2  E4CAA8         1600   0 of 200\n"
+                       "  3  E4C2D8         2000   0 of 500\n"
+                       "  4  E50E0C         800    0 of 200\n"
+                       "  5  E4E5C7         2000   1 of 1\n"
+                       "  6  E1225A         12000  0 of 500\n"),
+            std::string::npos)
+      << r.out;
+  r = RunCli({"show", file, "--csv"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "region,panel_address,bytes,record_size,records,records_in_use\n"
+            "0,0xE5095C,1200,6,200,0\n"
+            "1,0xE1BA92,17600,88,200,2\n"
+            "2,0xE4CAA8,1600,8,200,0\n"
+            "3,0xE4C2D8,2000,4,500,0\n"
+            "4,0xE50E0C,800,4,200,0\n"
+            "5,0xE4E5C7,2000,2000,1,1\n"
+            "6,0xE1225A,12000,24,500,0\n");
+  r = RunCli({"show", file, "--json"});
+  const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << r.out;
+  EXPECT_EQ(j["regions"][1]["recordsInUse"], 2);
+  EXPECT_EQ(j["regions"][1]["recordSize"], 88);
+  EXPECT_EQ(j["regions"][3]["records"], 500);
+}
+
+// ---------------------------------------------------------------------------
+// Edited data into another panel, and a send that only looks
+
+// The panel's user table as a read gives it: name and code of each user.
+nlohmann::json UsersOf(const std::string& file) {
+  const TRun r = RunCli({"show", file, "--json", "--reveal-codes"});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  return nlohmann::json::parse(r.out, nullptr, false)["users"];
+}
+
+TEST(CliEditSend, AnEditedVyr8FileReachesAVyr32) {
+  auto source = StartPanel({.model = "VYR8", .mainCode = "1357", .seed = 41});
+  auto target = StartPanel({.model = "VYR32", .mainCode = "2468", .seed = 42});
+  const std::string file = TempPath("edit-send.tvx");
+  TRun r = RunCli({"read", "--port", source->DevicePath(), "--out", file}, "1357\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const nlohmann::json read = UsersOf(file);
+  ASSERT_EQ(read[0]["code"], "1357");
+  ASSERT_EQ(read[0]["main"], true);
+
+  // Rename user 1, a new code for the main user, user 2 cleared.
+  r = RunCli({"edit", file, "--user", "1", "--name", "NEW NAME", "--user", "0", "--code-stdin", "--user", "2", "--clear"},
+             "902211\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "2468"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  // The panel's own memory: the name padded in its field, the codes in its
+  // packed format, the cleared user without a code.
+  const auto* map = sim::BlockMapFor("VYR32");
+  EXPECT_EQ(target->ReadMemory(map->UserNamesAddr + 16, 16), Bytes({'N', 'E', 'W', ' ', 'N', 'A', 'M', 'E', ' ', ' ', ' ',
+                                                                    ' ', ' ', ' ', ' ', ' '}));
+  EXPECT_EQ(target->ReadMemory(map->UserNamesAddr + 32, 16), Bytes(16, ' '));
+  EXPECT_EQ(target->ReadMemory(map->CodesAddr, 3), sim::EncodeCode("VYR32", "902211"));
+  EXPECT_EQ(target->ReadMemory(map->CodesAddr + 6, 3), sim::EncodeCode("VYR32", ""));
+  EXPECT_EQ(target->ReadMemory(map->CodesAddr + 3, 3), sim::EncodeCode("VYR32", read[1]["code"].get<std::string>()));
+
+  // The edited code opens the panel; the old one no longer does.
+  const std::string back = TempPath("edit-send-back");
+  r = RunCli({"read", "--port", target->DevicePath(), "--out", back}, "1357\n");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "Invalid code!\n");
+  r = RunCli({"read", "--port", target->DevicePath(), "--out", back}, "902211\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const nlohmann::json users = UsersOf(back + ".tvx");
+  EXPECT_EQ(users[0]["code"], "902211");
+  EXPECT_EQ(users[1]["name"], "NEW NAME");
+  EXPECT_EQ(users[1]["code"], read[1]["code"]);
+  EXPECT_EQ(users[2]["name"], "");
+  EXPECT_EQ(users[2]["code"], "");
+  for (size_t u = 3; u < 24; ++u) {
+    EXPECT_EQ(users[u]["name"], read[u]["name"]) << u;
+    EXPECT_EQ(users[u]["code"], read[u]["code"]) << u;
+  }
+}
+
+TEST(CliDryRun, ShowsWhatTheSendWouldChangeAndWritesNothing) {
+  auto source = StartPanel({.model = "VYR8", .mainCode = "1357", .seed = 51});
+  auto target = StartPanel({.model = "VYR32", .mainCode = "2468", .seed = 52});
+  const std::string file = TempPath("dry-run.tvx");
+  TRun r = RunCli({"read", "--port", source->DevicePath(), "--out", file}, "1357\n");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  r = RunCli({"edit", file, "--user", "1", "--name", "DRY NAME"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const nlohmann::json source0 = UsersOf(file)[0];
+
+  const Bytes before = target->ReadMemory(0, 0x2000);
+  const std::string data = DataFolder();
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "2468", "--dry-run"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  for (const auto& h : target->HeadersReceived())
+    ASSERT_NE(h[0], kSmallWriteCommand) << "a write reached the panel";
+  EXPECT_EQ(target->ReadMemory(0, 0x2000), before);
+  EXPECT_EQ(r.out.rfind("The send would change in the panel (now -> after the send):\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("  user 1: name \""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("-> \"DRY NAME\"\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  user 0: code changed: **** -> ****\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("2468"), std::string::npos) << "codes stay hidden";
+  EXPECT_EQ(r.out.find(source0["code"].get<std::string>()), std::string::npos);
+  EXPECT_EQ(r.out.find("backup:"), std::string::npos) << "no backup is taken";
+  EXPECT_NE(r.out.find("Dry run: nothing was written.\n"), std::string::npos);
+
+  // A code that is not the target's main user code stops it.
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "1111", "--dry-run"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "Invalid code!\n");
+  EXPECT_EQ(r.out, "");
+
+  // The file sent for real, a dry run then finds nothing left to change.
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", "2468", "--no-backup"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  r = RunCli({"send", "--port", target->DevicePath(), "--in", file, "--code", source0["code"].get<std::string>(),
+              "--dry-run"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "The send would change nothing in the panel.\nDry run: nothing was written.\n");
 }
 
 }  // namespace

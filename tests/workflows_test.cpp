@@ -754,6 +754,7 @@ TEST(SimFaultAtWrite, CountsWriteHeadersOnly) {
   EXPECT_EQ(o.config.fault.atWrite, 4);
   EXPECT_EQ(o.config.fault.atExchange, 0);
   EXPECT_FALSE(sim::ParseSimOptions({"--fault-at-write", "0"}, &o, &error));
+}
 
 // ---- A send that only looks ----
 

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/messages.h"
 #include "protocol/identify.h"
@@ -49,7 +55,7 @@ bool CheckConnection(TSession& s) {
 
 namespace {
 
-enum class TProbe { Free, Busy, NoPermission, Absent };
+enum class TProbe { Free, Busy, NoPermission, Absent, NotAnswering };
 
 // Opens and closes the port with the scratch settings (115200 baud, no
 // parity, 8 data bits, one stop bit).
@@ -74,20 +80,107 @@ void Label(TPortEntry& e, const std::string& name, const std::string& detail, co
   if (!detail.empty()) e.Label += " - " + detail;
   if (e.State == TPortState::InUse) e.Label += " - " + texts.AlreadyOpen;
   if (e.State == TPortState::NoPermission) e.Label += " - " + extra.NoPermission;
+  if (e.State == TPortState::NotAnswering) e.Label += " - " + extra.NotAnswering;
 }
 
 TPortState StateOf(TProbe probe) {
   if (probe == TProbe::Busy) return TPortState::InUse;
   if (probe == TProbe::NoPermission) return TPortState::NoPermission;
+  if (probe == TProbe::NotAnswering) return TPortState::NotAnswering;
   return TPortState::Free;
 }
 
+// The probe threads still running, those left behind included.
+struct TProbeCount {
+  std::mutex m;
+  std::condition_variable cv;
+  int running = 0;
+};
+TProbeCount& ProbeCount() {
+  static TProbeCount* count = new TProbeCount;  // never destroyed: a thread left behind may outlive main
+  return *count;
+}
+
+// What one port's probe needs to open it.
+struct TProbeTarget {
+  std::string device;  // POSIX: its path; Windows: empty
+  int32_t port = 0;    // Windows: its number
+  TCommSystem* system = nullptr;
+};
+
+// The results of one listing, shared with its probe threads: a thread that
+// was left behind still has it to write into when its open ends at last.
+struct TProbeBoard {
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<TProbe> results;
+  std::vector<bool> done;
+  size_t left = 0;
+};
+
+void RunProbe(const std::shared_ptr<TProbeBoard>& board, size_t i, const TProbeTarget& t) {
+  TComm scratch;
+  scratch.Device = t.device;
+  scratch.Port = t.port;
+  scratch.System = t.system;
+  const TProbe probe = Probe(scratch);
+  std::lock_guard<std::mutex> lock(board->m);
+  board->results[i] = probe;
+  board->done[i] = true;
+  --board->left;
+  board->cv.notify_all();
+}
+
+// Probes every target on a thread of its own and waits until all have
+// answered or limitMs has passed; a probe still running then counts as not
+// answering.
+std::vector<TProbe> ProbeAll(const std::vector<TProbeTarget>& targets, int64_t limitMs) {
+  auto board = std::make_shared<TProbeBoard>();
+  board->results.assign(targets.size(), TProbe::NotAnswering);
+  board->done.assign(targets.size(), false);
+  board->left = targets.size();
+  for (size_t i = 0; i < targets.size(); ++i) {
+    TProbeCount& count = ProbeCount();
+    {
+      std::lock_guard<std::mutex> lock(count.m);
+      ++count.running;
+    }
+    auto finished = [] {
+      TProbeCount& c = ProbeCount();
+      std::lock_guard<std::mutex> lock(c.m);
+      --c.running;
+      c.cv.notify_all();
+    };
+    try {
+      std::thread([board, i, target = targets[i], finished] {
+        RunProbe(board, i, target);
+        finished();
+      }).detach();
+    } catch (const std::system_error&) {
+      // No thread to be had: this one probes it, without a limit.
+      RunProbe(board, i, targets[i]);
+      finished();
+    }
+  }
+  std::unique_lock<std::mutex> lock(board->m);
+  board->cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(limitMs, 0)),
+                     [&] { return board->left == 0; });
+  return board->results;
+}
+
 }  // namespace
+
+void WaitForPortProbes() {
+  TProbeCount& count = ProbeCount();
+  std::unique_lock<std::mutex> lock(count.m);
+  count.cv.wait(lock, [&] { return count.running == 0; });
+}
 
 const char* PortStateName(TPortState state) {
   switch (state) {
     case TPortState::InUse: return "in use";
     case TPortState::NoPermission: return "no permission";
+    case TPortState::NotAnswering: return "not answering";
     case TPortState::Free: break;
   }
   return "free";
@@ -124,12 +217,12 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtr
   // the probe's answer, as before, so that a port the device manager does
   // not know (a virtual port's driver) is still offered.
   const std::vector<win32::TPortDevice> devices = win32::PortDevices();
+  std::vector<TProbeTarget> targets;
+  for (int32_t n = 1; n <= kLastListedPort; ++n) targets.push_back({std::string(), n, sources.System});
+  const std::vector<TProbe> probes = ProbeAll(targets, sources.ProbeLimitMs);
   std::vector<TPortEntry> list;
   for (int32_t n = 1; n <= kLastListedPort; ++n) {
-    TComm scratch;
-    scratch.Port = n;
-    scratch.System = sources.System;
-    const TProbe probe = Probe(scratch);
+    const TProbe probe = probes[static_cast<size_t>(n - 1)];
     if (probe == TProbe::Absent) continue;
     TPortEntry e;
     e.Device = "COM" + std::to_string(n);
@@ -270,12 +363,14 @@ std::vector<std::string> SerialDeviceCandidates(const std::string& devDir) {
 
 std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtraStrings& extra,
                                       const TPortSources& sources) {
+  const std::vector<std::string> devices = SerialDeviceCandidates(sources.DeviceFolder);
+  std::vector<TProbeTarget> targets;
+  for (const std::string& device : devices) targets.push_back({device, 0, sources.System});
+  const std::vector<TProbe> probes = ProbeAll(targets, sources.ProbeLimitMs);
   std::vector<TPortEntry> list;
-  for (const std::string& device : SerialDeviceCandidates(sources.DeviceFolder)) {
-    TComm scratch;
-    scratch.Device = device;
-    scratch.System = sources.System;
-    const TProbe probe = Probe(scratch);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const std::string& device = devices[i];
+    const TProbe probe = probes[i];
     if (probe == TProbe::Absent) continue;
     const std::string name = fs::path(device).filename().string();
     const TSysfsInfo info = SysfsInfo(sources.SysfsRoot, name);

@@ -132,7 +132,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
           "precedenti della centrale.";
       t.NothingWritten = "Nessun dato è stato scritto nella centrale.";
       t.NoBackupTaken = "Non è stato fatto alcun backup dei dati precedenti della centrale.";
+      t.ClosesWhenDone = "La finestra si chiuderà al termine dell'operazione in corso.";
       t.NoPermission = "permesso negato";
+      t.NotAnswering = "non risponde";
       t.NoPortSelected = "nessuna porta seriale selezionata";
       t.PortMissing = "porta seriale inesistente";
       t.PortInUse = "la porta è usata da un altro programma";
@@ -177,7 +179,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
           "précédentes de la centrale n'a été faite.";
       t.NothingWritten = "Rien n'a été écrit dans la centrale.";
       t.NoBackupTaken = "Aucune sauvegarde des données précédentes de la centrale n'a été faite.";
+      t.ClosesWhenDone = "La fenêtre se fermera à la fin de l'opération en cours.";
       t.NoPermission = "permission refusée";
+      t.NotAnswering = "ne répond pas";
       t.NoPortSelected = "aucun port série sélectionné";
       t.PortMissing = "port série inexistant";
       t.PortInUse = "le port est utilisé par un autre programme";
@@ -216,7 +220,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       "The send stopped after writing part of the data; no backup of the panel's previous data was taken.";
   t.NothingWritten = "Nothing was written into the panel.";
   t.NoBackupTaken = "No backup of the panel's previous data was taken.";
+  t.ClosesWhenDone = "The window will close when the operation ends.";
   t.NoPermission = "no permission";
+  t.NotAnswering = "not answering";
   t.NoPortSelected = "no serial port selected";
   t.PortMissing = "no such serial port";
   t.PortInUse = "the port is in use by another program";

@@ -54,8 +54,14 @@ struct TExtraStrings {
   // The line after a read-back's box when no backup was taken.
   std::string NoBackupTaken;
 
+  // The status line after a close asked for while an operation runs.
+  std::string ClosesWhenDone;
+
   // Serial ports. The mark of a listed device that this user may not open:
   std::string NoPermission;
+  // The mark of a listed port whose probe did not end in time (its driver
+  // held the open):
+  std::string NotAnswering;
   // Why a port could not be opened, after the device's name:
   std::string NoPortSelected;
   std::string PortMissing;

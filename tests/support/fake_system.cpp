@@ -17,6 +17,8 @@ size_t TFakeSystem::Arrived() const {
 }
 
 bool TFakeSystem::Open(TComm& c) {
+  if (beforeOpen) beforeOpen(c.Device);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   Count();
   ++opens;
   openedBaud.push_back(c.BaudIndex);
@@ -44,6 +46,7 @@ bool TFakeSystem::Open(TComm& c) {
 }
 
 void TFakeSystem::Close(TComm& c) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   Count();
   if (inner_) {
     inner_->Close(c);

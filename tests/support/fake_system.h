@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -73,6 +74,11 @@ class TFakeSystem : public TCommSystem {
   std::vector<TPortHolder> holders;
   // Describe's answer when there is no layer behind.
   std::string describe = "fake line";
+  // Called at the start of every open, before anything is counted, on the
+  // thread of the open: a test may hold an open there as a slow driver
+  // does. Opens and closes may come from several threads at once (the
+  // port list probes side by side); they take turns once past this.
+  std::function<void(const std::string& device)> beforeOpen;
 
   // ---- The line of its own (no layer behind)
 
@@ -105,6 +111,7 @@ class TFakeSystem : public TCommSystem {
   bool Gone() const { return vanished && vanished(); }
   void Count();
   TCommSystem* inner_ = nullptr;
+  std::recursive_mutex mutex_;
 };
 
 }  // namespace tarvex::test

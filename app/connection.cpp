@@ -108,63 +108,112 @@ struct TProbeTarget {
   TCommSystem* system = nullptr;
 };
 
-// The results of one listing, shared with its probe threads: a thread that
-// was left behind still has it to write into when its open ends at last.
+// The probes of one listing, shared with the threads that run them: a
+// thread left behind still has it to write into when its open ends at last.
 struct TProbeBoard {
+  using TClock = std::chrono::steady_clock;
   std::mutex m;
   std::condition_variable cv;
+  std::vector<TProbeTarget> targets;
   std::vector<TProbe> results;
-  std::vector<bool> done;
-  size_t left = 0;
+  std::vector<TClock::time_point> started;
+  std::vector<bool> begun, ended;  // ended: answered, or given up on
+  size_t next = 0;                 // the next target to take
+  size_t left = 0;                 // targets not ended
 };
 
-void RunProbe(const std::shared_ptr<TProbeBoard>& board, size_t i, const TProbeTarget& t) {
-  TComm scratch;
-  scratch.Device = t.device;
-  scratch.Port = t.port;
-  scratch.System = t.system;
-  const TProbe probe = Probe(scratch);
-  std::lock_guard<std::mutex> lock(board->m);
-  board->results[i] = probe;
-  board->done[i] = true;
-  --board->left;
-  board->cv.notify_all();
+// At most this many ports are opened at once: enough that a few hanging
+// ports hold nobody up, few enough that a system answering 256 absent
+// ports does not start 256 threads.
+constexpr size_t kProbeThreads = 16;
+
+void StartProbeThread(const std::shared_ptr<TProbeBoard>& board);
+
+// A probe thread: takes the next target, probes it, and goes on until none
+// is left, or until the port it probed was given up on (another thread has
+// taken its place meanwhile).
+void ProbeThread(const std::shared_ptr<TProbeBoard>& board) {
+  std::unique_lock<std::mutex> lock(board->m);
+  while (board->next < board->targets.size()) {
+    const size_t i = board->next++;
+    board->begun[i] = true;
+    board->started[i] = TProbeBoard::TClock::now();
+    const TProbeTarget target = board->targets[i];
+    lock.unlock();
+    TComm scratch;
+    scratch.Device = target.device;
+    scratch.Port = target.port;
+    scratch.System = target.system;
+    const TProbe probe = Probe(scratch);
+    lock.lock();
+    if (board->ended[i]) break;  // given up on: its place is taken
+    board->results[i] = probe;
+    board->ended[i] = true;
+    --board->left;
+    board->cv.notify_all();
+  }
 }
 
-// Probes every target on a thread of its own and waits until all have
-// answered or limitMs has passed; a probe still running then counts as not
-// answering.
+void StartProbeThread(const std::shared_ptr<TProbeBoard>& board) {
+  {
+    TProbeCount& count = ProbeCount();
+    std::lock_guard<std::mutex> lock(count.m);
+    ++count.running;
+  }
+  auto run = [board] {
+    ProbeThread(board);
+    TProbeCount& c = ProbeCount();
+    std::lock_guard<std::mutex> lock(c.m);
+    --c.running;
+    c.cv.notify_all();
+  };
+  try {
+    std::thread(run).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the caller's thread probes, without a limit.
+    run();
+  }
+}
+
+// Probes every target, a few at a time, each on a thread of its own, and
+// returns once every port has answered or has been given up on: a probe
+// still running limitMs after its own start counts as not answering, and a
+// new thread takes its place for the ports still waiting.
 std::vector<TProbe> ProbeAll(const std::vector<TProbeTarget>& targets, int64_t limitMs) {
   auto board = std::make_shared<TProbeBoard>();
+  board->targets = targets;
   board->results.assign(targets.size(), TProbe::NotAnswering);
-  board->done.assign(targets.size(), false);
+  board->started.assign(targets.size(), TProbeBoard::TClock::time_point{});
+  board->begun.assign(targets.size(), false);
+  board->ended.assign(targets.size(), false);
   board->left = targets.size();
-  for (size_t i = 0; i < targets.size(); ++i) {
-    TProbeCount& count = ProbeCount();
-    {
-      std::lock_guard<std::mutex> lock(count.m);
-      ++count.running;
-    }
-    auto finished = [] {
-      TProbeCount& c = ProbeCount();
-      std::lock_guard<std::mutex> lock(c.m);
-      --c.running;
-      c.cv.notify_all();
-    };
-    try {
-      std::thread([board, i, target = targets[i], finished] {
-        RunProbe(board, i, target);
-        finished();
-      }).detach();
-    } catch (const std::system_error&) {
-      // No thread to be had: this one probes it, without a limit.
-      RunProbe(board, i, targets[i]);
-      finished();
-    }
-  }
+  const auto limit = std::chrono::milliseconds(std::max<int64_t>(limitMs, 0));
+  for (size_t t = 0; t < std::min(kProbeThreads, targets.size()); ++t) StartProbeThread(board);
   std::unique_lock<std::mutex> lock(board->m);
-  board->cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(limitMs, 0)),
-                     [&] { return board->left == 0; });
+  while (board->left > 0) {
+    // The earliest moment a running probe runs out of time.
+    auto until = TProbeBoard::TClock::time_point::max();
+    const auto now = TProbeBoard::TClock::now();
+    size_t givenUp = 0;
+    for (size_t i = 0; i < targets.size(); ++i) {
+      if (!board->begun[i] || board->ended[i]) continue;
+      if (now - board->started[i] >= limit) {
+        board->ended[i] = true;  // NotAnswering stays its result
+        --board->left;
+        ++givenUp;
+      } else {
+        until = std::min(until, board->started[i] + limit);
+      }
+    }
+    if (givenUp > 0) {
+      lock.unlock();
+      for (size_t g = 0; g < givenUp; ++g) StartProbeThread(board);
+      lock.lock();
+      continue;
+    }
+    if (until == TProbeBoard::TClock::time_point::max()) board->cv.wait(lock);
+    else board->cv.wait_until(lock, until);
+  }
   return board->results;
 }
 

@@ -54,10 +54,10 @@ struct TPortSources {
   // The probes run at the same time, each on a thread of its own: the layer
   // must take calls from several threads at once.
   TCommSystem* System = nullptr;
-  // How long a port's probe may take. A driver can hold an open for
-  // seconds (a paired Bluetooth port calls its device first); such a port
-  // is listed as not answering once this has passed, and its probe is left
-  // to end on its own, closing the port if it opened.
+  // How long a port's probe may take, from its own start. A driver can
+  // hold an open for seconds (a paired Bluetooth port calls its device
+  // first); such a port is listed as not answering once this has passed,
+  // and its probe is left to end on its own, closing the port if it opened.
   int64_t ProbeLimitMs = 2000;
 };
 
@@ -66,9 +66,9 @@ struct TPortSources {
 // listed when it opens, listed as in use when another program holds it,
 // listed as "no permission" when the system refuses this user, listed as
 // "not answering" when its probe did not end within ProbeLimitMs, left
-// out otherwise. The probes run side by side, so that a slow port never
-// delays the others: the list is ready once every port has answered or
-// the limit has passed, whichever comes first.
+// out otherwise. The probes run side by side (a few ports at a time, each
+// on a thread of its own), so that a slow port never delays the others: the
+// list is ready once every port has answered or been given up on.
 //
 // POSIX: the serial devices found in DeviceFolder, labelled with their
 // paths and what sysfs tells of their USB device: "/dev/ttyUSB0 - FTDI

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -154,6 +155,37 @@ void ProbeThread(const std::shared_ptr<TProbeBoard>& board) {
   }
 }
 
+#ifdef _WIN32
+DWORD WINAPI DetachedMain(void* p) {
+  const std::unique_ptr<std::function<void()>> f(static_cast<std::function<void()>*>(p));
+  (*f)();
+  return 0;
+}
+#endif
+
+// Runs f on a thread that nobody waits for; false when no thread could be
+// had. Windows: a thread of the system's own, its handle let go at once
+// (detaching a short-lived std::thread there can race with its end).
+bool StartDetached(const std::function<void()>& f) {
+#ifdef _WIN32
+  auto* copy = new std::function<void()>(f);
+  const HANDLE h = ::CreateThread(nullptr, 0, DetachedMain, copy, 0, nullptr);
+  if (!h) {
+    delete copy;
+    return false;
+  }
+  ::CloseHandle(h);
+  return true;
+#else
+  try {
+    std::thread(f).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+#endif
+}
+
 void StartProbeThread(const std::shared_ptr<TProbeBoard>& board) {
   {
     TProbeCount& count = ProbeCount();
@@ -167,9 +199,7 @@ void StartProbeThread(const std::shared_ptr<TProbeBoard>& board) {
     --c.running;
     c.cv.notify_all();
   };
-  try {
-    std::thread(run).detach();
-  } catch (const std::system_error&) {
+  if (!StartDetached(run)) {
     // No thread to be had: the caller's thread probes, without a limit.
     run();
   }

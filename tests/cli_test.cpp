@@ -934,6 +934,10 @@ TEST(CliDiff, EqualDifferentAndErrorsExitAsDiff) {
 TEST(CliShow, CsvForTheCustomersRecords) {
   SmallPanelImage img = SiteImage();
   img.User(2).SetName("SMITH, \"JR\"");
+  // Names a spreadsheet would run as formulas stay text.
+  img.User(3).SetName("=HYPERLINK(1)");
+  img.User(4).SetName("-1+2");
+  img.User(5).SetName("@SUM(A1)");
   const std::string file = WriteSite("show-csv.tvx", img);
   TRun r = RunCli({"show", file, "--csv"});
   ASSERT_EQ(r.exit, 0) << r.err;
@@ -946,6 +950,9 @@ TEST(CliShow, CsvForTheCustomersRecords) {
   EXPECT_EQ(lines[0], "kind,number,name,main,code,attributes,value,flags,flags23,in_use");
   EXPECT_EQ(lines[1], "user,0,ALICE,yes,****,01 00 00 00 00 00 00 00 00 00,,,,");
   EXPECT_EQ(lines[3], "user,2,\"SMITH, \"\"JR\"\"\",no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[4], "user,3,'=HYPERLINK(1),no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[5], "user,4,'-1+2,no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[6], "user,5,'@SUM(A1),no,,00 00 00 00 00 00 00 00 00 00,,,,");
   EXPECT_EQ(lines[25], "key,0,FRONT DOOR,,,,0x11,0x00,0x00,yes");
   EXPECT_EQ(lines[26], "key,1,GARAGE,,,,0x00,0xC3,0x00,yes");
   EXPECT_EQ(lines[27], "key,2,,,,,0x00,0x00,0x00,no");

@@ -1590,5 +1590,22 @@ TEST_F(WindowModel, SaveAnsweredSavesBeforeALoadOrAClose) {
   EXPECT_EQ(view_.questions.size(), 4u);
 }
 
+TEST_F(WindowModel, TheSessionsEndAsksAboutUnsavedChangesAsAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_TRUE(view_.questions.empty());
+  ASSERT_EQ(m.DataWindow().EditCell(TT::Users, OtherUserRow(m.DataWindow()), UserColName, "X"), "");
+  view_.answers = {TAnswer::Cancel};
+  EXPECT_FALSE(m.SessionEndRequested());
+  view_.answers = {TAnswer::Discard};
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_EQ(view_.questions, (std::vector<TQuestion>(2, TQuestion::SaveDiscardCancel)));
+  EXPECT_EQ(view_.boxes.back(), "Warning: Salvare le modifiche a VYR8 v.2.10?");
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -264,23 +264,25 @@ void ApplyLanguageTexts(TSession& s, TLanguage lang) {
 }
 
 TCaptions Captions(TLanguage lang) {
+  // "Show data" is the data window's own text.
+  const std::string showData = DataTexts(lang).ShowData;
   switch (lang) {
     case TLanguage::Italian:
       return {"Lingua (Language)", "Porta seriale", "Opzioni generali", "Centrale connessa",
               "Verifica connessione", "Carica dati dalla centrale", "Carica dati", "Codice utente principale",
               "Salva dati su file", "Salva su file", "Carica dati da file", "Carica file",
-              "Invia dati alla centrale", "Invia dati"};
+              "Invia dati alla centrale", "Invia dati", showData};
     case TLanguage::French:
       return {"Langue (Language)", "Port serie", "Options générales", "Centrale associée",
               "Vérifier la connection", "Charger les données de la centrale", "Charger",
               "Code d'utilisateur principal", "Enregistrer le fichier de données", "Enregistrer",
               "Charger des données à partir d'un fichier", "Charger", "Envoyer des données sur la centrale",
-              "Envoyer"};
+              "Envoyer", showData};
     case TLanguage::English: break;
   }
   return {"Language", "Serial port", "General options", "Connected panel", "Check panel connection",
           "Load data from panel", "Load data", "Main user code", "Save data to file", "Save to file",
-          "Load data from file", "Load from file", "Send data to panel", "Send data"};
+          "Load data from file", "Load from file", "Send data to panel", "Send data", showData};
 }
 
 TSupportedTexts SupportedTexts(TLanguage lang) {

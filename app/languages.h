@@ -39,6 +39,7 @@ struct TCaptions {
   std::string LoadButton;
   std::string SendGroup;
   std::string SendButton;
+  std::string ShowData;  // opens the data window
 };
 TCaptions Captions(TLanguage lang);
 

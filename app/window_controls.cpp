@@ -43,6 +43,7 @@ const std::string* CaptionText(const TCaptions& c, TCaptionId id) {
     case TCaptionId::LoadButton: return &c.LoadButton;
     case TCaptionId::SendGroup: return &c.SendGroup;
     case TCaptionId::SendButton: return &c.SendButton;
+    case TCaptionId::ShowData: return &c.ShowData;
   }
   return nullptr;
 }

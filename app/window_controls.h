@@ -37,6 +37,7 @@ enum class TControlId : int {
   actBrowseSave,
   eSaveToFile,
   btnSaveToFile,
+  btnShowData,
   gbLoadFromFile,
   actBrowseLoad,
   eLoadFromFile,
@@ -83,6 +84,7 @@ enum class TCaptionId {
   LoadButton,
   SendGroup,
   SendButton,
+  ShowData,
 };
 
 // The caption's text in a language's captions; null for None.
@@ -116,6 +118,8 @@ inline constexpr int kFileButtonLeft = (kColumn - kFileButtonWidth) / 2;
 inline constexpr int kCodeEditLeft = kColumn - 10 - kCodeEditWidth;
 inline constexpr int kBrowseLeft = kFileEditLeft + kFileEditWidth - 2 - kBrowseWidth;
 inline constexpr int kStatusLeft = 4 + kProgressWidth + 8;
+// The room between the save group's left edge and its button.
+inline constexpr int kShowDataWidth = kFileButtonLeft - 14;
 using I = TControlId;
 using K = TControlKind;
 using C = TCaptionId;
@@ -168,6 +172,12 @@ inline constexpr TControlSpec kControls[kControlCount] = {
     {I::btnSaveToFile, "btnSaveToFile", K::PictureButton,
      {kFileButtonLeft, kLeftSecondRow + 48, kFileButtonWidth, kBigButtonHeight},
      I::gbAction, C::SaveButton, I::None, true, false},
+    // Opens the data window. It stands in the free room left of the save
+    // button but belongs to no group: it follows its own rule (an image
+    // holds data), and a disabled save group must not take it along.
+    {I::btnShowData, "btnShowData", K::Button,
+     {10, kLeftSecondRow + 48, kShowDataWidth, kBigButtonHeight}, I::None,
+     C::ShowData, I::None, true, false},
     // ---- Right column: load a file, then send ----
     {I::gbLoadFromFile, "gbLoadFromFile", K::Group,
      {kRightColumn, kFirstRow, kColumn, kFileGroupHeight}, I::None,

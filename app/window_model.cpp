@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/display_text.h"
+#include "app/file_names.h"
 #include "app/keyfile.h"
 #include "app/version.h"
 
@@ -13,7 +14,7 @@ namespace tarvex {
 
 std::string WindowTitle() { return std::string("Tarvex v.") + kTarvexVersion; }
 
-TControlEnables EnablesFor(const TControlStates& c, bool busy, bool portsComplete) {
+TControlEnables EnablesFor(const TControlStates& c, bool busy, bool portsComplete, bool dataHeld) {
   const bool idle = !busy;
   TControlEnables e;
   e.cbLingua = e.cbSerial = idle;
@@ -26,6 +27,7 @@ TControlEnables EnablesFor(const TControlStates& c, bool busy, bool portsComplet
   e.btnLoadFromFile = c.LoadGroup && idle;
   e.gbSendToPanel = e.eUserCodeSend = c.SendGroup;
   e.btnSendCodes = c.SendGroup && idle;
+  e.btnShowData = dataHeld && idle;
   return e;
 }
 
@@ -50,6 +52,7 @@ bool TControlEnables::*EnableField(TControlId id) {
     case TControlId::gbSendToPanel: return &TControlEnables::gbSendToPanel;
     case TControlId::btnSendCodes: return &TControlEnables::btnSendCodes;
     case TControlId::eUserCodeSend: return &TControlEnables::eUserCodeSend;
+    case TControlId::btnShowData: return &TControlEnables::btnShowData;
     default: return nullptr;
   }
 }
@@ -64,7 +67,11 @@ bool ControlEnabled(const TControlEnables& e, TControlId id) {
 std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e) {
   std::vector<TEnableSwitch> out;
   for (const TControlSpec& g : kMainWindowControls) {
-    if (g.kind != TControlKind::Group) continue;
+    if (g.kind != TControlKind::Group) {
+      // A control of no group box is switched on its own.
+      if (g.group == TControlId::None && EnableField(g.id)) out.push_back({g.id, ControlEnabled(e, g.id)});
+      continue;
+    }
     const bool switched = EnableField(g.id) != nullptr;
     const bool on = ControlEnabled(e, g.id);
     if (switched && on) out.push_back({g.id, true});
@@ -149,7 +156,8 @@ void TWindowModel::Start() {
 }
 
 void TWindowModel::Show(unsigned parts) {
-  if (parts & PartControls) state_.enables = EnablesFor(state_.controls, state_.busy, state_.portsComplete);
+  if (parts & PartControls)
+    state_.enables = EnablesFor(state_.controls, state_.busy, state_.portsComplete, state_.dataHeld);
   view_.Show(state_, parts);
 }
 
@@ -157,12 +165,13 @@ void TWindowModel::ApplyLanguage() {
   const TLanguage lang = LanguageFromIndex(state_.languageIndex);
   ApplyLanguageTexts(session_, lang);
   state_.captions = Captions(lang);
+  dataWindow_.SetLanguage(lang);
   state_.linkedPanel = session_.LangStrings.NoPanelConnected;
   state_.supportedPanelsToolTip = SupportedPanelsToolTip(lang);
   // Never an empty path: without a folder the tooltip says why there is none.
   state_.sendToolTip = options_.backupFolder.empty() ? session_.ExtraStrings.NoBackupFolder
                                                      : session_.ExtraStrings.BackupFolder + options_.backupFolder;
-  Show(PartCaptions | PartLinkedPanel);
+  Show(PartCaptions | PartLinkedPanel | PartData);
   session_.ShowStatus(session_.LangStrings.Ready);
 }
 
@@ -238,7 +247,9 @@ void TWindowModel::SetControls(const TControlStates& states) {
 
 void TWindowModel::RunOperation(std::function<void()> work, std::function<void()> result) {
   state_.busy = true;
-  Show(PartControls);
+  // The image belongs to the operation until it ends.
+  dataWindow_.SetLocked(true);
+  Show(PartControls | PartData);
   view_.OperationStarted();
   view_.RunOffThread(std::move(work), [this, result = std::move(result)] { OperationEnded(result); });
 }
@@ -248,7 +259,8 @@ void TWindowModel::OperationEnded(const std::function<void()>& result) {
   result();
   state_.busy = false;
   writing_ = false;
-  Show(PartControls);
+  dataWindow_.SetLocked(false);
+  Show(PartControls | PartData);
   view_.OperationFinished();
   if (closePending_) {
     closePending_ = false;
@@ -293,19 +305,32 @@ void TWindowModel::ReadFromPanel() {
     Show(PartStatus);
     return;
   }
+  if (!ChangesMayGo()) return;
   auto code = std::make_shared<std::string>(state_.userCode);
   auto outcome = std::make_shared<TReadOutcome>();
+  // The read writes into the image of the panel's class as it goes: the
+  // data shown so far is let go before the worker touches it.
+  const bool large = session_.IsLargePanel();
+  if (state_.dataHeld && dataLarge_ == large) HoldData(false, false, {}, {});
   RunOperation(
       [this, code, outcome] {
         *outcome = ::tarvex::ReadFromPanel(session_, *code);
         WipeString(*code);
       },
-      [this, outcome] {
+      [this, outcome, large] {
         if (const auto status = StatusAfterRead(outcome->outcome, Texts())) {
           state_.status = *status;
           Show(PartStatus);
         }
         if (outcome->ok()) {
+          // The header says where the data came from, as a save would
+          // write it, so that the data window shows it before any save.
+          const std::span<uint8_t> image =
+              large ? session_.Large->Bytes() : std::span<uint8_t>(session_.Small->Bytes());
+          SetImageModel(image, session_.Panel.ConnectedModel);
+          SetImageDescription(image, session_.Panel.PanelDescription);
+          SetImageFirmware(image, session_.Panel.FirmwareVersion);
+          HoldData(true, large, Cp1252ToUtf8(session_.Panel.PanelDescription), {});
           state_.controls.DataRead();
           Show(PartControls);
         }
@@ -323,17 +348,29 @@ void TWindowModel::SaveNameEdited(const std::string& text) {
 void TWindowModel::SaveToFile() {
   if (state_.busy || !state_.controls.SaveGroup || !state_.controls.SaveButton) return;
   const std::string& name = state_.saveFileName;
-  const bool saved = session_.IsLargePanel() ? SaveLargeFile(session_, name) : SaveSmallFile(session_, name);
-  if (saved) ResetWindow();
+  const bool large = session_.IsLargePanel();
+  std::string path;
+  const bool saved = large ? SaveLargeFile(session_, name, &path) : SaveSmallFile(session_, name, &path);
+  if (!saved) return;
+  // The data of that image, changes included, is now in the file.
+  if (state_.dataHeld && dataLarge_ == large) {
+    dataFile_ = path;
+    data_.SetSource(Utf8FromPath(PathFromUtf8(path).filename()));
+    data_.MarkSaved();
+    Show(PartData);
+  }
+  ResetWindow();
 }
 
 void TWindowModel::LoadNameEdited(const std::string& text) { state_.loadFileName = text; }
 
 void TWindowModel::LoadFromFile() {
   if (state_.busy || !state_.controls.LoadGroup) return;
+  if (!ChangesMayGo()) return;
   const std::string& name = state_.loadFileName;
   const TLoadResult r = session_.IsLargePanel() ? LoadLargeFile(session_, name) : LoadSmallFile(session_, name);
   if (r == TLoadResult::Loaded) {
+    HoldData(true, session_.IsLargePanel(), Utf8FromPath(PathFromUtf8(name).filename()), name);
     TControlStates c = state_.controls;
     c.FileLoaded();
     SetControls(c);
@@ -359,14 +396,30 @@ void TWindowModel::SendToPanel() {
   TSendOptions send;
   send.backupFolder = options_.backupFolder;
   send.holdStoppedBox = true;
+  // A restore after a failed send loads the backup over the image being
+  // sent: the data the window holds there (changes included) is kept aside
+  // and put back afterwards. It holds codes: wiped when it goes.
+  const bool large = session_.IsLargePanel();
+  const std::span<uint8_t> image = large ? session_.Large->Bytes() : std::span<uint8_t>(session_.Small->Bytes());
+  std::shared_ptr<std::vector<uint8_t>> kept;
+  if (state_.dataHeld && dataLarge_ == large)
+    kept.reset(new std::vector<uint8_t>(image.begin(), image.end()), [](std::vector<uint8_t>* v) {
+      WipeBytes(v->data(), v->size());
+      delete v;
+    });
+  auto restored = std::make_shared<bool>(false);
   writing_ = true;
   RunOperation(
-      [this, code, outcome, send] {
+      [this, code, outcome, send, restored] {
         *outcome = ::tarvex::SendToPanel(session_, *code, send);
-        if (outcome->heldBox) OfferRestore(*code, *outcome);
+        if (outcome->heldBox) *restored = OfferRestore(*code, *outcome);
         WipeString(*code);
       },
-      [this, outcome] {
+      [this, outcome, restored, kept, image] {
+        if (*restored && kept && kept->size() == image.size()) {
+          std::copy(kept->begin(), kept->end(), image.begin());
+          Show(PartData);
+        }
         if (const auto status = StatusAfterSend(outcome->outcome, Texts())) {
           state_.status = *status;
           Show(PartStatus);
@@ -376,16 +429,65 @@ void TWindowModel::SendToPanel() {
       });
 }
 
-void TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) {
+void TWindowModel::HoldData(bool held, bool large, const std::string& source, const std::string& file) {
+  if (held && large) {
+    data_.AttachLarge(session_.Large->Bytes());
+  } else if (held) {
+    data_.AttachSmall(session_.Small->Bytes());
+  } else {
+    data_.Clear();
+  }
+  data_.SetSource(held ? source : std::string());
+  state_.dataHeld = held;
+  dataLarge_ = held && large;
+  dataFile_ = held ? file : std::string();
+  Show(PartControls | PartData);
+}
+
+void TWindowModel::ShowDataRequested() {
+  if (state_.busy || !state_.dataHeld) return;
+  dataWindow_.Opened();
+  Show(PartData);
+  view_.ShowDataWindow();
+}
+
+bool TWindowModel::SaveData() {
+  if (state_.busy || !state_.dataHeld) return false;
+  std::string path = dataFile_;
+  if (path.empty()) {
+    // Read from a panel and not saved yet: the save group's name, or one
+    // chosen now.
+    std::string name = state_.saveFileName;
+    if (name.empty()) {
+      if (!view_.ChooseSaveFileName(&name) || name.empty()) return false;
+      state_.saveFileName = name;
+      Show(PartFileNames);
+      SaveNameEdited(name);
+    }
+    path = SaveFileName(name);
+  }
+  std::string error;
+  if (!WriteKeyCodeFile(data_.Image(), path, &error)) {
+    view_.ShowMessageBox(TBoxKind::Error, error);
+    return false;
+  }
+  dataFile_ = path;
+  data_.SetSource(Utf8FromPath(PathFromUtf8(path).filename()));
+  data_.MarkSaved();
+  Show(PartData);
+  return true;
+}
+
+bool TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) {
   const TMessage box = *outcome.heldBox;
   outcome.heldBox.reset();
   if (outcome.backupPath.empty()) {
     MessageBox(box.kind, box.text);
-    return;
+    return false;
   }
   const TAnswer answer =
       AskUser(box.kind, WithLine(box.text, session_.ExtraStrings.RestoreQuestion), TQuestion::YesNo);
-  if (answer != TAnswer::Yes) return;
+  if (answer != TAnswer::Yes) return false;
   // The code typed for the send first; if the send had written the code
   // block, the panel's main user code may now be the sent file's, whose
   // image is still the session's (the restore loads the backup over it).
@@ -399,6 +501,7 @@ void TWindowModel::OfferRestore(const std::string& code, TSendOutcome& outcome) 
   const std::string backup = outcome.backupPath;
   outcome = RestoreBackup(session_, backup, codes);
   for (std::string& c : codes) WipeString(c);
+  return true;
 }
 
 TAnswer TWindowModel::AskUser(TBoxKind kind, const std::string& text, TQuestion question) {
@@ -417,8 +520,18 @@ void TWindowModel::SupportedPanelsRequested() {
   supportedPanelsOpen_ = false;
 }
 
+bool TWindowModel::ChangesMayGo() {
+  if (!state_.dataHeld || !data_.IsModified()) return true;
+  const std::string question = SaveChangesQuestion(dataWindow_.Texts(), data_.Source());
+  switch (view_.Ask(TBoxKind::Warning, question, TQuestion::SaveDiscardCancel)) {
+    case TAnswer::Save: return SaveData();
+    case TAnswer::Discard: return true;
+    default: return false;  // Cancel, or the box closed without a choice
+  }
+}
+
 bool TWindowModel::CloseRequested() {
-  if (!state_.busy) return true;
+  if (!state_.busy) return ChangesMayGo();
   // The port belongs to the worker until the operation ends, and a box of
   // the operation may be waiting for the user: close once it is over, and
   // say so, or the click would seem to do nothing.
@@ -429,7 +542,7 @@ bool TWindowModel::CloseRequested() {
 }
 
 bool TWindowModel::SessionEndRequested() {
-  if (!writing_) return true;
+  if (!writing_) return state_.busy || ChangesMayGo();
   CloseRequested();
   return false;
 }

@@ -25,6 +25,8 @@
 
 #include "app/backup.h"
 #include "app/connection.h"
+#include "app/data_model.h"
+#include "app/data_window.h"
 #include "app/languages.h"
 #include "app/messages.h"
 #include "app/progress.h"
@@ -56,7 +58,8 @@ enum TWindowPart : unsigned {
   PartBar = 1u << 5,          // the progress bar
   PartCodes = 1u << 6,        // the texts of the two code edits
   PartFileNames = 1u << 7,    // the texts of the two file-name edits
-  PartAll = 0xFFu,
+  PartData = 1u << 8,         // the data window: its image, title and texts
+  PartAll = 0x1FFu,
 };
 
 // Whether each control of the main window takes input. A caption label
@@ -71,6 +74,7 @@ struct TControlEnables {
   bool gbAction = false, eSaveToFile = false, btnSaveToFile = false;
   bool gbLoadFromFile = false, eLoadFromFile = false, btnLoadFromFile = false;
   bool gbSendToPanel = false, btnSendCodes = false, eUserCodeSend = false;
+  bool btnShowData = false;
   bool operator==(const TControlEnables&) const = default;
 };
 
@@ -78,7 +82,9 @@ struct TControlEnables {
 // it together; while an operation runs, every control that could start
 // another one or change what it reads (language, port, the buttons) is off.
 // The connection check also waits for the port list to be complete.
-TControlEnables EnablesFor(const TControlStates& states, bool busy, bool portsComplete = true);
+// "Show data" follows its own rule: an image holds data (after a read or a
+// load), and no operation runs.
+TControlEnables EnablesFor(const TControlStates& states, bool busy, bool portsComplete = true, bool dataHeld = false);
 
 // Whether one control takes input: its own entry, or that of the control
 // it follows; true for the controls that never change.
@@ -91,8 +97,8 @@ struct TEnableSwitch {
   bool operator==(const TEnableSwitch&) const = default;
 };
 // Every control whose enabled state can change, in the order the faces
-// switch them: group by group in table order, the controls inside a group
-// box going off before their group and coming on after it.
+// switch them: in table order, the controls inside a group box going off
+// before their group and coming on after it.
 std::vector<TEnableSwitch> EnableSwitches(const TControlEnables& e);
 
 // What the window shows. Texts are UTF-8 with \r\n between lines.
@@ -118,6 +124,8 @@ struct TWindowState {
   std::string sendCode;  // eUserCodeSend
   std::string saveFileName;
   std::string loadFileName;
+  // An image holds data after a read or a load (the "Show data" button).
+  bool dataHeld = false;
 };
 
 // The texts of the supported-panels window in one language.
@@ -164,6 +172,16 @@ class TWindowView {
   virtual void RunOnWindowThread(const std::function<void()>& f) = 0;
   // Closes the window: a close asked for during an operation, now over.
   virtual void CloseWindow() = 0;
+  // Opens the data window over the model's DataWindow(), not modal, or
+  // brings it to the front when it is open already; returns at once. The
+  // window repaints from DataWindow() after its own commands and whenever
+  // Show's parts hold PartData. Every face that has a "Show data" button
+  // overrides this.
+  virtual void ShowDataWindow() {}
+  // The face's save dialog of eSaveToFile, for saving the data window's
+  // changes after a read when eSaveToFile is empty: true with the chosen
+  // name, false when the user cancelled.
+  virtual bool ChooseSaveFileName(std::string* /*name*/) { return false; }
   // For observers (tests, benchmarks): after every progress notice, and at
   // the start and end of every panel operation.
   virtual void ProgressHandled(int /*code*/, int32_t /*value*/) {}
@@ -224,6 +242,30 @@ class TWindowModel : private TUserInterface {
   void LoadNameEdited(const std::string& text);
   void LoadFromFile();
   void SendToPanel();
+  // ---- The data window ----
+  // "Show data": opens the data window (ShowDataWindow) over the image that
+  // holds data, codes hidden and unused keys hidden; nothing without data
+  // or during an operation.
+  void ShowDataRequested();
+  bool DataHeld() const { return state_.dataHeld; }
+  // Which image holds the data: the file's name or the panel's
+  // description after a read, its file (empty after a read not yet saved).
+  bool DataIsLarge() const { return dataLarge_; }
+  const std::string& DataFile() const { return dataFile_; }
+  // The data window's model and the data under it. The data model is
+  // attached to the session's image in place, so a send writes what the
+  // window shows, changes included; it is attached anew on every read and
+  // load.
+  TDataWindowModel& DataWindow() { return dataWindow_; }
+  const TDataWindowModel& DataWindow() const { return dataWindow_; }
+  const TDataModel& Data() const { return data_; }
+  // The data window's Save: writes the image as it stands to its file
+  // (atomic, owner-only), or after a read to the name in eSaveToFile (its
+  // extension made ".tvx") or, with that empty, to one chosen in the save
+  // dialog. The saved file becomes the data's file. False when nothing was
+  // saved (an error box has then said why, or the dialog was cancelled).
+  bool SaveData();
+
   // The "i" button or F1: opens the supported-panels window unless it is
   // open already.
   void SupportedPanelsRequested();
@@ -231,15 +273,22 @@ class TWindowModel : private TUserInterface {
   // True when the window may close now; during an operation false: the
   // status line says that the window closes when the operation ends, and
   // it is closed (CloseWindow) then. Until that, the operation's own status
-  // texts no longer replace that line.
+  // texts no longer replace that line. Unsaved changes of the data are
+  // asked about first (ChangesMayGo).
   bool CloseRequested();
+  // Unsaved changes of the data are never dropped silently: before a read,
+  // a load or a close this asks "Save the changes to ...?" with Save, Don't
+  // save and Cancel. True when the caller may go on: nothing unsaved, Don't
+  // save, or Save and the save worked.
+  bool ChangesMayGo();
   // Whether a close waits for the operation's end.
   bool ClosePending() const { return closePending_; }
   // The user's session is ending (log-off, shut-down): true when it may end
   // now. While a send writes into a panel false, and the window closes once
   // the send has ended, as after a close asked for during it: a panel left
   // half-written would hold neither its old data nor the new. A check or a
-  // read writes nothing into the panel and lets the session end.
+  // read writes nothing into the panel and lets the session end; unsaved
+  // changes of the data are asked about first, as before a close.
   bool SessionEndRequested();
   // A send runs: its writes may be under way.
   bool WritingIntoPanel() const { return writing_; }
@@ -273,8 +322,12 @@ class TWindowModel : private TUserInterface {
   // On the worker, after a send that stopped once it had begun writing:
   // its box, with the offer to put the backup back at once; on Yes the
   // restore runs in the same operation and its outcome replaces the send's.
-  void OfferRestore(const std::string& code, TSendOutcome& outcome);
+  // True when it ran: the backup was loaded over the session's image.
+  bool OfferRestore(const std::string& code, TSendOutcome& outcome);
   void RunOperation(std::function<void()> work, std::function<void()> result);
+  // The data now lies in the image of this class (after a read or a load),
+  // or nowhere (dataLarge is then ignored).
+  void HoldData(bool held, bool large, const std::string& source, const std::string& file);
   void OperationEnded(const std::function<void()>& result);
 
   TWindowView& view_;
@@ -285,6 +338,10 @@ class TWindowModel : private TUserInterface {
   bool writing_ = false;
   bool supportedPanelsOpen_ = false;
   std::atomic<bool> detached_{false};
+  TDataModel data_;
+  TDataWindowModel dataWindow_{data_};
+  bool dataLarge_ = false;
+  std::string dataFile_;
 };
 
 }  // namespace tarvex

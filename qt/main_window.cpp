@@ -24,6 +24,7 @@
 
 #include "app/window_layout.h"
 #include "qt/code_edit.h"
+#include "qt/data_window.h"
 #include "qt/icons.h"
 #include "qt/style.h"
 #include "qt/supported_panels.h"
@@ -202,6 +203,7 @@ void TfrmMain::BuildControls() {
   at(gbAction, TControlId::gbAction);
   at(eSaveToFile, TControlId::eSaveToFile);
   at(btnSaveToFile, TControlId::btnSaveToFile);
+  at(btnShowData, TControlId::btnShowData);
   at(gbLoadFromFile, TControlId::gbLoadFromFile);
   at(eLoadFromFile, TControlId::eLoadFromFile);
   at(btnLoadFromFile, TControlId::btnLoadFromFile);
@@ -228,6 +230,7 @@ void TfrmMain::BuildControls() {
   connect(btnSaveToFile, &QPushButton::clicked, this, &TfrmMain::btnSaveToFileClick);
   connect(btnLoadFromFile, &QPushButton::clicked, this, &TfrmMain::btnLoadFromFileClick);
   connect(btnSendCodes, &QPushButton::clicked, this, &TfrmMain::btnSendCodesClick);
+  connect(btnShowData, &QPushButton::clicked, this, &TfrmMain::btnShowDataClick);
   connect(TsSupportedPanels, &QToolButton::clicked, this, &TfrmMain::sSkinProvider1TitleButtons0MouseDown);
   connect(eSaveToFile->actions().constFirst(), &QAction::triggered, this, &TfrmMain::BrowseSaveFile);
   connect(eLoadFromFile->actions().constFirst(), &QAction::triggered, this, &TfrmMain::BrowseLoadFile);
@@ -266,6 +269,9 @@ TfrmMain::~TfrmMain() {
     delete worker_;
     worker_ = nullptr;
   });
+  // The data window works on the model's data window model, which goes
+  // before the widgets' children would.
+  delete frmData_.data();
 }
 
 void TfrmMain::Paint(const TWindowState& state, unsigned parts) {
@@ -308,6 +314,7 @@ void TfrmMain::Paint(const TWindowState& state, unsigned parts) {
     if (eLoadFromFile->text() != q(state.loadFileName)) eLoadFromFile->setText(q(state.loadFileName));
   }
   if (parts & PartControls) PaintEnables(state.enables);
+  if ((parts & PartData) && frmData_) frmData_->Refresh();
 }
 
 void TfrmMain::PaintEnables(const TControlEnables& e) {
@@ -369,8 +376,12 @@ void TfrmMain::WorkerEnded() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-  if (model_.CloseRequested()) e->accept();
-  else e->ignore();
+  if (!model_.CloseRequested()) {
+    e->ignore();
+    return;
+  }
+  if (frmData_) frmData_->close();
+  e->accept();
 }
 
 void TfrmMain::cbLinguaChange(int index) { model_.LanguageChosen(index); }
@@ -381,6 +392,7 @@ void TfrmMain::eSaveToFileChange(const QString& text) { model_.SaveNameEdited(te
 void TfrmMain::btnSaveToFileClick() { model_.SaveToFile(); }
 void TfrmMain::btnLoadFromFileClick() { model_.LoadFromFile(); }
 void TfrmMain::btnSendCodesClick() { model_.SendToPanel(); }
+void TfrmMain::btnShowDataClick() { model_.ShowDataRequested(); }
 void TfrmMain::sSkinProvider1TitleButtons0MouseDown() { model_.SupportedPanelsRequested(); }
 
 void TfrmMain::OpenSupportedPanels(int languageIndex) {
@@ -392,6 +404,23 @@ void TfrmMain::OpenSupportedPanels(int languageIndex) {
 }
 
 TfrmSupportedPanels* TfrmMain::SupportedPanelsWindow() const { return frmSupportedPanels_.data(); }
+
+TfrmData* TfrmMain::DataWindow() const { return frmData_.data(); }
+
+void TfrmMain::OpenDataWindow() {
+  if (!frmData_) frmData_ = new TfrmData(model_.DataWindow(), [this] { return model_.SaveData(); }, this);
+  frmData_->Refresh();
+  frmData_->show();
+  frmData_->raise();
+  frmData_->activateWindow();
+}
+
+bool TfrmMain::ChooseSaveFileName(std::string* name) {
+  std::unique_ptr<QFileDialog> d = MakeSaveDialog();
+  if (d->exec() != QDialog::Accepted || d->selectedFiles().isEmpty()) return false;
+  *name = d->selectedFiles().first().toStdString();
+  return true;
+}
 
 std::unique_ptr<QFileDialog> TfrmMain::MakeSaveDialog() {
   auto d = std::make_unique<QFileDialog>(this);

@@ -36,6 +36,7 @@ class QToolButton;
 namespace tarvex {
 
 class TCodeEdit;
+class TfrmData;
 class TfrmSupportedPanels;
 
 struct TWindowOptions {
@@ -73,6 +74,8 @@ class TfrmMain : public QWidget {
   bool OperationRunning() const { return model_.OperationRunning(); }
   // The supported-panels window while it is open, else null.
   TfrmSupportedPanels* SupportedPanelsWindow() const;
+  // The data window once "Show data" has opened it, else null.
+  TfrmData* DataWindow() const;
 
   // The file dialogs of the two file-name edits, set up but not shown.
   std::unique_ptr<QFileDialog> MakeSaveDialog();
@@ -104,6 +107,7 @@ class TfrmMain : public QWidget {
   QGroupBox* gbAction = nullptr;
   QLineEdit* eSaveToFile = nullptr;
   QPushButton* btnSaveToFile = nullptr;
+  QPushButton* btnShowData = nullptr;
   QGroupBox* gbLoadFromFile = nullptr;
   QLineEdit* eLoadFromFile = nullptr;
   QPushButton* btnLoadFromFile = nullptr;
@@ -123,6 +127,7 @@ class TfrmMain : public QWidget {
   void btnSaveToFileClick();
   void btnLoadFromFileClick();
   void btnSendCodesClick();
+  void btnShowDataClick();
   // Opens the supported-panels window (the TsSupportedPanels button, F1).
   void sSkinProvider1TitleButtons0MouseDown();
   void BrowseSaveFile();
@@ -152,6 +157,8 @@ class TfrmMain : public QWidget {
     }
     void RunOnWindowThread(const std::function<void()>& f) override;
     void CloseWindow() override { w_.close(); }
+    void ShowDataWindow() override { w_.OpenDataWindow(); }
+    bool ChooseSaveFileName(std::string* name) override { return w_.ChooseSaveFileName(name); }
     void ProgressHandled(int code, int32_t value) override { emit w_.TransferProgressHandled(code, value); }
     void OperationStarted() override { emit w_.OperationStarted(); }
     void OperationFinished() override { emit w_.OperationFinished(); }
@@ -167,6 +174,8 @@ class TfrmMain : public QWidget {
   void PaintBar(const TProgressBar& bar);
   void SetBusyCursor(bool busy);
   void OpenSupportedPanels(int languageIndex);
+  void OpenDataWindow();
+  bool ChooseSaveFileName(std::string* name);
   void StartWorker(std::function<void()> work, std::function<void()> done);
   void WorkerEnded();
 
@@ -178,6 +187,7 @@ class TfrmMain : public QWidget {
   QThread* worker_ = nullptr;
   std::function<void()> done_;
   QPointer<TfrmSupportedPanels> frmSupportedPanels_;
+  QPointer<TfrmData> frmData_;
 };
 
 }  // namespace tarvex

@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #include "qt/code_edit.h"
+#include "qt/data_window.h"
 #include "demo/demo_panels.h"
 #include "qt/main_window.h"
 #include "qt/supported_panels.h"
@@ -119,6 +120,14 @@ QStringList MakeScreenshots(const QString& dir, QString* error) {
   w.eSaveToFile->setText(file);
   Settle();
   if (!save(w, QStringLiteral("main-en.png"))) return fail(QStringLiteral("cannot write main-en.png"));
+
+  // The data window over what was read; codes as stars, as it opens.
+  w.btnShowData->click();
+  TfrmData* data = w.DataWindow();
+  if (!data || data->Model().CodesShown()) return fail(QStringLiteral("the data window did not open with codes hidden"));
+  Settle();
+  if (!save(*data, QStringLiteral("data-en.png"))) return fail(QStringLiteral("cannot write data-en.png"));
+  data->close();
   w.btnSaveToFile->click();
 
   // French: the VYR32 checked, the file loaded, its code typed, ready to send.

@@ -1,7 +1,7 @@
 // Pictures of the windows for docs/, made by the program itself
 // on demo panels (usually on the offscreen platform): the main window in
-// each language and in the middle of a read, and the supported-panels
-// window.
+// each language and in the middle of a read, the data window over what was
+// read (codes hidden) and the supported-panels window.
 #pragma once
 
 #include <QString>

@@ -25,6 +25,7 @@
 #include "app/window_model.h"
 #include "protocol/frames.h"
 #include "protocol/panel_image.h"
+#include "protocol/text.h"
 #include "sim/sim_line.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/key_file.h"
@@ -50,12 +51,15 @@ class TRecordingView : public TWindowView {
     if (whileBoxOpen) whileBoxOpen();
   }
   // A question's box is recorded as a box is, with its question; the
-  // answer is the test's (No unless told).
+  // answer is the test's: the next of answers, then answer (No unless told).
   TAnswer Ask(TBoxKind kind, const std::string& text, TQuestion question) override {
     boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
     questions.push_back(question);
     if (whileBoxOpen) whileBoxOpen();
-    return answer;
+    if (answers.empty()) return answer;
+    const TAnswer a = answers.front();
+    answers.erase(answers.begin());
+    return a;
   }
   void ShowBusyCursor(bool busy) override { cursor.push_back(busy); }
   void ShowSupportedPanels(int languageIndex) override {
@@ -70,6 +74,13 @@ class TRecordingView : public TWindowView {
   }
   void RunOnWindowThread(const std::function<void()>& f) override { f(); }
   void CloseWindow() override { ++closes; }
+  void ShowDataWindow() override { ++dataWindows; }
+  bool ChooseSaveFileName(std::string* name) override {
+    ++saveDialogs;
+    if (chosenSaveName.empty()) return false;
+    *name = chosenSaveName;
+    return true;
+  }
   void ProgressHandled(int code, int32_t) override { progressCodes.push_back(code); }
   void OperationStarted() override { ++started; }
   void OperationFinished() override { ++finished; }
@@ -92,6 +103,7 @@ class TRecordingView : public TWindowView {
   std::vector<std::string> boxes;
   std::vector<TQuestion> questions;
   TAnswer answer = TAnswer::No;
+  std::vector<TAnswer> answers;
   std::vector<bool> cursor;
   std::vector<int> supportedPanels;
   std::vector<int> progressCodes;
@@ -101,6 +113,9 @@ class TRecordingView : public TWindowView {
   std::function<void()> pendingDone;
   int operations = 0;
   int closes = 0;
+  int dataWindows = 0;
+  int saveDialogs = 0;
+  std::string chosenSaveName;  // the save dialog's answer; empty: cancelled
   int started = 0;
   int finished = 0;
 };
@@ -801,15 +816,25 @@ TEST(WindowEnables, SwitchOrderOfGroupsAndTheirControls) {
   EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false)),
             "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
             "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
-            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction -btnShowData "
             "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
             "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
   EXPECT_EQ(order(EnablesFor(States(true, false, false, true, true), true)),
             "-lblLingua -cbLingua -lblSerial -cbSerial -btnCheckConnection "
             "+gbUserCode -btnUserCode +lblUserCode +EUserCode "
-            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction -btnShowData "
             "+gbLoadFromFile +actBrowseLoad +eLoadFromFile -btnLoadFromFile "
             "+gbSendToPanel -btnSendCodes +lblUserCodeSend +eUserCodeSend");
+  // "Show data" follows the data alone: on in No panel when an image holds
+  // data, off while an operation runs whatever the groups say.
+  EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false, true, true)),
+            "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
+            "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
+            "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction +btnShowData "
+            "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
+            "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), true, true, true).btnShowData);
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), false, true, false).btnShowData);
 }
 
 // The one description of the window that both faces build.
@@ -845,13 +870,27 @@ TEST(WindowControls, PlacesNamesCaptionsAndTabOrder) {
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::EUserCode)), (TRect{217, 38, 89, 23}));
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::btnLoadFromFile)), (TRect{101, 48, 113, 41}));
   EXPECT_EQ(RectInGroup(ControlSpec(TControlId::lblProgress)), (TRect{337, 269, 297, 26}));
+  // "Show data" stands in the save group's free room, left of its button,
+  // overlapping no other control, and belongs to the window itself.
+  const TRect show = ControlSpec(TControlId::btnShowData).rect;
+  EXPECT_EQ(show, (TRect{10, 215, 87, 41}));
+  EXPECT_EQ(ControlSpec(TControlId::btnShowData).group, TControlId::None);
+  const TRect action = ControlSpec(TControlId::gbAction).rect;
+  EXPECT_TRUE(show.x > action.x && show.y > action.y && show.x + show.w < action.x + action.w &&
+              show.y + show.h < action.y + action.h);
+  for (const TControlSpec& c : kMainWindowControls) {
+    if (c.id == TControlId::btnShowData || c.kind == TControlKind::Group) continue;
+    const TRect& r = c.rect;
+    const bool apart = r.x + r.w <= show.x || show.x + show.w <= r.x || r.y + r.h <= show.y || show.y + show.h <= r.y;
+    EXPECT_TRUE(apart) << c.name;
+  }
 
   std::string tab;
   for (const TControlSpec& c : kMainWindowControls)
     if (c.tabStop) tab += (tab.empty() ? "" : " ") + std::string(c.name);
   EXPECT_EQ(tab,
             "cbLingua cbSerial btnCheckConnection TsSupportedPanels btnUserCode EUserCode eSaveToFile btnSaveToFile "
-            "eLoadFromFile btnLoadFromFile btnSendCodes eUserCodeSend");
+            "btnShowData eLoadFromFile btnLoadFromFile btnSendCodes eUserCodeSend");
 
   std::vector<TControlId> inside = ControlsInGroup(TControlId::gbSendToPanel);
   EXPECT_EQ(inside, (std::vector<TControlId>{TControlId::btnSendCodes, TControlId::lblUserCodeSend,
@@ -867,10 +906,14 @@ TEST(WindowControls, PlacesNamesCaptionsAndTabOrder) {
                           "\ngbLinkedPanel=" + fr.LinkedPanel + "\nbtnCheckConnection=" + fr.CheckConnection +
                           "\ngbUserCode=" + fr.UserCodeGroup + "\nbtnUserCode=" + fr.UserCodeButton +
                           "\nlblUserCode=" + fr.UserCodeLabel + "\ngbAction=" + fr.SaveGroup +
-                          "\nbtnSaveToFile=" + fr.SaveButton + "\ngbLoadFromFile=" + fr.LoadGroup +
+                          "\nbtnSaveToFile=" + fr.SaveButton + "\nbtnShowData=" + fr.ShowData +
+                          "\ngbLoadFromFile=" + fr.LoadGroup +
                           "\nbtnLoadFromFile=" + fr.LoadButton + "\ngbSendToPanel=" + fr.SendGroup +
                           "\nbtnSendCodes=" + fr.SendButton + "\nlblUserCodeSend=" + fr.UserCodeLabel + "\n");
   EXPECT_EQ(fr.General, "Options générales");
+  EXPECT_EQ(fr.ShowData, "Voir les données");
+  EXPECT_EQ(Captions(TLanguage::Italian).ShowData, "Mostra dati");
+  EXPECT_EQ(Captions(TLanguage::English).ShowData, "Show data");
 }
 
 // A code edit's text that is not 0 to 6 digits never reaches the panel: the
@@ -914,6 +957,15 @@ TEST_F(WindowModel, ACodeThatIsNotACodeIsRefusedWithoutTouchingThePort) {
 }
 
 // ---- A send that stops part-way, and the way back ----
+
+// The row of the user whose code opens the panel.
+size_t MainUserRowOf(const TDataWindowModel& w) {
+  for (size_t r = 0; r < w.RowCount(TDataTable::Users); ++r) {
+    const TUserRow u = w.Data().User(w.RowNumber(TDataTable::Users, r));
+    if (u.Main && u.HasCode) return r;
+  }
+  return TDataWindowModel::npos;
+}
 
 class WindowModelRecovery : public WindowModel {
  protected:
@@ -1060,6 +1112,28 @@ TEST_F(WindowModelRecovery, AReadBackThatDiffersOffersTheBackupToo) {
   ExpectNoCodeShown();
 }
 
+// The restore loads the backup through the image that was being sent; the
+// data window's data (changes included) is there again afterwards.
+TEST_F(WindowModelRecovery, TheDataWindowKeepsItsChangesThroughARestore) {
+  TWindowModel& m = ReadyToSend();
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = MainUserRowOf(w) == 1 ? 2 : 1;
+  ASSERT_EQ(w.EditCell(TDataTable::Users, other, UserColName, "Modificato"), "");
+  const std::vector<uint8_t> before(m.Data().Image().begin(), m.Data().Image().end());
+  FailAfterCodeBlock(sim::FaultKind::BadCheck);
+  view_.answer = TAnswer::Yes;
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  view_.Finish();
+  const std::string backup = OnlyBackup();
+  EXPECT_TRUE(TargetMemory() == test::MemoryAfterSend(targetConfig_, backup, "5678"));
+  EXPECT_EQ(std::vector<uint8_t>(m.Data().Image().begin(), m.Data().Image().end()), before);
+  EXPECT_EQ(w.CellText(TDataTable::Users, other, UserColName), "Modificato");
+  EXPECT_TRUE(w.Modified());
+  EXPECT_TRUE(w.CanUndo());
+  EXPECT_EQ(w.Title(), "*site.tvx - Dati");
+}
+
 TEST_F(WindowModelRecovery, NoOfferWhenNothingWasWritten) {
   TWindowModel& m = ReadyToSend();
   const std::vector<uint8_t> before = TargetMemory();
@@ -1158,6 +1232,379 @@ TEST(QuestionButtons, CaptionsInTheThreeLanguagesDefaultFirstEscapeLast) {
   EXPECT_EQ(ExtraStrings(TLanguage::English).RestoreQuestion, "Restore the panel's previous data now?");
   EXPECT_EQ(ExtraStrings(TLanguage::French).RestoreQuestion,
             "Restaurer maintenant les données précédentes de la centrale ?");
+}
+
+// ---- The data window's part of the main window ----
+
+using TT = TDataTable;
+
+// The row of the user whose code opens the panel.
+size_t MainUserRow(const TDataWindowModel& w) {
+  for (size_t r = 0; r < w.RowCount(TT::Users); ++r)
+    if (w.Data().User(w.RowNumber(TT::Users, r)).Main && w.Data().User(w.RowNumber(TT::Users, r)).HasCode) return r;
+  return TDataWindowModel::npos;
+}
+// A user row other than the main user's.
+size_t OtherUserRow(const TDataWindowModel& w) { return MainUserRow(w) == 1 ? 2 : 1; }
+
+std::vector<uint8_t> FileImage(const std::string& path) {
+  std::vector<uint8_t> image;
+  std::string error;
+  EXPECT_TRUE(DecodeKeyCodeFile(path, &image, &error)) << error;
+  return image;
+}
+
+TEST_F(WindowModel, ShowDataFollowsTheDataNotTheGroups) {
+  TWindowModel& m = Start();
+  EXPECT_FALSE(m.DataHeld());
+  EXPECT_FALSE(Shown().enables.btnShowData);
+  m.ShowDataRequested();
+  EXPECT_EQ(view_.dataWindows, 0);
+
+  Check(0);
+  EXPECT_FALSE(Shown().enables.btnShowData);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  // While the read runs, nothing of the image is shown or taken.
+  EXPECT_FALSE(Shown().enables.btnShowData);
+  EXPECT_TRUE(m.DataWindow().Locked());
+  EXPECT_EQ(m.DataWindow().RowCount(TT::Users), 0u);
+  view_.Finish();
+  EXPECT_FALSE(m.DataWindow().Locked());
+  ASSERT_TRUE(m.DataHeld());
+  EXPECT_TRUE(Shown().dataHeld);
+  EXPECT_TRUE(Shown().enables.btnShowData);
+  EXPECT_FALSE(m.DataIsLarge());
+  EXPECT_EQ(m.DataFile(), "");
+  EXPECT_EQ(m.Data().Image().data(), m.Session().Small->Bytes().data());
+  // The title names the panel; the header says where the data came from.
+  EXPECT_EQ(m.DataWindow().Title(), "VYR8 v.2.10 - Dati");
+  EXPECT_EQ(m.DataWindow().HeaderFields()[0].value, "VYR8 (24)");
+  EXPECT_EQ(m.DataWindow().HeaderFields()[2].value, "VYR8 v.2.10");
+  ASSERT_NE(MainUserRow(m.DataWindow()), TDataWindowModel::npos);
+
+  m.DataWindow().SetCodesShown(true);
+  m.DataWindow().SetUnusedKeysShown(true);
+  m.ShowDataRequested();
+  EXPECT_EQ(view_.dataWindows, 1);
+  EXPECT_FALSE(m.DataWindow().CodesShown());
+  EXPECT_FALSE(m.DataWindow().UnusedKeysShown());
+
+  // A save of the main window resets it to No panel; the data stays.
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  EXPECT_EQ(Shown().controls, kNoPanel);
+  EXPECT_TRUE(Shown().enables.btnShowData);
+  EXPECT_EQ(m.DataFile(), File("site.tvx"));
+  EXPECT_EQ(m.DataWindow().Title(), "site.tvx - Dati");
+
+  // The texts follow the main window's language.
+  m.LanguageChosen(2);
+  EXPECT_EQ(m.DataWindow().Title(), "site.tvx - Données");
+  EXPECT_EQ(Shown().captions.ShowData, "Voir les données");
+}
+
+TEST_F(WindowModel, DataWindowSaveAfterAReadUsesTheSaveNameOrTheDialog) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = OtherUserRow(w);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Rinominato"), "");
+  EXPECT_EQ(w.Title(), "*VYR8 v.2.10 - Dati");
+
+  // No name in the save group: the dialog; cancelled, nothing is saved.
+  EXPECT_FALSE(m.SaveData());
+  EXPECT_EQ(view_.saveDialogs, 1);
+  EXPECT_TRUE(w.Modified());
+  EXPECT_TRUE(fs::is_empty(folder_) || !fs::exists(File("chosen.tvx")));
+
+  view_.chosenSaveName = File("chosen.dat");
+  ASSERT_TRUE(m.SaveData());
+  EXPECT_EQ(view_.saveDialogs, 2);
+  EXPECT_FALSE(w.Modified());
+  EXPECT_EQ(w.Title(), "chosen.tvx - Dati");
+  EXPECT_EQ(m.DataFile(), File("chosen.tvx"));
+  EXPECT_EQ(Shown().saveFileName, File("chosen.dat"));
+  // The main window is not reset by the data window's save.
+  EXPECT_TRUE(Shown().controls.UserCode);
+  EXPECT_TRUE(view_.boxes.empty());
+  // The file holds exactly the image, the new name included.
+  const std::vector<uint8_t> image = FileImage(File("chosen.tvx"));
+  const auto bytes = m.Session().Small->Bytes();
+  EXPECT_EQ(image, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  SmallPanelImage file;
+  std::copy(image.begin(), image.end(), file.Bytes().begin());
+  EXPECT_EQ(file.User(w.RowNumber(TT::Users, other)).Name(), "Rinominato");
+  EXPECT_EQ(ImageModel(file.Bytes()), 24);
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(File("chosen.tvx")).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+#endif
+}
+
+TEST_F(WindowModel, DataWindowSaveAfterALoadWritesTheLoadedFileItself) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  // Loaded under another name: the save goes back to exactly that file.
+  fs::rename(File("site.tvx"), File("site.dat"));
+  Check(1);
+  m.LoadNameEdited(File("site.dat"));
+  m.LoadFromFile();
+  ASSERT_TRUE(m.DataHeld());
+  EXPECT_EQ(m.DataFile(), File("site.dat"));
+  TDataWindowModel& w = m.DataWindow();
+  EXPECT_EQ(w.Title(), "site.dat - Dati");
+  const std::vector<uint8_t> before = FileImage(File("site.dat"));
+  const size_t other = OtherUserRow(w);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColCode, "97531"), "");
+  ASSERT_EQ(w.ClearUser(other == 1 ? 2 : 1), "");
+  ASSERT_TRUE(m.SaveData());
+  EXPECT_FALSE(fs::exists(File("site.tvx")));
+  const std::vector<uint8_t> after = FileImage(File("site.dat"));
+  // Only the two users' records changed.
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    const bool inUsers = i >= kUserTableOffset && i < kUserTableOffset + kUserTableSize;
+    if (!inUsers) {
+      EXPECT_EQ(after[i], before[i]) << "byte " << i;
+    }
+  }
+  SmallPanelImage file;
+  std::copy(after.begin(), after.end(), file.Bytes().begin());
+  EXPECT_EQ(file.User(w.RowNumber(TT::Users, other)).Code(), "97531FFF");
+  EXPECT_EQ(file.User(other == 1 ? 2 : 1).Code(), "FFFFFFFF");
+  EXPECT_EQ(file.User(other == 1 ? 2 : 1).Name(), "");
+
+  // Load it again: the window shows the change, unmodified.
+  m.LoadFromFile();
+  w.SetCodesShown(true);
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColCode), "97531");
+  EXPECT_FALSE(w.Modified());
+  EXPECT_FALSE(w.CanUndo());
+}
+
+TEST_F(WindowModel, ASaveThatFailsSaysWhyAndKeepsTheChanges) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  ASSERT_EQ(m.DataWindow().EditCell(TT::Users, OtherUserRow(m.DataWindow()), UserColName, "X"), "");
+  m.SaveNameEdited((folder_ / "no-such-folder" / "site").string());
+  EXPECT_FALSE(m.SaveData());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Error: ", 0), 0u) << view_.boxes[0];
+  EXPECT_TRUE(m.DataWindow().Modified());
+  EXPECT_EQ(m.DataFile(), "");
+}
+
+TEST_F(WindowModel, AFailedReadLetsTheDataGo) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  ASSERT_TRUE(m.DataHeld());
+  // A wrong code: the users were read over the image before it was refused.
+  m.UserCodeEdited("9999");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_FALSE(m.DataHeld());
+  EXPECT_FALSE(Shown().enables.btnShowData);
+  EXPECT_TRUE(m.DataWindow().Tables().empty());
+  m.ShowDataRequested();
+  EXPECT_EQ(view_.dataWindows, 0);
+}
+
+TEST_F(WindowModel, ASendWritesTheEditedDataAndTheEditedCodeOpensThePanel) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  Check(1);
+  m.LoadNameEdited(File("site.tvx"));
+  m.LoadFromFile();
+  TDataWindowModel& w = m.DataWindow();
+  const size_t main = MainUserRow(w);
+  const size_t other = OtherUserRow(w);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Nuovo nome"), "");
+  ASSERT_EQ(w.EditCell(TT::Users, main, UserColCode, "246810"), "");
+  // Edits are refused while the send runs.
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  EXPECT_EQ(w.EditCell(TT::Users, other, UserColName, "Altro"), "Questi dati si possono solo visualizzare.");
+  EXPECT_FALSE(w.CanUndo());
+  view_.Finish();
+  EXPECT_TRUE(w.CanUndo());
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_EQ(view_.boxes.back().rfind("Information: Dati trasferiti con successo!\r\n", 0), 0u) << view_.boxes.back();
+
+  // The panel holds the new name, and the new code opens it.
+  const sim::SimBlockMap* map = sim::BlockMapFor("VYR32");
+  const auto names = vyr32_.Engine().ReadMemory(map->UserNamesAddr, 384);
+  EXPECT_EQ(PrintableField(names, 16 * w.RowNumber(TT::Users, other), 16), "Nuovo nome");
+  // The file on disk was not changed by the send: a read asks first.
+  Check(1);
+  m.UserCodeEdited("246810");
+  view_.answers = {TAnswer::Discard};
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.questions, std::vector<TQuestion>{TQuestion::SaveDiscardCancel});
+  EXPECT_EQ(view_.boxes.back(), "Warning: Salvare le modifiche a site.tvx?");
+  view_.Finish();
+  ASSERT_TRUE(m.DataHeld());
+  EXPECT_EQ(m.DataWindow().CellText(TT::Users, other, UserColName), "Nuovo nome");
+}
+
+TEST_F(WindowModel, TheLargePanelsDataIsShownReadOnly) {
+  TWindowModel& m = Start();
+  Check(2);
+  m.UserCodeEdited("123456");
+  m.ReadFromPanel();
+  view_.Finish();
+  ASSERT_TRUE(m.DataHeld());
+  EXPECT_TRUE(m.DataIsLarge());
+  EXPECT_EQ(m.Data().Image().data(), m.Session().Large->Bytes().data());
+  TDataWindowModel& w = m.DataWindow();
+  EXPECT_EQ(w.Tables(), std::vector<TDataTable>{TT::Regions});
+  EXPECT_EQ(w.RowCount(TT::Regions), 7u);
+  EXPECT_EQ(w.HeaderFields()[0].value, "VYR 320 (6)");
+  EXPECT_EQ(w.Title(), "VYR 320 v.2.05 - Dati");
+  EXPECT_FALSE(w.Editable());
+  const std::vector<uint8_t> before(m.Data().Image().begin(), m.Data().Image().end());
+  EXPECT_EQ(w.EditCell(TT::Regions, 0, RegionColRecords, "0"), "Questi dati si possono solo visualizzare.");
+  EXPECT_EQ(std::vector<uint8_t>(m.Data().Image().begin(), m.Data().Image().end()), before);
+  // Saved as it stands.
+  m.SaveNameEdited(File("large"));
+  ASSERT_TRUE(m.SaveData());
+  EXPECT_EQ(FileImage(File("large.tvx")), before);
+}
+
+TEST_F(WindowModel, UnsavedChangesAreAskedAboutBeforeAReadOrAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  // Nothing changed: nothing asked.
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_TRUE(m.CloseRequested());
+  EXPECT_TRUE(view_.questions.empty());
+
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = OtherUserRow(w);
+  const std::string before = w.CellText(TT::Users, other, UserColName);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Cambiato"), "");
+  const int operations = view_.operations;
+  // Cancel, and any other answer: nothing happens.
+  view_.answers = {TAnswer::Cancel};
+  m.ReadFromPanel();
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.boxes, (std::vector<std::string>(2, "Warning: Salvare le modifiche a VYR8 v.2.10?")));
+  EXPECT_EQ(view_.questions, (std::vector<TQuestion>(2, TQuestion::SaveDiscardCancel)));
+  EXPECT_EQ(view_.operations, operations);
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Cambiato");
+  EXPECT_TRUE(w.Modified());
+  view_.answers = {TAnswer::Cancel};
+  EXPECT_FALSE(m.CloseRequested());
+  EXPECT_EQ(view_.questions.size(), 3u);
+
+  // Save, but the dialog is cancelled: nothing saved, nothing read.
+  view_.answers = {TAnswer::Save};
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.saveDialogs, 1);
+  EXPECT_EQ(view_.operations, operations);
+  EXPECT_TRUE(w.Modified());
+
+  // Don't save: the read goes on and its data replaces the change.
+  view_.answers = {TAnswer::Discard};
+  m.ReadFromPanel();
+  EXPECT_EQ(view_.operations, operations + 1);
+  view_.Finish();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), before);
+  EXPECT_FALSE(w.Modified());
+  EXPECT_TRUE(fs::is_empty(folder_));
+
+  // In French, on a close; Don't save lets the window go.
+  m.LanguageChosen(2);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Autre"), "");
+  view_.answers = {TAnswer::Discard};
+  EXPECT_TRUE(m.CloseRequested());
+  EXPECT_EQ(view_.boxes.back(), "Warning: Enregistrer les modifications de VYR8 v.2.10 ?");
+}
+
+TEST_F(WindowModel, SaveAnsweredSavesBeforeALoadOrAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  Check(0);
+  TDataWindowModel& w = m.DataWindow();
+  const size_t other = OtherUserRow(w);
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Salvato"), "");
+  // Load the same file: saved first, so the load brings the change back.
+  m.LoadNameEdited(File("site.tvx"));
+  view_.answers = {TAnswer::Save};
+  m.LoadFromFile();
+  EXPECT_EQ(view_.boxes, std::vector<std::string>{"Warning: Salvare le modifiche a site.tvx?"});
+  EXPECT_TRUE(Shown().controls.SendGroup);
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Salvato");
+  EXPECT_FALSE(w.Modified());
+  EXPECT_FALSE(w.CanUndo());
+
+  // Don't save before a load: the file's data comes back.
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Perso"), "");
+  view_.answers = {TAnswer::Discard};
+  m.LoadFromFile();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Salvato");
+  // Cancel before a load: the change stays and nothing is loaded.
+  ASSERT_EQ(w.EditCell(TT::Users, other, UserColName, "Resta"), "");
+  view_.answers = {TAnswer::Cancel};
+  m.LoadFromFile();
+  EXPECT_EQ(w.CellText(TT::Users, other, UserColName), "Resta");
+  EXPECT_TRUE(w.Modified());
+
+  // Save before a close: the file holds the change, and the window goes.
+  view_.answers = {TAnswer::Save};
+  EXPECT_TRUE(m.CloseRequested());
+  SmallPanelImage file;
+  const std::vector<uint8_t> image = FileImage(File("site.tvx"));
+  ASSERT_EQ(image.size(), kSmallImageSize);
+  std::copy(image.begin(), image.end(), file.Bytes().begin());
+  EXPECT_EQ(file.User(w.RowNumber(TT::Users, other)).Name(), "Resta");
+  EXPECT_EQ(view_.questions.size(), 4u);
+}
+
+TEST_F(WindowModel, TheSessionsEndAsksAboutUnsavedChangesAsAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_TRUE(view_.questions.empty());
+  ASSERT_EQ(m.DataWindow().EditCell(TT::Users, OtherUserRow(m.DataWindow()), UserColName, "X"), "");
+  view_.answers = {TAnswer::Cancel};
+  EXPECT_FALSE(m.SessionEndRequested());
+  view_.answers = {TAnswer::Discard};
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_EQ(view_.questions, (std::vector<TQuestion>(2, TQuestion::SaveDiscardCancel)));
+  EXPECT_EQ(view_.boxes.back(), "Warning: Salvare le modifiche a VYR8 v.2.10?");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #define IDC_eSaveToFile 1031
 #define IDC_actBrowseSave 1032
 #define IDC_btnSaveToFile 1033
+#define IDC_btnShowData 1034
 #define IDC_gbLoadFromFile 1040
 #define IDC_eLoadFromFile 1041
 #define IDC_actBrowseLoad 1042
@@ -70,7 +71,7 @@ inline constexpr int kDialogIds[kControlCount] = {
     IDC_gbGeneral,       IDC_lblLingua,      IDC_cbLingua,       IDC_lblSerial,       IDC_cbSerial,
     IDC_gbLinkedPanel,   IDC_btnCheckConnection, IDC_lblLinkedPanel, IDC_TsSupportedPanels, IDC_gbUserCode,
     IDC_btnUserCode,     IDC_lblUserCode,    IDC_EUserCode,      IDC_gbAction,        IDC_actBrowseSave,
-    IDC_eSaveToFile,     IDC_btnSaveToFile,  IDC_gbLoadFromFile, IDC_actBrowseLoad,   IDC_eLoadFromFile,
+    IDC_eSaveToFile,     IDC_btnSaveToFile,  IDC_btnShowData,    IDC_gbLoadFromFile, IDC_actBrowseLoad,   IDC_eLoadFromFile,
     IDC_btnLoadFromFile, IDC_gbSendToPanel,  IDC_btnSendCodes,   IDC_lblUserCodeSend, IDC_eUserCodeSend,
     IDC_pbProgress,      IDC_lblProgress,
 };

@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/messages.h"
 #include "protocol/identify.h"
@@ -49,7 +56,7 @@ bool CheckConnection(TSession& s) {
 
 namespace {
 
-enum class TProbe { Free, Busy, NoPermission, Absent };
+enum class TProbe { Free, Busy, NoPermission, Absent, NotAnswering };
 
 // Opens and closes the port with the scratch settings (115200 baud, no
 // parity, 8 data bits, one stop bit).
@@ -74,20 +81,185 @@ void Label(TPortEntry& e, const std::string& name, const std::string& detail, co
   if (!detail.empty()) e.Label += " - " + detail;
   if (e.State == TPortState::InUse) e.Label += " - " + texts.AlreadyOpen;
   if (e.State == TPortState::NoPermission) e.Label += " - " + extra.NoPermission;
+  if (e.State == TPortState::NotAnswering) e.Label += " - " + extra.NotAnswering;
 }
 
 TPortState StateOf(TProbe probe) {
   if (probe == TProbe::Busy) return TPortState::InUse;
   if (probe == TProbe::NoPermission) return TPortState::NoPermission;
+  if (probe == TProbe::NotAnswering) return TPortState::NotAnswering;
   return TPortState::Free;
 }
 
+// The probe threads still running, those left behind included.
+struct TProbeCount {
+  std::mutex m;
+  std::condition_variable cv;
+  int running = 0;
+};
+TProbeCount& ProbeCount() {
+  static TProbeCount* count = new TProbeCount;  // never destroyed: a thread left behind may outlive main
+  return *count;
+}
+
+// What one port's probe needs to open it.
+struct TProbeTarget {
+  std::string device;  // POSIX: its path; Windows: empty
+  int32_t port = 0;    // Windows: its number
+  TCommSystem* system = nullptr;
+};
+
+// The probes of one listing, shared with the threads that run them: a
+// thread left behind still has it to write into when its open ends at last.
+struct TProbeBoard {
+  using TClock = std::chrono::steady_clock;
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<TProbeTarget> targets;
+  std::vector<TProbe> results;
+  std::vector<TClock::time_point> started;
+  std::vector<bool> begun, ended;  // ended: answered, or given up on
+  size_t next = 0;                 // the next target to take
+  size_t left = 0;                 // targets not ended
+};
+
+// At most this many ports are opened at once: enough that a few hanging
+// ports hold nobody up, few enough that a system answering 256 absent
+// ports does not start 256 threads.
+constexpr size_t kProbeThreads = 16;
+
+void StartProbeThread(const std::shared_ptr<TProbeBoard>& board);
+
+// A probe thread: takes the next target, probes it, and goes on until none
+// is left, or until the port it probed was given up on (another thread has
+// taken its place meanwhile).
+void ProbeThread(const std::shared_ptr<TProbeBoard>& board) {
+  std::unique_lock<std::mutex> lock(board->m);
+  while (board->next < board->targets.size()) {
+    const size_t i = board->next++;
+    board->begun[i] = true;
+    board->started[i] = TProbeBoard::TClock::now();
+    const TProbeTarget target = board->targets[i];
+    lock.unlock();
+    TComm scratch;
+    scratch.Device = target.device;
+    scratch.Port = target.port;
+    scratch.System = target.system;
+    const TProbe probe = Probe(scratch);
+    lock.lock();
+    if (board->ended[i]) break;  // given up on: its place is taken
+    board->results[i] = probe;
+    board->ended[i] = true;
+    --board->left;
+    board->cv.notify_all();
+  }
+}
+
+#ifdef _WIN32
+DWORD WINAPI DetachedMain(void* p) {
+  const std::unique_ptr<std::function<void()>> f(static_cast<std::function<void()>*>(p));
+  (*f)();
+  return 0;
+}
+#endif
+
+// Runs f on a thread that nobody waits for; false when no thread could be
+// had. Windows: a thread of the system's own, its handle let go at once
+// (detaching a short-lived std::thread there can race with its end).
+bool StartDetached(const std::function<void()>& f) {
+#ifdef _WIN32
+  auto* copy = new std::function<void()>(f);
+  const HANDLE h = ::CreateThread(nullptr, 0, DetachedMain, copy, 0, nullptr);
+  if (!h) {
+    delete copy;
+    return false;
+  }
+  ::CloseHandle(h);
+  return true;
+#else
+  try {
+    std::thread(f).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+#endif
+}
+
+void StartProbeThread(const std::shared_ptr<TProbeBoard>& board) {
+  {
+    TProbeCount& count = ProbeCount();
+    std::lock_guard<std::mutex> lock(count.m);
+    ++count.running;
+  }
+  auto run = [board] {
+    ProbeThread(board);
+    TProbeCount& c = ProbeCount();
+    std::lock_guard<std::mutex> lock(c.m);
+    --c.running;
+    c.cv.notify_all();
+  };
+  if (!StartDetached(run)) {
+    // No thread to be had: the caller's thread probes, without a limit.
+    run();
+  }
+}
+
+// Probes every target, a few at a time, each on a thread of its own, and
+// returns once every port has answered or has been given up on: a probe
+// still running limitMs after its own start counts as not answering, and a
+// new thread takes its place for the ports still waiting.
+std::vector<TProbe> ProbeAll(const std::vector<TProbeTarget>& targets, int64_t limitMs) {
+  auto board = std::make_shared<TProbeBoard>();
+  board->targets = targets;
+  board->results.assign(targets.size(), TProbe::NotAnswering);
+  board->started.assign(targets.size(), TProbeBoard::TClock::time_point{});
+  board->begun.assign(targets.size(), false);
+  board->ended.assign(targets.size(), false);
+  board->left = targets.size();
+  const auto limit = std::chrono::milliseconds(std::max<int64_t>(limitMs, 0));
+  for (size_t t = 0; t < std::min(kProbeThreads, targets.size()); ++t) StartProbeThread(board);
+  std::unique_lock<std::mutex> lock(board->m);
+  while (board->left > 0) {
+    // The earliest moment a running probe runs out of time.
+    auto until = TProbeBoard::TClock::time_point::max();
+    const auto now = TProbeBoard::TClock::now();
+    size_t givenUp = 0;
+    for (size_t i = 0; i < targets.size(); ++i) {
+      if (!board->begun[i] || board->ended[i]) continue;
+      if (now - board->started[i] >= limit) {
+        board->ended[i] = true;  // NotAnswering stays its result
+        --board->left;
+        ++givenUp;
+      } else {
+        until = std::min(until, board->started[i] + limit);
+      }
+    }
+    if (givenUp > 0) {
+      lock.unlock();
+      for (size_t g = 0; g < givenUp; ++g) StartProbeThread(board);
+      lock.lock();
+      continue;
+    }
+    if (until == TProbeBoard::TClock::time_point::max()) board->cv.wait(lock);
+    else board->cv.wait_until(lock, until);
+  }
+  return board->results;
+}
+
 }  // namespace
+
+void WaitForPortProbes() {
+  TProbeCount& count = ProbeCount();
+  std::unique_lock<std::mutex> lock(count.m);
+  count.cv.wait(lock, [&] { return count.running == 0; });
+}
 
 const char* PortStateName(TPortState state) {
   switch (state) {
     case TPortState::InUse: return "in use";
     case TPortState::NoPermission: return "no permission";
+    case TPortState::NotAnswering: return "not answering";
     case TPortState::Free: break;
   }
   return "free";
@@ -124,12 +296,12 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtr
   // the probe's answer, as before, so that a port the device manager does
   // not know (a virtual port's driver) is still offered.
   const std::vector<win32::TPortDevice> devices = win32::PortDevices();
+  std::vector<TProbeTarget> targets;
+  for (int32_t n = 1; n <= kLastListedPort; ++n) targets.push_back({std::string(), n, sources.System});
+  const std::vector<TProbe> probes = ProbeAll(targets, sources.ProbeLimitMs);
   std::vector<TPortEntry> list;
   for (int32_t n = 1; n <= kLastListedPort; ++n) {
-    TComm scratch;
-    scratch.Port = n;
-    scratch.System = sources.System;
-    const TProbe probe = Probe(scratch);
+    const TProbe probe = probes[static_cast<size_t>(n - 1)];
     if (probe == TProbe::Absent) continue;
     TPortEntry e;
     e.Device = "COM" + std::to_string(n);
@@ -270,12 +442,14 @@ std::vector<std::string> SerialDeviceCandidates(const std::string& devDir) {
 
 std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtraStrings& extra,
                                       const TPortSources& sources) {
+  const std::vector<std::string> devices = SerialDeviceCandidates(sources.DeviceFolder);
+  std::vector<TProbeTarget> targets;
+  for (const std::string& device : devices) targets.push_back({device, 0, sources.System});
+  const std::vector<TProbe> probes = ProbeAll(targets, sources.ProbeLimitMs);
   std::vector<TPortEntry> list;
-  for (const std::string& device : SerialDeviceCandidates(sources.DeviceFolder)) {
-    TComm scratch;
-    scratch.Device = device;
-    scratch.System = sources.System;
-    const TProbe probe = Probe(scratch);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const std::string& device = devices[i];
+    const TProbe probe = probes[i];
     if (probe == TProbe::Absent) continue;
     const std::string name = fs::path(device).filename().string();
     const TSysfsInfo info = SysfsInfo(sources.SysfsRoot, name);

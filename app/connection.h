@@ -22,6 +22,7 @@ enum class TPortState {
   Free,          // it opened
   InUse,         // another program holds it
   NoPermission,  // this user may not open it
+  NotAnswering,  // its open did not end within the probe's limit
 };
 
 struct TPortEntry {
@@ -50,14 +51,24 @@ struct TPortSources {
   std::string DeviceFolder = "/dev";  // POSIX: the serial devices
   std::string SysfsRoot = "/sys";     // POSIX: what the kernel knows of them
   // What the probes open through; the platform's serial layer when null.
+  // The probes run at the same time, each on a thread of its own: the layer
+  // must take calls from several threads at once.
   TCommSystem* System = nullptr;
+  // How long a port's probe may take, from its own start. A driver can
+  // hold an open for seconds (a paired Bluetooth port calls its device
+  // first); such a port is listed as not answering once this has passed,
+  // and its probe is left to end on its own, closing the port if it opened.
+  int64_t ProbeLimitMs = 2000;
 };
 
 // The serial devices of the system in ascending order, each probed with a
 // scratch record (115200 baud, no parity, 8 data bits, one stop bit):
 // listed when it opens, listed as in use when another program holds it,
-// listed as "no permission" when the system refuses this user, left out
-// otherwise.
+// listed as "no permission" when the system refuses this user, listed as
+// "not answering" when its probe did not end within ProbeLimitMs, left
+// out otherwise. The probes run side by side (a few ports at a time, each
+// on a thread of its own), so that a slow port never delays the others: the
+// list is ready once every port has answered or been given up on.
 //
 // POSIX: the serial devices found in DeviceFolder, labelled with their
 // paths and what sysfs tells of their USB device: "/dev/ttyUSB0 - FTDI
@@ -71,8 +82,13 @@ std::vector<TPortEntry> BuildPortList(const TLanguageStrings& texts, const TExtr
 // The candidate devices, in ascending order (before probing).
 std::vector<std::string> SerialDeviceCandidates(const std::string& devDir = "/dev");
 
+// Returns once every port probe that BuildPortList started has ended,
+// those it stopped waiting for too (for tests, whose system layers must
+// outlive the probes).
+void WaitForPortProbes();
+
 // The state as machine-readable output names it: "free", "in use",
-// "no permission".
+// "no permission", "not answering".
 const char* PortStateName(TPortState state);
 
 // The highest port number that the Windows port list probes.

@@ -138,7 +138,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.AnswerSave = "Salva";
       t.AnswerDiscard = "Non salvare";
       t.AnswerCancel = "Annulla";
+      t.ClosesWhenDone = "La finestra si chiuderà al termine dell'operazione in corso.";
       t.NoPermission = "permesso negato";
+      t.NotAnswering = "non risponde";
       t.NoPortSelected = "nessuna porta seriale selezionata";
       t.PortMissing = "porta seriale inesistente";
       t.PortInUse = "la porta è usata da un altro programma";
@@ -189,7 +191,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
       t.AnswerSave = "Enregistrer";
       t.AnswerDiscard = "Ne pas enregistrer";
       t.AnswerCancel = "Annuler";
+      t.ClosesWhenDone = "La fenêtre se fermera à la fin de l'opération en cours.";
       t.NoPermission = "permission refusée";
+      t.NotAnswering = "ne répond pas";
       t.NoPortSelected = "aucun port série sélectionné";
       t.PortMissing = "port série inexistant";
       t.PortInUse = "le port est utilisé par un autre programme";
@@ -234,7 +238,9 @@ TExtraStrings ExtraStrings(TLanguage lang) {
   t.AnswerSave = "Save";
   t.AnswerDiscard = "Don't save";
   t.AnswerCancel = "Cancel";
+  t.ClosesWhenDone = "The window will close when the operation ends.";
   t.NoPermission = "no permission";
+  t.NotAnswering = "not answering";
   t.NoPortSelected = "no serial port selected";
   t.PortMissing = "no such serial port";
   t.PortInUse = "the port is in use by another program";

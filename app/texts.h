@@ -63,8 +63,14 @@ struct TExtraStrings {
   std::string AnswerDiscard;  // "Don't save"
   std::string AnswerCancel;
 
+  // The status line after a close asked for while an operation runs.
+  std::string ClosesWhenDone;
+
   // Serial ports. The mark of a listed device that this user may not open:
   std::string NoPermission;
+  // The mark of a listed port whose probe did not end in time (its driver
+  // held the open):
+  std::string NotAnswering;
   // Why a port could not be opened, after the device's name:
   std::string NoPortSelected;
   std::string PortMissing;

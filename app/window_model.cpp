@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <iterator>
 #include <utility>
 
 #include "app/display_text.h"
@@ -13,10 +14,11 @@ namespace tarvex {
 
 std::string WindowTitle() { return std::string("Tarvex v.") + kTarvexVersion; }
 
-TControlEnables EnablesFor(const TControlStates& c, bool busy, bool dataHeld) {
+TControlEnables EnablesFor(const TControlStates& c, bool busy, bool portsComplete, bool dataHeld) {
   const bool idle = !busy;
   TControlEnables e;
-  e.cbLingua = e.cbSerial = e.btnCheckConnection = idle;
+  e.cbLingua = e.cbSerial = idle;
+  e.btnCheckConnection = idle && portsComplete;
   e.gbUserCode = e.EUserCode = c.UserCode;
   e.btnUserCode = c.UserCode && idle;
   e.gbAction = e.eSaveToFile = c.SaveGroup;
@@ -154,7 +156,8 @@ void TWindowModel::Start() {
 }
 
 void TWindowModel::Show(unsigned parts) {
-  if (parts & PartControls) state_.enables = EnablesFor(state_.controls, state_.busy, state_.dataHeld);
+  if (parts & PartControls)
+    state_.enables = EnablesFor(state_.controls, state_.busy, state_.portsComplete, state_.dataHeld);
   view_.Show(state_, parts);
 }
 
@@ -173,14 +176,35 @@ void TWindowModel::ApplyLanguage() {
 }
 
 void TWindowModel::BuildPortList() {
-  std::vector<TPortEntry> entries = options_.leadingPorts;
-  if (!options_.deviceFolder.empty()) {
-    std::vector<TPortEntry> probed = ::tarvex::BuildPortList(session_.LangStrings, session_.ExtraStrings, {options_.deviceFolder});
-    entries.insert(entries.end(), probed.begin(), probed.end());
-  }
-  state_.ports = std::move(entries);
+  state_.ports = options_.leadingPorts;
   state_.selectedPort = state_.ports.empty() ? -1 : 0;
+  state_.portsComplete = options_.deviceFolder.empty();
   Show(PartPorts);
+  if (state_.portsComplete) return;
+  // Opening a port can take seconds (a Bluetooth port calls its device
+  // first): the probe runs off the window's thread, with the texts of the
+  // language in force now (busy ports carry the Italian suffix).
+  TPortSources sources;
+  sources.DeviceFolder = options_.deviceFolder;
+  sources.System = options_.probeSystem;
+  auto probed = std::make_shared<std::vector<TPortEntry>>();
+  view_.RunOffThread(
+      [probed, sources, texts = session_.LangStrings, extra = session_.ExtraStrings] {
+        *probed = ::tarvex::BuildPortList(texts, extra, sources);
+      },
+      [this, probed] {
+        if (!detached_) PortsProbed(std::move(*probed));
+      });
+}
+
+void TWindowModel::PortsProbed(std::vector<TPortEntry> probed) {
+  state_.ports.insert(state_.ports.end(), std::make_move_iterator(probed.begin()),
+                      std::make_move_iterator(probed.end()));
+  state_.portsComplete = true;
+  // The leading ports come first: a choice made among them meanwhile stays.
+  const bool chosen = state_.selectedPort >= 0;
+  if (!chosen && !state_.ports.empty()) PortChosen(0);
+  Show(PartPorts | PartControls);
 }
 
 void TWindowModel::LanguageChosen(int index) {
@@ -234,6 +258,7 @@ void TWindowModel::OperationEnded(const std::function<void()>& result) {
   if (detached_) return;
   result();
   state_.busy = false;
+  writing_ = false;
   dataWindow_.SetLocked(false);
   Show(PartControls | PartData);
   view_.OperationFinished();
@@ -244,7 +269,7 @@ void TWindowModel::OperationEnded(const std::function<void()>& result) {
 }
 
 void TWindowModel::CheckConnection() {
-  if (state_.busy) return;
+  if (state_.busy || !state_.portsComplete) return;
   ResetWindow();
   auto identified = std::make_shared<bool>(false);
   RunOperation([this, identified] { *identified = ::tarvex::CheckConnection(session_); },
@@ -383,6 +408,7 @@ void TWindowModel::SendToPanel() {
       delete v;
     });
   auto restored = std::make_shared<bool>(false);
+  writing_ = true;
   RunOperation(
       [this, code, outcome, send, restored] {
         *outcome = ::tarvex::SendToPanel(session_, *code, send);
@@ -507,8 +533,17 @@ bool TWindowModel::ChangesMayGo() {
 bool TWindowModel::CloseRequested() {
   if (!state_.busy) return ChangesMayGo();
   // The port belongs to the worker until the operation ends, and a box of
-  // the operation may be waiting for the user: close once it is over.
+  // the operation may be waiting for the user: close once it is over, and
+  // say so, or the click would seem to do nothing.
   closePending_ = true;
+  state_.status = session_.ExtraStrings.ClosesWhenDone;
+  Show(PartStatus);
+  return false;
+}
+
+bool TWindowModel::SessionEndRequested() {
+  if (!writing_) return state_.busy || ChangesMayGo();
+  CloseRequested();
   return false;
 }
 
@@ -516,6 +551,8 @@ void TWindowModel::HandleTransferProgress(int code, int32_t value, const std::st
   unsigned parts = 0;
   switch (code) {
     case ProgressShowStatus:
+      // A close waits for the operation: the line keeps saying so.
+      if (closePending_) break;
       state_.status = statusText;
       parts = PartStatus;
       break;
@@ -528,7 +565,7 @@ void TWindowModel::HandleTransferProgress(int code, int32_t value, const std::st
       parts = PartBar;
       break;
     case ProgressClear:
-      state_.status.clear();
+      if (!closePending_) state_.status.clear();
       state_.bar.Clear();
       parts = PartStatus | PartBar;
       break;

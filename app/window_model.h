@@ -81,9 +81,10 @@ struct TControlEnables {
 // The enabled states of a workflow state: a group and the controls inside
 // it together; while an operation runs, every control that could start
 // another one or change what it reads (language, port, the buttons) is off.
+// The connection check also waits for the port list to be complete.
 // "Show data" follows its own rule: an image holds data (after a read or a
 // load), and no operation runs.
-TControlEnables EnablesFor(const TControlStates& states, bool busy, bool dataHeld = false);
+TControlEnables EnablesFor(const TControlStates& states, bool busy, bool portsComplete = true, bool dataHeld = false);
 
 // Whether one control takes input: its own entry, or that of the control
 // it follows; true for the controls that never change.
@@ -109,6 +110,9 @@ struct TWindowState {
   std::string sendToolTip;             // where the target's backup goes
   std::vector<TPortEntry> ports;
   int selectedPort = -1;
+  // False while the ports are being probed (the list holds only the
+  // leading ports until then).
+  bool portsComplete = true;
   std::string linkedPanel;
   std::string status;
   TProgressBar bar;
@@ -190,7 +194,9 @@ struct TWindowModelOptions {
   // panels, the tests' panels).
   std::vector<TPortEntry> leadingPorts;
   // Where serial devices are probed at start-up (Windows probes COM1 to
-  // COM256 whatever it says); empty probes nothing.
+  // COM256 whatever it says); empty probes nothing. The probe runs off the
+  // window's thread (RunOffThread): the window shows at once and the list
+  // fills when every port has answered or its limit has passed.
   std::string deviceFolder = "/dev";
   // Where the target panel's data is saved before every send.
   std::string backupFolder = DefaultBackupFolder();
@@ -198,6 +204,9 @@ struct TWindowModelOptions {
   // feeds, whichever port is chosen; null for none. Shared, so it stays
   // open while the model may still use the port.
   std::shared_ptr<TLineTrace> trace;
+  // What the probes open through (TPortSources::System): the platform's
+  // serial layer when null.
+  TCommSystem* probeSystem = nullptr;
 };
 
 class TWindowModel : private TUserInterface {
@@ -209,7 +218,8 @@ class TWindowModel : private TUserInterface {
 
   // The start-up sequence: status cleared, tuning values, the panel port's
   // settings, Italian, the port list with its first entry selected, the
-  // no-panel state; then everything is shown.
+  // no-panel state; then everything is shown. The probe of the system's
+  // ports is started off the window's thread and ends later (PortsComplete).
   void Start();
 
   const TWindowState& State() const { return state_; }
@@ -260,15 +270,28 @@ class TWindowModel : private TUserInterface {
   // open already.
   void SupportedPanelsRequested();
   bool SupportedPanelsOpen() const { return supportedPanelsOpen_; }
-  // True when the window may close now; during an operation false, and the
-  // window is closed (CloseWindow) once the operation has ended. Unsaved
-  // changes of the data are asked about first (ChangesMayGo).
+  // True when the window may close now; during an operation false: the
+  // status line says that the window closes when the operation ends, and
+  // it is closed (CloseWindow) then. Until that, the operation's own status
+  // texts no longer replace that line. Unsaved changes of the data are
+  // asked about first (ChangesMayGo).
   bool CloseRequested();
   // Unsaved changes of the data are never dropped silently: before a read,
   // a load or a close this asks "Save the changes to ...?" with Save, Don't
   // save and Cancel. True when the caller may go on: nothing unsaved, Don't
   // save, or Save and the save worked.
   bool ChangesMayGo();
+  // Whether a close waits for the operation's end.
+  bool ClosePending() const { return closePending_; }
+  // The user's session is ending (log-off, shut-down): true when it may end
+  // now. While a send writes into a panel false, and the window closes once
+  // the send has ended, as after a close asked for during it: a panel left
+  // half-written would hold neither its old data nor the new. A check or a
+  // read writes nothing into the panel and lets the session end; unsaved
+  // changes of the data are asked about first, as before a close.
+  bool SessionEndRequested();
+  // A send runs: its writes may be under way.
+  bool WritingIntoPanel() const { return writing_; }
 
   // The progress notice, on the window's thread.
   void HandleTransferProgress(int code, int32_t value, const std::string& statusText);
@@ -289,6 +312,7 @@ class TWindowModel : private TUserInterface {
   void ApplyLanguage();
   TTexts Texts() const { return TTexts{session_.LangStrings, session_.ExtraStrings}; }
   void BuildPortList();
+  void PortsProbed(std::vector<TPortEntry> probed);
   void ResetWindow();
   void SetControls(const TControlStates& states);
   void Show(unsigned parts);
@@ -311,6 +335,7 @@ class TWindowModel : private TUserInterface {
   TSession session_;
   TWindowState state_;
   bool closePending_ = false;
+  bool writing_ = false;
   bool supportedPanelsOpen_ = false;
   std::atomic<bool> detached_{false};
   TDataModel data_;

@@ -125,31 +125,6 @@ std::optional<std::string> StatusAfterSend(const TOutcome& outcome, const TTexts
 // afterwards, whatever the outcome.
 TSendOutcome SendToPanel(TSession& s, const std::string& code, const TSendOptions& options);
 
-// What a send would change, found without writing anything: the target's
-// data as it stands and as it would stand after the send. Both images are
-// of the connected panel's layout and carry the target's header; they hold
-// codes and are wiped when the outcome goes.
-struct TDryRunOutcome {
-  TDryRunOutcome() = default;
-  TDryRunOutcome(TDryRunOutcome&&) = default;
-  TDryRunOutcome& operator=(TDryRunOutcome&&) = default;
-  ~TDryRunOutcome();
-  // Success, or what stopped it (as for a send, before its first write).
-  TOutcome outcome;
-  bool ok() const { return outcome.Ok(); }
-  std::vector<uint8_t> panel;    // what the target holds now
-  std::vector<uint8_t> written;  // what it would hold after the send
-};
-
-// Proves the target's main user code as a send does (small panels; the
-// code's length for the large panel), reads everything the send would
-// overwrite (what its backup holds) and builds what the send would leave
-// there from the image of the connected panel's class: codes through the
-// target's code format, names through its fields, the bits its model does
-// not take cleared. No write reaches the panel. Opens the port first and
-// closes it on every path; failures are shown as a send shows them.
-TDryRunOutcome DryRunSend(TSession& s, const std::string& code);
-
 // The main user code of a small image's users (the first user whose first
 // attribute byte is 1), its F padding taken off; none when no user is the
 // main user. It is a code: the caller wipes it.
@@ -176,5 +151,29 @@ struct TRestoreOptions {
 // of the panel's previous data.
 TSendOutcome RestoreBackup(TSession& s, const std::string& backupPath, const std::vector<std::string>& codes,
                            const TRestoreOptions& options = {});
+// What a send would change, found without writing anything: the target's
+// data as it stands and as it would stand after the send. Both images are
+// of the connected panel's layout and carry the target's header; they hold
+// codes and are wiped when the outcome goes.
+struct TDryRunOutcome {
+  TDryRunOutcome() = default;
+  TDryRunOutcome(TDryRunOutcome&&) = default;
+  TDryRunOutcome& operator=(TDryRunOutcome&&) = default;
+  ~TDryRunOutcome();
+  // Success, or what stopped it (as for a send, before its first write).
+  TOutcome outcome;
+  bool ok() const { return outcome.Ok(); }
+  std::vector<uint8_t> panel;    // what the target holds now
+  std::vector<uint8_t> written;  // what it would hold after the send
+};
+
+// Proves the target's main user code as a send does (small panels; the
+// code's length for the large panel), reads everything the send would
+// overwrite (what its backup holds) and builds what the send would leave
+// there from the image of the connected panel's class: codes through the
+// target's code format, names through its fields, the bits its model does
+// not take cleared. No write reaches the panel. Opens the port first and
+// closes it on every path; failures are shown as a send shows them.
+TDryRunOutcome DryRunSend(TSession& s, const std::string& code);
 
 }  // namespace tarvex

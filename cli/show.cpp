@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/data_model.h"
@@ -39,8 +41,13 @@ std::string FirmwareText(const std::optional<double>& v) {
 }
 
 // One CSV field: quoted when it holds a comma, a quote, a line end or
-// spaces at an end, quotes doubled.
-std::string CsvField(const std::string& text) {
+// spaces at an end, quotes doubled. A name comes from whatever panel or
+// file was read: one that a spreadsheet would take for a formula (=, +, -,
+// @, a tab or a carriage return first) is kept as text by a leading
+// apostrophe, which spreadsheets do not show.
+std::string CsvField(const std::string& field) {
+  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
+  const std::string text = formula ? "'" + field : field;
   const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' '));
   if (!quote) return text;

@@ -184,21 +184,24 @@ TOutcome ReadCodesAndMatch(TLink& link, const TPanelIdentity& panel, UserTable t
   link.Phase(TPhase::CheckingUserCode, int32_t{m.CodesLen} - 1);
 
   if (TOutcome o = ReadBlock(link, TStep::ReadCodes, m.CodesAddr, m.CodesLen); !o) return o;
-  const std::string target = PadRight(enteredCode, kUserCodeMax, 'F');
+  std::string target = PadRight(enteredCode, kUserCodeMax, 'F');
   const bool perByte = OneDigitPerByte(panel.ConnectedModel);
   const size_t stride = perByte ? kDigitPerByteCodeBytes : kPackedCodeBytes;
   bool found = false;
   // Every user's code text is needed afterwards for the main-user check, so
   // the loop never stops at the first match.
   for (size_t u = 0; u < kUserCount; ++u) {
-    const std::string text = PadRight(CodeTextFromPanel(buf.data() + stride * u, perByte), kUserCodeMax, 'F');
-    const std::string stored = text.substr(0, kUserCodeMax);
+    std::string text = PadRight(CodeTextFromPanel(buf.data() + stride * u, perByte), kUserCodeMax, 'F');
+    std::string stored = text.substr(0, kUserCodeMax);
     table.User(u).SetCode(stored);
     // Compared as stored, not as read: a three-digit code on a one-digit-per-
     // byte panel reads as nine characters, and this tool must be able to
     // prove every code it can write.
     if (stored == target) found = true;
+    WipeString(text);
+    WipeString(stored);
   }
+  WipeString(target);
   return found ? Success(TStep::ReadCodes) : Failure(TResult::CodeStoredNowhere, TStep::ReadCodes);
 }
 

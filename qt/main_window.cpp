@@ -249,7 +249,8 @@ TfrmMain::TfrmMain(TWindowOptions options, QWidget* parent)
       presenter_(std::move(options.presenter)),
       view_(*this),
       model_(view_, TWindowModelOptions{std::move(options.leadingPorts), std::move(options.deviceFolder),
-                                        std::move(options.backupFolder), std::move(options.trace)}) {
+                                        std::move(options.backupFolder), std::move(options.trace),
+                                        options.probeSystem}) {
   if (!presenter_) presenter_ = std::make_unique<TMessageBoxPresenter>();
   setObjectName(QStringLiteral("frmMain"));
   BuildControls();

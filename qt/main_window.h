@@ -51,6 +51,9 @@ struct TWindowOptions {
   std::string backupFolder = DefaultBackupFolder();
   // The line trace of --trace; null for none (TWindowModelOptions::trace).
   std::shared_ptr<TLineTrace> trace;
+  // What the port probes open through; the platform's layer when null
+  // (TWindowModelOptions::probeSystem).
+  TCommSystem* probeSystem = nullptr;
 };
 
 class TfrmMain : public QWidget {

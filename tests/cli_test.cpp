@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -769,6 +770,48 @@ TEST(CliEdit, ARefusedChangeLeavesTheFileUntouchedAndSaysWhy) {
   EXPECT_EQ(FileBytes(file), before);
 }
 
+TEST(CliEdit, ACodeTypedOnATerminalIsNotEchoed) {
+  const std::string file = WriteSite("edit-terminal.tvx");
+  test::TPty terminal(test::TPty::SlaveHeld);
+  ASSERT_TRUE(terminal.Ok());
+  // A terminal as a shell leaves it: lines, and every key echoed.
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(terminal.Slave(), &mode), 0);
+  mode.c_lflag |= ECHO | ICANON;
+  mode.c_iflag |= ICRNL;
+  ASSERT_EQ(::tcsetattr(terminal.Slave(), TCSANOW, &mode), 0);
+  const std::string data = DataFolder();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    for (int fd : {0, 1, 2}) ::dup2(terminal.Slave(), fd);
+    ::close(terminal.Master());
+    ::close(terminal.Slave());
+    std::vector<std::string> args = {"edit", file, "--user", "1", "--code-stdin"};
+    ExecCli(args);
+  }
+  terminal.CloseSlave();
+  std::string seen;
+  char buf[256];
+  ssize_t n;
+  // The code is typed once the prompt shows, when the echo is already off.
+  const std::string prompt = "New code for user 1: ";
+  while (seen.find(prompt) == std::string::npos && (n = ::read(terminal.Master(), buf, sizeof buf)) > 0)
+    seen.append(buf, static_cast<size_t>(n));
+  ASSERT_NE(seen.find(prompt), std::string::npos) << seen;
+  ASSERT_TRUE(terminal.Send("864209\r"));
+  while ((n = ::read(terminal.Master(), buf, sizeof buf)) > 0) seen.append(buf, static_cast<size_t>(n));
+  terminal.CloseMaster();
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+  EXPECT_EQ(seen.find("864209"), std::string::npos) << "the code was echoed: " << seen;
+  SmallPanelImage expected = SiteImage();
+  expected.User(1).SetCode("864209FF");
+  EXPECT_EQ(ImageOf(file), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+}
+
 TEST(CliEdit, BadUsageAndFileErrors) {
   const std::string file = WriteSite("edit-usage.tvx");
   const Bytes before = FileBytes(file);
@@ -891,6 +934,10 @@ TEST(CliDiff, EqualDifferentAndErrorsExitAsDiff) {
 TEST(CliShow, CsvForTheCustomersRecords) {
   SmallPanelImage img = SiteImage();
   img.User(2).SetName("SMITH, \"JR\"");
+  // Names a spreadsheet would run as formulas stay text.
+  img.User(3).SetName("=HYPERLINK(1)");
+  img.User(4).SetName("-1+2");
+  img.User(5).SetName("@SUM(A1)");
   const std::string file = WriteSite("show-csv.tvx", img);
   TRun r = RunCli({"show", file, "--csv"});
   ASSERT_EQ(r.exit, 0) << r.err;
@@ -903,6 +950,9 @@ TEST(CliShow, CsvForTheCustomersRecords) {
   EXPECT_EQ(lines[0], "kind,number,name,main,code,attributes,value,flags,flags23,in_use");
   EXPECT_EQ(lines[1], "user,0,ALICE,yes,****,01 00 00 00 00 00 00 00 00 00,,,,");
   EXPECT_EQ(lines[3], "user,2,\"SMITH, \"\"JR\"\"\",no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[4], "user,3,'=HYPERLINK(1),no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[5], "user,4,'-1+2,no,,00 00 00 00 00 00 00 00 00 00,,,,");
+  EXPECT_EQ(lines[6], "user,5,'@SUM(A1),no,,00 00 00 00 00 00 00 00 00 00,,,,");
   EXPECT_EQ(lines[25], "key,0,FRONT DOOR,,,,0x11,0x00,0x00,yes");
   EXPECT_EQ(lines[26], "key,1,GARAGE,,,,0x00,0xC3,0x00,yes");
   EXPECT_EQ(lines[27], "key,2,,,,,0x00,0x00,0x00,no");
@@ -912,6 +962,46 @@ TEST(CliShow, CsvForTheCustomersRecords) {
   EXPECT_NE(r.out.find("\nuser,0,ALICE,yes,1234,"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nuser,1,BOB,no,5678,"), std::string::npos);
   EXPECT_EQ(RunCli({"show", file, "--csv", "--json"}).exit, 2);
+}
+
+TEST(CliShow, TheLargePanelsRegionsWithTheirRecordsInUse) {
+  LargePanelImage large;
+  SetImageModel(large.Bytes(), 6);
+  large.Region(1)[3 * 88 + 2] = 0;
+  large.Region(1)[199 * 88 + 87] = 0;
+  large.Region(5)[0] = 0;
+  const std::string file = TempPath("show-large.tvx");
+  ASSERT_TRUE(test::WriteKeyFile(file, large.Bytes(), 9));
+  TRun r = RunCli({"show", file});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("\nRegions:\n"
+                       "  #  Panel address  Bytes  Records in use\n"
+                       "  0  E5095C         1200   0 of 200\n"
+                       "  1  E1BA92         17600  2 of 200\n"
+                       "  2  E4CAA8         1600   0 of 200\n"
+                       "  3  E4C2D8         2000   0 of 500\n"
+                       "  4  E50E0C         800    0 of 200\n"
+                       "  5  E4E5C7         2000   1 of 1\n"
+                       "  6  E1225A         12000  0 of 500\n"),
+            std::string::npos)
+      << r.out;
+  r = RunCli({"show", file, "--csv"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "region,panel_address,bytes,record_size,records,records_in_use\n"
+            "0,0xE5095C,1200,6,200,0\n"
+            "1,0xE1BA92,17600,88,200,2\n"
+            "2,0xE4CAA8,1600,8,200,0\n"
+            "3,0xE4C2D8,2000,4,500,0\n"
+            "4,0xE50E0C,800,4,200,0\n"
+            "5,0xE4E5C7,2000,2000,1,1\n"
+            "6,0xE1225A,12000,24,500,0\n");
+  r = RunCli({"show", file, "--json"});
+  const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << r.out;
+  EXPECT_EQ(j["regions"][1]["recordsInUse"], 2);
+  EXPECT_EQ(j["regions"][1]["recordSize"], 88);
+  EXPECT_EQ(j["regions"][3]["records"], 500);
 }
 
 // ---------------------------------------------------------------------------

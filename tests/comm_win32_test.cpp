@@ -12,9 +12,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,7 +70,6 @@ struct TFakeSerial {
   std::vector<std::pair<DWORD, DWORD>> queueSizes;
   std::map<HANDLE, std::string> handles;  // open handles and their devices
   int statusCalls = 0;
-  DWORD lastError = 0;
   int nextHandle = 0x100;
 
   // The device manager's ports class: what SetupAPI lists.
@@ -99,8 +101,17 @@ struct TFakeSerial {
 
 TFakeSerial* fake = nullptr;
 
+// The port list probes its ports side by side: the stand-ins take turns,
+// and each thread has its own last error, as the system's.
+std::recursive_mutex& FakeLock() {
+  static std::recursive_mutex m;
+  return m;
+}
+thread_local DWORD fakeLastError = 0;
+
 HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                              DWORD flags, HANDLE) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   const std::string device = name;
   fake->calls.push_back("CreateFile " + device);
   fake->openedNames.push_back(device);
@@ -109,11 +120,11 @@ HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
   fake->openDisposition = disposition;
   fake->openFlags = flags;
   if (auto it = fake->openErrors.find(device); it != fake->openErrors.end()) {
-    fake->lastError = it->second;
+    fakeLastError = it->second;
     return INVALID_HANDLE_VALUE;
   }
   if (std::find(fake->present.begin(), fake->present.end(), device) == fake->present.end()) {
-    fake->lastError = fake->missingError;
+    fakeLastError = fake->missingError;
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fake->nextHandle++));
@@ -121,14 +132,16 @@ HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
   return h;
 }
 
-DWORD WINAPI FakeGetLastError() { return fake->lastError; }
+DWORD WINAPI FakeGetLastError() { return fakeLastError; }
 
 BOOL WINAPI FakeQueryPerformanceFrequency(LARGE_INTEGER* f) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   f->QuadPart = 1'000'000;
   return TRUE;
 }
 
 BOOL WINAPI FakeQueryPerformanceCounter(LARGE_INTEGER* c) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   if (++fake->readsSinceSleep > 1'000'000) {
     fake->spun = true;
     fake->nowUs += 1000;
@@ -138,17 +151,19 @@ BOOL WINAPI FakeQueryPerformanceCounter(LARGE_INTEGER* c) {
 }
 
 VOID WINAPI FakeSleep(DWORD ms) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->sleeps.push_back(ms);
   fake->readsSinceSleep = 0;
   fake->nowUs += int64_t{ms} * 1000;
 }
 
 BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->calls.push_back("GetCommState");
   EXPECT_TRUE(fake->handles.count(h)) << "GetCommState on a handle that is not open";
   EXPECT_EQ(dcb->DCBlength, sizeof(DCB)) << "the caller sets the length before asking";
   if (fake->getStateError) {
-    fake->lastError = fake->getStateError;
+    fakeLastError = fake->getStateError;
     return FALSE;
   }
   *dcb = fake->reported;
@@ -157,26 +172,29 @@ BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE h, LPDCB dcb) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->calls.push_back("SetCommState");
   fake->setStates.push_back(*dcb);
   if (auto it = fake->setStateErrors.find(fake->handles[h]); it != fake->setStateErrors.end()) {
-    fake->lastError = it->second;
+    fakeLastError = it->second;
     return FALSE;
   }
   return TRUE;
 }
 
 BOOL WINAPI FakeSetupComm(HANDLE, DWORD in, DWORD out) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->calls.push_back("SetupComm");
   fake->queueSizes.emplace_back(in, out);
   return TRUE;
 }
 
 BOOL WINAPI FakeClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   ++fake->statusCalls;
   EXPECT_TRUE(fake->handles.count(h)) << "status of a handle that is not open";
   if (fake->statusFails) {
-    fake->lastError = ERROR_BAD_COMMAND;
+    fakeLastError = ERROR_BAD_COMMAND;
     return FALSE;
   }
   fake->Arrive();
@@ -189,6 +207,7 @@ BOOL WINAPI FakeClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
 }
 
 BOOL WINAPI FakeReadFile(HANDLE, LPVOID dst, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   EXPECT_EQ(overlapped, nullptr);
   const DWORD n = std::min<DWORD>({count, fake->readLimit, static_cast<DWORD>(fake->input.size())});
   for (DWORD i = 0; i < n; ++i) {
@@ -200,6 +219,7 @@ BOOL WINAPI FakeReadFile(HANDLE, LPVOID dst, DWORD count, LPDWORD got, LPOVERLAP
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID src, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   EXPECT_EQ(overlapped, nullptr);
   const auto* bytes = static_cast<const uint8_t*>(src);
   // Half of it at a time: the layer must go on until everything is out.
@@ -210,9 +230,10 @@ BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID src, DWORD count, LPDWORD done, LPOVER
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE h) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->calls.push_back("CloseHandle");
   if (fake->closeFails) {
-    fake->lastError = ERROR_GEN_FAILURE;
+    fakeLastError = ERROR_GEN_FAILURE;
     return FALSE;
   }
   EXPECT_EQ(fake->handles.erase(h), 1u) << "closing a handle that is not open";
@@ -222,11 +243,12 @@ BOOL WINAPI FakeCloseHandle(HANDLE h) {
 constexpr ULONG_PTR kDeviceList = 0x5000;
 
 HDEVINFO WINAPI FakeGetClassDevs(const GUID* cls, PCWSTR enumerator, HWND, DWORD flags) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   fake->askedClass = cls;
   fake->askedFlags = flags;
   EXPECT_EQ(enumerator, nullptr);
   if (fake->noDeviceList) {
-    fake->lastError = ERROR_INVALID_DATA;
+    fakeLastError = ERROR_INVALID_DATA;
     return INVALID_HANDLE_VALUE;
   }
   ++fake->listsOpen;
@@ -241,10 +263,11 @@ const TFakeSerial::TDevice* Member(HDEVINFO set, PSP_DEVINFO_DATA data) {
 }
 
 BOOL WINAPI FakeEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   EXPECT_EQ(reinterpret_cast<ULONG_PTR>(set), kDeviceList);
   EXPECT_EQ(data->cbSize, sizeof(SP_DEVINFO_DATA)) << "the caller sets the size before asking";
   if (index >= fake->devices.size()) {
-    fake->lastError = ERROR_NO_MORE_ITEMS;
+    fakeLastError = ERROR_NO_MORE_ITEMS;
     return FALSE;
   }
   data->DevInst = index;
@@ -253,16 +276,17 @@ BOOL WINAPI FakeEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data)
 
 BOOL WINAPI FakeGetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD type,
                                           PBYTE buffer, DWORD size, PDWORD required) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   const TFakeSerial::TDevice* d = Member(set, data);
   EXPECT_EQ(property, static_cast<DWORD>(SPDRP_FRIENDLYNAME));
   if (!d || d->friendly.empty()) {
-    fake->lastError = ERROR_INVALID_DATA;
+    fakeLastError = ERROR_INVALID_DATA;
     return FALSE;
   }
   const DWORD bytes = static_cast<DWORD>((d->friendly.size() + 1) * sizeof(wchar_t));
   if (required) *required = bytes;
   if (size < bytes) {
-    fake->lastError = ERROR_INSUFFICIENT_BUFFER;
+    fakeLastError = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
   std::memcpy(buffer, d->friendly.c_str(), bytes);
@@ -271,11 +295,12 @@ BOOL WINAPI FakeGetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA data, D
 }
 
 BOOL WINAPI FakeGetDeviceInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, PWSTR buffer, DWORD chars, PDWORD required) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   const TFakeSerial::TDevice* d = Member(set, data);
   if (!d) return FALSE;
   if (required) *required = static_cast<DWORD>(d->instanceId.size() + 1);
   if (chars < d->instanceId.size() + 1) {
-    fake->lastError = ERROR_INSUFFICIENT_BUFFER;
+    fakeLastError = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
   std::memcpy(buffer, d->instanceId.c_str(), (d->instanceId.size() + 1) * sizeof(wchar_t));
@@ -283,12 +308,13 @@ BOOL WINAPI FakeGetDeviceInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, PWSTR b
 }
 
 HKEY WINAPI FakeOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD, DWORD keyType, REGSAM access) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   const TFakeSerial::TDevice* d = Member(set, data);
   EXPECT_EQ(scope, static_cast<DWORD>(DICS_FLAG_GLOBAL));
   EXPECT_EQ(keyType, static_cast<DWORD>(DIREG_DEV)) << "PortName lives in the device's hardware key";
   EXPECT_EQ(access & KEY_WRITE & ~KEY_READ, 0u) << "read only";
   if (!d || d->portName.empty()) {
-    fake->lastError = ERROR_FILE_NOT_FOUND;
+    fakeLastError = ERROR_FILE_NOT_FOUND;
     return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   }
   ++fake->keysOpen;
@@ -296,6 +322,7 @@ HKEY WINAPI FakeOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, 
 }
 
 LONG WINAPI FakeRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE buffer, LPDWORD size) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   EXPECT_EQ(reserved, nullptr);
   EXPECT_EQ(std::wstring(name), L"PortName");
   const size_t index = reinterpret_cast<ULONG_PTR>(key) - 0x7000;
@@ -315,11 +342,13 @@ LONG WINAPI FakeRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD 
 }
 
 LONG WINAPI FakeRegCloseKey(HKEY) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   --fake->keysOpen;
   return ERROR_SUCCESS;
 }
 
 BOOL WINAPI FakeDestroyDeviceInfoList(HDEVINFO set) {
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
   EXPECT_EQ(reinterpret_cast<ULONG_PTR>(set), kDeviceList);
   --fake->listsOpen;
   return TRUE;
@@ -354,6 +383,8 @@ class Win32Comm : public ::testing::Test {
     api.sleep = FakeSleep;
   }
   void TearDown() override {
+    // A probe left behind by the port list must not outlive the stand-ins.
+    WaitForPortProbes();
     win32::SerialApi() = saved_;
     fake = nullptr;
   }
@@ -736,8 +767,11 @@ TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
   EXPECT_EQ(list[2].Device, "COM105");
   EXPECT_EQ(list[2].State, TPortState::InUse);
 
+  // Every port once, in whatever order the side-by-side probes came.
+  std::set<std::string> opened(sys.openedNames.begin(), sys.openedNames.end());
   ASSERT_EQ(sys.openedNames.size(), 256u);
-  for (int n = 1; n <= 256; ++n) EXPECT_EQ(sys.openedNames[n - 1], "\\\\.\\COM" + std::to_string(n));
+  ASSERT_EQ(opened.size(), 256u);
+  for (int n = 1; n <= 256; ++n) EXPECT_EQ(opened.count("\\\\.\\COM" + std::to_string(n)), 1u) << n;
   // The scratch settings: 115200 baud, no parity, 8 bits, one stop bit.
   ASSERT_EQ(sys.setStates.size(), 3u);
   for (const DCB& d : sys.setStates) {
@@ -755,6 +789,61 @@ TEST_F(Win32Comm, ThePortListProbesPorts1To256AndMarksBusyOnes) {
   ASSERT_TRUE(OpenComm(chosen));
   EXPECT_EQ(sys.calls.front(), "CreateFile \\\\.\\COM12");
   CloseComm(chosen);
+}
+
+// A port whose open hangs in its driver (a paired Bluetooth port calling
+// its device), held here until the test lets it go.
+struct THangingOpen {
+  std::string device;
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false, released = false;
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      released = true;
+    }
+    cv.notify_all();
+  }
+};
+THangingOpen* hanging = nullptr;
+
+HANDLE WINAPI HangingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                                DWORD flags, HANDLE templ) {
+  if (hanging && name == hanging->device) {
+    std::unique_lock<std::mutex> lock(hanging->m);
+    hanging->entered = true;
+    hanging->cv.notify_all();
+    hanging->cv.wait(lock, [] { return hanging->released; });
+  }
+  return FakeCreateFile(name, access, share, sa, disposition, flags, templ);
+}
+
+TEST_F(Win32Comm, APortWhoseOpenHangsIsListedAsNotAnsweringWithoutDelayingTheOthers) {
+  sys.present = {"\\\\.\\COM3", "\\\\.\\COM9", "\\\\.\\COM40"};
+  THangingOpen slow;
+  slow.device = "\\\\.\\COM9";
+  hanging = &slow;
+  win32::SerialApi().createFile = HangingCreateFile;
+  const std::vector<TPortEntry> list = BuildPortList(LanguageStrings(TLanguage::French), ExtraStrings(TLanguage::French));
+  {
+    std::lock_guard<std::mutex> lock(slow.m);
+    EXPECT_TRUE(slow.entered);
+    EXPECT_FALSE(slow.released) << "the list came while COM9's open still hung";
+  }
+  std::vector<std::string> labels;
+  for (const TPortEntry& e : list) labels.push_back(e.Label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"Com 3", "Com 9 - ne répond pas", "Com 40"}));
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[1].State, TPortState::NotAnswering);
+  EXPECT_EQ(list[1].Device, "COM9");
+  // Let go, the open ends and its probe closes the port it opened.
+  slow.Release();
+  WaitForPortProbes();
+  hanging = nullptr;
+  const std::lock_guard<std::recursive_mutex> guard(FakeLock());
+  EXPECT_TRUE(sys.handles.empty());
+  EXPECT_EQ(std::count(sys.openedNames.begin(), sys.openedNames.end(), "\\\\.\\COM9"), 1);
 }
 
 TEST_F(Win32Comm, ThePortListNamesPortsAsTheDeviceManagerDoes) {

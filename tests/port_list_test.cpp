@@ -304,6 +304,7 @@ TEST_F(PortList, StateNamesForMachineReadableOutput) {
   EXPECT_STREQ(PortStateName(TPortState::Free), "free");
   EXPECT_STREQ(PortStateName(TPortState::InUse), "in use");
   EXPECT_STREQ(PortStateName(TPortState::NoPermission), "no permission");
+  EXPECT_STREQ(PortStateName(TPortState::NotAnswering), "not answering");
 }
 
 }  // namespace

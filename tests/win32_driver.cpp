@@ -20,6 +20,13 @@
 //       during a second read, the progress bar part-way, the data window
 //       of the first read showing nothing of the image being read into, a
 //       close asked for during the read that waits for its end
+//   tarvex_win32_driver end-session TARVEX_EXE
+//       logging off at the demo panels' line speed: the window lets the
+//       session end when idle or during a check or a read; during a send
+//       it asks Windows to wait, says so, and closes once the send has ended
+//   tarvex_win32_driver start-up TARVEX_EXE [OPTIONS]
+//       a diagnosis of one start: when the window shows, when its port list
+//       is complete, the longest time it took to answer a message meanwhile
 //   tarvex_win32_driver serial TARVEX_EXE PORT_LABEL CODE DESCRIPTION
 //       a real serial port (a simulated panel behind COM3): the port is
 //       listed as PORT_LABEL, the check shows DESCRIPTION, a read with CODE
@@ -166,14 +173,15 @@ class TTarvex {
   ~TTarvex() { Kill(); }
 
   // Starts tarvex.exe with the given options and LOCALAPPDATA; true once
-  // its main window is there.
+  // its main window is there and its port list complete (the ports are
+  // probed after the window shows; the check waits for them).
   bool Start(const std::wstring& exe, const std::wstring& options, const fs::path& localAppData) {
     if (!Launch(exe, options, localAppData)) return false;
     WaitFor([this] {
       main_ = FindWindowOf(pi_.dwProcessId, TARVEX_MAIN_WINDOW_CLASS, nullptr);
       return main_ != nullptr || Exited();
     });
-    return main_ != nullptr;
+    return main_ != nullptr && WaitFor([this] { return Enabled(IDC_btnCheckConnection) || Exited(); }) && !Exited();
   }
 
   // Starts tarvex.exe and returns at once.
@@ -1094,6 +1102,111 @@ int WireTime(const std::wstring& exe) {
   return 0;
 }
 
+// Logging off or shutting down: idle, or while a check or a read runs, the
+// window lets the session end; while a send runs it asks Windows to wait,
+// says in the status line that it closes when the operation ends, and
+// closes once the send has ended.
+int EndSession(const std::wstring& exe) {
+  const TRunFolder run("end-session");
+  const fs::path& scratch = run.path;
+  const fs::path backups = scratch / "LocalAppData" / "tarvex" / "backups";
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo", scratch / "LocalAppData"), "tarvex.exe --demo shows its window")) return 1;
+  app.Choose(IDC_cbLingua, 0);
+  // The window's answer to the query; -1 when it did not answer.
+  auto query = [&app] {
+    DWORD_PTR r = 0;
+    if (!::SendMessageTimeoutW(app.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000, &r)) return -1;
+    return static_cast<int>(r);
+  };
+  Check(query() == TRUE, "idle: the window lets the session end");
+
+  app.Click(IDC_btnCheckConnection);
+  const bool checking = !app.Idle();
+  Check(checking && query() == TRUE, "during a check: the window lets the session end");
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the check ends");
+  CheckText(app.Text(IDC_lblLinkedPanel), "VYR8 v.2.10", "the VYR8 is identified");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  const bool reading = !app.Idle();
+  Check(reading && query() == TRUE, "during a read: the window lets the session end");
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the read ends");
+  Check(::IsWindow(app.Main()) != FALSE, "the window is still there after the read");
+  const fs::path file = scratch / "site";
+  app.SetText(IDC_eSaveToFile, file.string());
+  app.Click(IDC_btnSaveToFile);
+  Check(FileSize(scratch / "site.tvx") == kSmallFileSize, "the VYR8's data saved");
+
+  if (!CheckConnection(app, "VYR8 v.2.10", "VYR8 again")) return 1;
+  app.SetText(IDC_eLoadFromFile, (scratch / "site.tvx").string());
+  app.Click(IDC_btnLoadFromFile);
+  app.Type(IDC_eUserCodeSend, "1234");
+  app.Click(IDC_btnSendCodes);
+  const bool sending = !app.Idle();
+  const int answer = query();
+  const std::string status = app.Text(IDC_lblProgress);
+  Check(sending && answer == FALSE, "during the send: the window asks Windows to wait (" + std::to_string(answer) + ")");
+  CheckText(status, "The window will close when the operation ends.", "during the send: status line");
+  Check(::IsWindow(app.Main()) && !app.Idle(), "the send runs on");
+  TBox box;
+  if (Check(TakeBox(app, &box), "the send ends with its box")) {
+    Check(box.text.rfind("Transfer successful", 0) == 0, "the send ran to its end: " + Quoted(box.text));
+  }
+  DWORD code = 1;
+  Check(app.WaitExit(&code) && code == 0, "once the send has ended the window closes and the program ends with 0");
+  std::error_code ec;
+  Check(fs::exists(backups, ec) && !fs::is_empty(backups, ec), "the send's backup was taken");
+  return 0;
+}
+
+// A diagnosis, not a test: how a start goes, in milliseconds from the
+// launch. When the main window shows, when its port list is complete (the
+// check on), what the list holds, and the longest time the window took to
+// answer a message meanwhile (a window thread held by a port would show
+// here).
+int StartUp(const std::wstring& exe, const std::wstring& options) {
+  const TRunFolder run("start-up");
+  TTarvex app;
+  const ULONGLONG start = ::GetTickCount64();
+  if (!app.Launch(exe, options, run.path / "LocalAppData")) return 1;
+  HWND main = nullptr;
+  const bool shown = WaitFor([&] {
+    main = FindWindowOf(app.Pid(), TARVEX_MAIN_WINDOW_CLASS, nullptr);
+    return main != nullptr || app.Exited();
+  }, 300000) && main;
+  const ULONGLONG shownAt = ::GetTickCount64() - start;
+  ULONGLONG longest = 0;
+  bool complete = false;
+  const ULONGLONG until = ::GetTickCount64() + 300000;
+  while (shown && !complete && ::GetTickCount64() < until) {
+    const ULONGLONG asked = ::GetTickCount64();
+    DWORD_PTR r = 0;
+    ::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 300000, &r);
+    longest = std::max(longest, ::GetTickCount64() - asked);
+    complete = ::IsWindowEnabled(::GetDlgItem(main, IDC_btnCheckConnection)) != FALSE;
+    if (!complete) ::Sleep(20);
+  }
+  const ULONGLONG completeAt = ::GetTickCount64() - start;
+  std::string ports;
+  if (shown) {
+    HWND combo = ::GetDlgItem(main, IDC_cbSerial);
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      wchar_t text[512] = {};
+      if (::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 511)
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+      ports += (ports.empty() ? "" : ", ") + Quoted(Utf8FromWide(text));
+    }
+  }
+  Print("start-up: window " + (shown ? std::to_string(shownAt) + " ms" : std::string("never")) +
+        ", list complete " + (complete ? std::to_string(completeAt) + " ms" : std::string("never")) +
+        ", longest answer " + std::to_string(longest) + " ms, ports: " + ports + "\n");
+  if (shown) ::PostMessageW(main, WM_CLOSE, 0, 0);
+  DWORD code = 0;
+  app.WaitExit(&code);
+  return shown && complete ? 0 : 1;
+}
+
 int Serial(const std::wstring& exe, const std::string& label, const std::string& code, const std::string& description) {
   const TRunFolder run("serial");
   const fs::path& scratch = run.path;
@@ -1611,6 +1724,10 @@ int main(int argc, char** argv) {
     rc = DataWalk(WindowsPath(argv[2]));
   } else if (mode == "wire-time" && argc == 3) {
     rc = WireTime(WindowsPath(argv[2]));
+  } else if (mode == "end-session" && argc == 3) {
+    rc = EndSession(WindowsPath(argv[2]));
+  } else if (mode == "start-up" && (argc == 3 || argc == 4)) {
+    rc = StartUp(WindowsPath(argv[2]), argc == 4 ? WideFromUtf8(argv[3]) : std::wstring());
   } else if (mode == "serial" && argc == 6) {
     rc = Serial(WindowsPath(argv[2]), argv[3], argv[4], argv[5]);
   } else if (mode == "restore" && argc == 6) {
@@ -1619,7 +1736,8 @@ int main(int argc, char** argv) {
     rc = Screenshots(WindowsPath(argv[2]), fs::path(WindowsPath(argv[3])));
   } else {
     std::fprintf(stderr,
-                 "usage: tarvex_win32_driver walk|data|wire-time TARVEX_EXE\n"
+                 "usage: tarvex_win32_driver walk|data|wire-time|end-session TARVEX_EXE\n"
+                 "       tarvex_win32_driver start-up TARVEX_EXE [OPTIONS]\n"
                  "       tarvex_win32_driver serial|restore TARVEX_EXE PORT_LABEL CODE DESCRIPTION\n"
                  "       tarvex_win32_driver screenshots TARVEX_EXE DIR\n");
     return 2;

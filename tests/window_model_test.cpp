@@ -6,12 +6,16 @@
 // real time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/keyfile.h"
@@ -23,6 +27,7 @@
 #include "protocol/panel_image.h"
 #include "protocol/text.h"
 #include "sim/sim_line.h"
+#include "tests/support/fake_system.h"
 #include "tests/support/key_file.h"
 #include "tests/support/panels.h"
 #include "tests/support/scratch_dir.h"
@@ -39,6 +44,7 @@ class TRecordingView : public TWindowView {
     shown = state;
     shows.push_back(parts);
     if (parts & PartStatus) statuses.push_back(state.status);
+    if (parts & PartBar) barPositions.push_back(state.bar.position);
   }
   void ShowMessageBox(TBoxKind kind, const std::string& text) override {
     boxes.push_back(std::string(BoxTitle(kind)) + ": " + text);
@@ -92,7 +98,8 @@ class TRecordingView : public TWindowView {
 
   TWindowState shown;
   std::vector<unsigned> shows;
-  std::vector<std::string> statuses;  // every status line painted
+  std::vector<std::string> statuses;  // every status line shown, in order
+  std::vector<int32_t> barPositions;  // every bar position shown, in order
   std::vector<std::string> boxes;
   std::vector<TQuestion> questions;
   TAnswer answer = TAnswer::No;
@@ -435,6 +442,158 @@ TEST_F(WindowModel, CloseDuringAnOperationWaitsForItsEnd) {
   EXPECT_EQ(Shown().status, "Errore in lettura su porta seriale!");
 }
 
+TEST_F(WindowModel, ACloseDuringAnOperationSaysSoInTheStatusLineUntilItsEnd) {
+  TWindowModel& m = Start();
+  m.LanguageChosen(0);
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  EXPECT_FALSE(m.ClosePending());
+  view_.statuses.clear();
+  view_.barPositions.clear();
+  EXPECT_FALSE(m.CloseRequested());
+  EXPECT_TRUE(m.ClosePending());
+  EXPECT_EQ(Shown().status, "The window will close when the operation ends.");
+  // The read's own phases and its clearing of the line do not replace it;
+  // the bar still moves; the read's end says how it went and the window
+  // closes.
+  view_.Finish();
+  ASSERT_GE(view_.statuses.size(), 3u);
+  for (size_t i = 0; i + 1 < view_.statuses.size(); ++i)
+    EXPECT_EQ(view_.statuses[i], "The window will close when the operation ends.") << i;
+  EXPECT_EQ(view_.statuses.back(), "Ready");
+  EXPECT_TRUE(std::any_of(view_.barPositions.begin(), view_.barPositions.end(), [](int32_t p) { return p > 0; }));
+  EXPECT_EQ(view_.closes, 1);
+  EXPECT_FALSE(m.ClosePending());
+  EXPECT_TRUE(view_.boxes.empty());
+}
+
+TEST_F(WindowModel, TheSessionEndWaitsForASendOnlyAndTheWindowClosesAfterIt) {
+  TWindowModel& m = Start();
+  m.LanguageChosen(2);
+  EXPECT_TRUE(m.SessionEndRequested());
+  // A check and a read write nothing into the panel: the session may end.
+  m.PortChosen(0);
+  m.CheckConnection();
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_FALSE(m.ClosePending());
+  EXPECT_FALSE(m.WritingIntoPanel());
+  view_.Finish();
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_FALSE(m.ClosePending());
+  view_.Finish();
+  m.SaveNameEdited(File("site"));
+  m.SaveToFile();
+  ASSERT_TRUE(fs::exists(File("site.tvx")));
+  EXPECT_EQ(view_.closes, 0);
+
+  Check(1);
+  m.LoadNameEdited(File("site.tvx"));
+  m.LoadFromFile();
+  m.SendCodeEdited("5678");
+  m.SendToPanel();
+  EXPECT_TRUE(m.WritingIntoPanel());
+  EXPECT_FALSE(m.SessionEndRequested());
+  EXPECT_TRUE(m.ClosePending());
+  EXPECT_EQ(Shown().status, "La fenêtre se fermera à la fin de l'opération en cours.");
+  EXPECT_EQ(view_.closes, 0);
+  view_.Finish();
+  // The send ran to its end, then the window closed.
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Information: ", 0), 0u) << view_.boxes[0];
+  EXPECT_EQ(view_.closes, 1);
+  EXPECT_FALSE(m.WritingIntoPanel());
+  EXPECT_TRUE(m.SessionEndRequested());
+}
+
+TEST(Languages, TheCloseWaitsTextInEachLanguage) {
+  EXPECT_EQ(ExtraStrings(TLanguage::English).ClosesWhenDone, "The window will close when the operation ends.");
+  EXPECT_EQ(ExtraStrings(TLanguage::Italian).ClosesWhenDone,
+            "La finestra si chiuderà al termine dell'operazione in corso.");
+  EXPECT_EQ(ExtraStrings(TLanguage::French).ClosesWhenDone, "La fenêtre se fermera à la fin de l'opération en cours.");
+  EXPECT_EQ(ExtraStrings(TLanguage::English).NotAnswering, "not answering");
+  EXPECT_EQ(ExtraStrings(TLanguage::Italian).NotAnswering, "non risponde");
+  EXPECT_EQ(ExtraStrings(TLanguage::French).NotAnswering, "ne répond pas");
+}
+
+#ifndef _WIN32
+// The ports are probed off the window's thread: the model answers the
+// user's commands meanwhile and the check waits for the complete list. A
+// port whose open hangs (held here until the test lets it go) is listed
+// as not answering once its limit has passed, and the others as they
+// answered.
+TEST_F(WindowModel, ThePortProbeRunsOffTheWindowThreadAndAHangingPortIsListedAsNotAnswering) {
+  const fs::path dev = folder_ / "dev";
+  fs::create_directories(dev);
+  for (const char* name : {"ttyACM0", "ttyACM1", "ttyACM2"}) std::ofstream(dev / name) << "";
+  const std::string slow = (dev / "ttyACM1").string();
+  test::TFakeSystem system;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool released = false;
+  system.beforeOpen = [&](const std::string& device) {
+    if (device != slow) return;
+    std::unique_lock<std::mutex> l(lock);
+    changed.wait(l, [&] { return released; });
+  };
+
+  TWindowModelOptions o;
+  o.leadingPorts = {{"demo1", "VYR8 (demo)", &vyr8_}};
+  o.deviceFolder = dev.string();
+  o.probeSystem = &system;
+  o.backupFolder = (folder_ / "backups").string();
+  TWindowModel m(view_, o);
+  m.Start();
+  // Shown at once: the leading port chosen, the list not complete, no check.
+  EXPECT_EQ(view_.shows.back(), unsigned{PartAll});
+  ASSERT_EQ(Shown().ports.size(), 1u);
+  EXPECT_EQ(Shown().selectedPort, 0);
+  EXPECT_FALSE(Shown().portsComplete);
+  EXPECT_FALSE(Shown().enables.btnCheckConnection);
+  EXPECT_TRUE(Shown().enables.cbLingua && Shown().enables.cbSerial);
+  ASSERT_TRUE(view_.pendingWork) << "the probe runs off the window's thread";
+  EXPECT_EQ(view_.operations, 1);
+
+  // The probe runs on a thread of its own, as a face runs it.
+  std::thread worker(view_.pendingWork);
+  // Commands meanwhile: a language, a port; the check refuses to start.
+  m.LanguageChosen(0);
+  EXPECT_EQ(Shown().captions.General, "General options");
+  m.CheckConnection();
+  EXPECT_EQ(view_.operations, 1);
+  EXPECT_FALSE(m.OperationRunning());
+  worker.join();  // ends once the limit has passed, the slow open still held
+  view_.pendingWork = nullptr;
+  auto done = std::move(view_.pendingDone);
+  view_.pendingDone = nullptr;
+  done();
+
+  std::vector<std::string> labels;
+  for (const TPortEntry& e : Shown().ports) labels.push_back(e.Label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"VYR8 (demo)", (dev / "ttyACM0").string(),
+                                              slow + " - non risponde", (dev / "ttyACM2").string()}));
+  EXPECT_EQ(Shown().ports[2].State, TPortState::NotAnswering);
+  EXPECT_TRUE(Shown().portsComplete);
+  EXPECT_TRUE(Shown().enables.btnCheckConnection);
+  EXPECT_EQ(Shown().selectedPort, 0);
+  EXPECT_EQ(m.Session().Link.PanelPort.System, &vyr8_);
+  // The check works now.
+  m.CheckConnection();
+  view_.Finish();
+  EXPECT_EQ(Shown().linkedPanel, "VYR8 v.2.10");
+
+  {
+    std::lock_guard<std::mutex> l(lock);
+    released = true;
+  }
+  changed.notify_all();
+  WaitForPortProbes();
+  EXPECT_EQ(system.opens, 3);
+}
+#endif
+
 TEST_F(WindowModel, ShutdownDuringAnOperationReachesNothingAndPutsThePointerBack) {
   TWindowModel& m = Start();
   m.CheckConnection();
@@ -668,14 +827,14 @@ TEST(WindowEnables, SwitchOrderOfGroupsAndTheirControls) {
             "+gbSendToPanel -btnSendCodes +lblUserCodeSend +eUserCodeSend");
   // "Show data" follows the data alone: on in No panel when an image holds
   // data, off while an operation runs whatever the groups say.
-  EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false, true)),
+  EXPECT_EQ(order(EnablesFor(States(false, false, false, false, false), false, true, true)),
             "+lblLingua +cbLingua +lblSerial +cbSerial +btnCheckConnection "
             "-btnUserCode -lblUserCode -EUserCode -gbUserCode "
             "-actBrowseSave -eSaveToFile -btnSaveToFile -gbAction +btnShowData "
             "-actBrowseLoad -eLoadFromFile -btnLoadFromFile -gbLoadFromFile "
             "-btnSendCodes -lblUserCodeSend -eUserCodeSend -gbSendToPanel");
-  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), true, true).btnShowData);
-  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), false, false).btnShowData);
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), true, true, true).btnShowData);
+  EXPECT_FALSE(EnablesFor(States(true, true, true, true, true), false, true, false).btnShowData);
 }
 
 // The one description of the window that both faces build.
@@ -1429,6 +1588,23 @@ TEST_F(WindowModel, SaveAnsweredSavesBeforeALoadOrAClose) {
   std::copy(image.begin(), image.end(), file.Bytes().begin());
   EXPECT_EQ(file.User(w.RowNumber(TT::Users, other)).Name(), "Resta");
   EXPECT_EQ(view_.questions.size(), 4u);
+}
+
+TEST_F(WindowModel, TheSessionsEndAsksAboutUnsavedChangesAsAClose) {
+  TWindowModel& m = Start();
+  Check(0);
+  m.UserCodeEdited("1234");
+  m.ReadFromPanel();
+  view_.Finish();
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_TRUE(view_.questions.empty());
+  ASSERT_EQ(m.DataWindow().EditCell(TT::Users, OtherUserRow(m.DataWindow()), UserColName, "X"), "");
+  view_.answers = {TAnswer::Cancel};
+  EXPECT_FALSE(m.SessionEndRequested());
+  view_.answers = {TAnswer::Discard};
+  EXPECT_TRUE(m.SessionEndRequested());
+  EXPECT_EQ(view_.questions, (std::vector<TQuestion>(2, TQuestion::SaveDiscardCancel)));
+  EXPECT_EQ(view_.boxes.back(), "Warning: Salvare le modifiche a VYR8 v.2.10?");
 }
 
 }  // namespace

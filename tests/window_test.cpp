@@ -29,11 +29,13 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <vector>
 
 #include "app/keyfile.h"
@@ -47,6 +49,7 @@
 #include "protocol/panel_image.h"
 #include "serial/comm.h"
 #include "sim/sim_panel.h"
+#include "tests/support/fake_system.h"
 #include "tests/support/held_port.h"
 #include "tests/support/key_file.h"
 #include "tests/support/send_plan.h"
@@ -149,6 +152,16 @@ bool WaitForOperation(TfrmMain& w, int limitMs = 30000) {
   QTimer::singleShot(static_cast<int>(tarvex::test::ScaledMs(limitMs)), &loop, &QEventLoop::quit);
   loop.exec();
   return !w.OperationRunning();
+}
+
+// Runs the event loop until the port list is complete (its probe has
+// ended); the limit is only a safety net.
+bool WaitForPorts(TfrmMain& w) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!w.Model().State().portsComplete && clock.elapsed() < tarvex::test::ScaledMs(60000))
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  return w.Model().State().portsComplete;
 }
 
 QString Describe(const TControlStates& c) {
@@ -264,7 +277,9 @@ class TWindowTest : public QObject {
   void layoutOutline();
   void noSerialPortAtAll();
   void portListFromTheDeviceFolder();
+  void portsProbedOffTheWindowThread();
   void progressNotices();
+  void everyProgressNoticeReachesTheBar();
   void connectionCheck();
   void readSaveLoadSendAcrossTwoPanels();
   void readFailuresLeaveTheStates();
@@ -495,6 +510,7 @@ void TWindowTest::portListFromTheDeviceFolder() {
 
   TWindow t = MakeWindow({Entry(first->DevicePath(), "first (demo)")}, devices.path().toStdString());
   TfrmMain& w = *t;
+  QVERIFY(WaitForPorts(w));
   const QString ttyS1 = devices.filePath(QStringLiteral("ttyS1"));
   const QString ttyS10 = devices.filePath(QStringLiteral("ttyS10"));
   QCOMPARE(w.cbSerial->count(), 3);
@@ -530,6 +546,115 @@ void TWindowTest::portListFromTheDeviceFolder() {
   QCOMPARE(w.Session().Link.PanelPort.Handle, intptr_t{-1});
   QCOMPARE(w.lblLinkedPanel->text(), QStringLiteral("VYR8 v.2.10"));
   CHECK_STATES(w, PanelIdentified());
+}
+
+void TWindowTest::portsProbedOffTheWindowThread() {
+  // Three device nodes; the open of ttyUSB1 hangs in its driver, as a
+  // paired Bluetooth port's does while it calls its device, until the test
+  // lets it go.
+  QTemporaryDir devices;
+  for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyUSB2"})
+    std::ofstream(devices.filePath(QString::fromLatin1(name)).toStdString()) << "";
+  const std::string slow = devices.filePath(QStringLiteral("ttyUSB1")).toStdString();
+  test::TFakeSystem system;
+  std::mutex m;
+  std::condition_variable cv;
+  bool slowEntered = false, released = false;
+  system.beforeOpen = [&](const std::string& device) {
+    if (device != slow) return;
+    std::unique_lock<std::mutex> lock(m);
+    slowEntered = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return released; });
+  };
+  auto release = [&] {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      released = true;
+    }
+    cv.notify_all();
+    WaitForPortProbes();
+  };
+
+  TWindowOptions options;
+  options.leadingPorts = {Entry("demo", "first (demo)")};
+  options.deviceFolder = devices.path().toStdString();
+  options.probeSystem = &system;
+  options.presenter = std::make_unique<TRecordingPresenter>();
+  auto w = std::make_unique<TfrmMain>(std::move(options));
+  w->show();
+  // The window is there before the probe has ended: the leading port only,
+  // and no check until the list is complete.
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return slowEntered; });
+  }
+  QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+  QCOMPARE(w->cbSerial->count(), 1);
+  QCOMPARE(w->cbSerial->currentIndex(), 0);
+  QVERIFY(!w->btnCheckConnection->isEnabled());
+  QVERIFY(w->cbLingua->isEnabled());
+  QVERIFY(w->cbSerial->isEnabled());
+  w->btnCheckConnection->click();
+  QVERIFY(!w->OperationRunning());
+  // It answers the user meanwhile: another language, at once.
+  w->cbLingua->setCurrentIndex(0);
+  QCOMPARE(w->lblLinkedPanel->text(), QStringLiteral("No panel connected"));
+  QVERIFY(!w->Model().State().portsComplete);
+
+  // The hanging port is listed as not answering once its limit has passed;
+  // the others as they answered.
+  QVERIFY(WaitForPorts(*w));
+  QCOMPARE(w->cbSerial->count(), 4);
+  const QString d = devices.path();
+  QCOMPARE(w->cbSerial->itemText(1), d + QStringLiteral("/ttyUSB0"));
+  QCOMPARE(w->cbSerial->itemText(2), d + QStringLiteral("/ttyUSB1 - non risponde"));
+  QCOMPARE(w->cbSerial->itemText(3), d + QStringLiteral("/ttyUSB2"));
+  QCOMPARE(w->cbSerial->currentIndex(), 0);
+  QVERIFY(w->btnCheckConnection->isEnabled());
+  w.reset();
+  release();
+}
+
+void TWindowTest::everyProgressNoticeReachesTheBar() {
+  auto panel = StartPanel("VYR32", "1234");
+  QVERIFY(panel);
+  TWindow t = MakeWindow({EntryFor(*panel)});
+  TfrmMain& w = *t;
+  w.show();
+  w.btnCheckConnection->click();
+  QVERIFY(WaitForOperation(w));
+  CHECK_STATES(w, PanelIdentified());
+  // What the bar shows when each notice has been handled, against the bar
+  // that the notices alone make.
+  struct TSeen {
+    int code, value, shown, maximum;
+  };
+  std::vector<TSeen> seen;
+  connect(&w, &TfrmMain::TransferProgressHandled, &w, [&](int code, int value) {
+    seen.push_back({code, value, w.pbProgress->value(), w.pbProgress->maximum()});
+  });
+  QTest::keyClicks(w.EUserCode, QStringLiteral("1234"));
+  w.btnUserCode->click();
+  QVERIFY(WaitForOperation(w, 60000));
+  QVERIFY(t.Boxes().isEmpty());
+  TProgressBar expected;
+  int steps = 0;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const TSeen& n = seen[i];
+    if (n.code == ProgressSetRange) expected.SetRange(n.value);
+    else if (n.code == ProgressStep) {
+      expected.Step(n.value);
+      ++steps;
+    } else if (n.code == ProgressClear) expected.Clear();
+    else continue;
+    QVERIFY2(n.shown == expected.position && n.maximum == std::max(expected.maximum, 1),
+             qPrintable(QStringLiteral("notice %1 (code %2, value %3): the bar shows %4 of %5, not %6 of %7")
+                            .arg(i).arg(n.code).arg(n.value).arg(n.shown).arg(n.maximum)
+                            .arg(expected.position).arg(expected.maximum)));
+  }
+  // A read of the VYR32 steps through its blocks one by one.
+  QVERIFY2(steps >= 8, qPrintable(QString::number(steps)));
 }
 
 void TWindowTest::progressNotices() {
@@ -1343,10 +1468,13 @@ void TWindowTest::eventLoopRunsWhileTheEchoNeverComes() {
   bool runningDuringBox = false;
   int noticesDuringBox = -1;
   bool boxShown = false;
+  QString closeSaid;
   QSignalSpy notices(&w, &TfrmMain::TransferProgressHandled);
   t.presenter->whileOpen = [&] {
     boxShown = true;
     closedDuringBox = w.close();
+    // The close is not lost: the status line says when it comes.
+    closeSaid = w.lblProgress->text();
     runningDuringBox = w.OperationRunning();
     const int before = notices.count();
     // The event loop runs on while the box is open (five ticks of a
@@ -1376,6 +1504,7 @@ void TWindowTest::eventLoopRunsWhileTheEchoNeverComes() {
   QVERIFY2(ticksWhileWaiting >= 3, qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticksWhileWaiting).arg(ms)));
   QCOMPARE(t.Boxes(), QStringList{QStringLiteral("Warning: ") + kErroreLettura});
   QVERIFY(!closedDuringBox);
+  QCOMPARE(closeSaid, QStringLiteral("La finestra si chiuderà al termine dell'operazione in corso."));
   QVERIFY(runningDuringBox);
   QCOMPARE(noticesDuringBox, 0);
   // Closed once the operation was over, with the port released.

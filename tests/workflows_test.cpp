@@ -16,7 +16,6 @@
 #include "app/languages.h"
 #include "app/workflows.h"
 #include "protocol/text.h"
-#include "protocol/frames.h"
 #include "protocol/identify.h"
 #include "protocol/transfer.h"
 #include "protocol/frames.h"
@@ -616,116 +615,6 @@ TEST(BackupNames, ModelAndUtcTimeNeverOverwritingAnEarlierBackup) {
   EXPECT_EQ(DefaultBackupFolder(), "/home/installer/.local/share/tarvex/backups");
 }
 
-// ---- A send that only looks ----
-
-// A small image with what the models convert: codes of every length,
-// attribute and value bytes with high bits, flag bits 2 and 3 in the flags
-// byte, a name with a control byte inside.
-SmallPanelImage ImageToSend() {
-  SmallPanelImage img;
-  const char* codes[6] = {"860412", "1", "22", "333", "4444", ""};
-  for (size_t u = 0; u < kUserCount; ++u) {
-    UserEntry e = img.User(u);
-    e.SetName(u == 4 ? std::string("TAB\tBED") : "USER " + std::to_string(u));
-    for (size_t a = 0; a < kUserAttrSize; ++a) e.SetAttr(a, static_cast<uint8_t>(0xF0 | (u + a)));
-    e.SetAttr(0, u == 0 ? 1 : 0);
-    e.SetCode(PadRight(codes[u % 6], kUserCodeMax, 'F'));
-  }
-  for (size_t k = 0; k < kKeyCount; ++k) {
-    KeyEntry e = img.Key(k);
-    if (k < kNamedKeys) e.SetName("KEY " + std::to_string(k));
-    else e.ClearName();
-    e.SetValue(static_cast<uint8_t>(0x90 + k));
-    e.SetFlags(k % 3 == 0 ? 0xCF : 0x41);
-    e.SetFlags23(0x04);
-  }
-  for (size_t i = 0; i < kKeyDataSize; ++i) img.KeyData()[i] = static_cast<uint8_t>(i * 3);
-  return img;
-}
-
-// The dry run's prediction against what the send then leaves in the panel.
-void DryRunPredictsTheSend(const std::string& model) {
-  TTestSession t;
-  auto target = StartPanel({.model = model, .firmware = model == "VYR16D" ? "1.50" : "", .mainCode = "2468", .seed = 61});
-  ConnectTo(t.s, *target);
-  t.s.Panel.FirmwareVersion = 2.10;
-  const SmallPanelImage toSend = ImageToSend();
-  *t.s.Small = toSend;
-  const std::vector<uint8_t> before = target->ReadMemory(0, 0x2000);
-
-  const TDryRunOutcome dry = DryRunSend(t.s, "2468");
-  ASSERT_TRUE(dry.ok());
-  EXPECT_TRUE(t.ui.Boxes().empty());
-  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0], kSmallWriteCommand) << "a write reached the panel";
-  EXPECT_EQ(target->ReadMemory(0, 0x2000), before);
-  // The image to send is not touched by the look.
-  EXPECT_TRUE(std::equal(toSend.Bytes().begin(), toSend.Bytes().end(), t.s.Small->Bytes().begin()));
-  ASSERT_EQ(dry.panel.size(), kSmallImageSize);
-  ASSERT_EQ(dry.written.size(), kSmallImageSize);
-  // What the panel holds now is what a read gives.
-  std::vector<TDifference> diffs;
-  {
-    TTestSession r;
-    ConnectTo(r.s, *target);
-    ASSERT_TRUE(ReadFromPanel(r.s, "2468").ok());
-    const auto read = r.s.Small->Bytes();
-    ASSERT_TRUE(DiffImages(dry.panel, std::vector<uint8_t>(read.begin(), read.end()), {.Header = false}, &diffs));
-    for (const TDifference& d : diffs) ADD_FAILURE() << "the read differs: " << DifferenceLine(d);
-  }
-
-  ASSERT_TRUE(SendToPanel(t.s, "2468", WithoutBackup()).ok());
-  TTestSession r;
-  ConnectTo(r.s, *target);
-  ASSERT_TRUE(ReadFromPanel(r.s, "860412").ok());
-  const auto after = r.s.Small->Bytes();
-  ASSERT_TRUE(DiffImages(dry.written, std::vector<uint8_t>(after.begin(), after.end()), {.Header = false}, &diffs));
-  for (const TDifference& d : diffs) ADD_FAILURE() << DifferenceLine(d);
-  // And it is not simply the image as it was sent: the model converted it.
-  ASSERT_TRUE(DiffImages(dry.written, std::vector<uint8_t>(toSend.Bytes().begin(), toSend.Bytes().end()),
-                         {.Header = false}, &diffs));
-  EXPECT_FALSE(diffs.empty());
-}
-
-// One digit a code byte, the high bits cleared.
-TEST(DryRunSend, PredictsTheSendIntoAVyr8) { DryRunPredictsTheSend("VYR8"); }
-// Two digits a code byte, every bit taken.
-TEST(DryRunSend, PredictsTheSendIntoAVyr32) { DryRunPredictsTheSend("VYR32"); }
-// Two digits a code byte in a longer block, the high bits cleared.
-TEST(DryRunSend, PredictsTheSendIntoAVyr16d) { DryRunPredictsTheSend("VYR16D"); }
-
-TEST(DryRunSend, ARefusedCodeReadsNothingMore) {
-  TTestSession t;
-  auto target = StartPanel({.model = "VYR32", .mainCode = "2468", .seed = 62});
-  ConnectTo(t.s, *target);
-  const TDryRunOutcome dry = DryRunSend(t.s, "1111");
-  EXPECT_FALSE(dry.ok());
-  EXPECT_EQ(StatusAfterSend(dry.outcome, TTexts{t.s.LangStrings, t.s.ExtraStrings}), "Invalid code!");
-  EXPECT_TRUE(dry.panel.empty());
-  EXPECT_TRUE(dry.written.empty());
-  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0], kSmallWriteCommand);
-}
-
-TEST(DryRunSend, LargePanelRecordsThatWouldChange) {
-  TTestSession t;
-  auto source = StartPanel({.model = "VYR 320", .seed = 63});
-  ConnectTo(t.s, *source);
-  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
-  auto target = StartPanel({.model = "VYR 320", .seed = 63});
-  ConnectTo(t.s, *target);
-  // The same seed: only what the test changes differs.
-  target->WriteMemory(LargePanelMap[3].PanelAddress + 4 * 17 + 1, {0x5A});
-  const auto before = target->ReadMemory(LargePanelMap[3].PanelAddress, LargePanelMap[3].Bytes);
-  EXPECT_FALSE(DryRunSend(t.s, "12").ok());
-  const TDryRunOutcome dry = DryRunSend(t.s, "9999");
-  ASSERT_TRUE(dry.ok());
-  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0] & 0xF8, kLargeWriteCommand);
-  EXPECT_EQ(target->ReadMemory(LargePanelMap[3].PanelAddress, LargePanelMap[3].Bytes), before);
-  std::vector<TDifference> diffs;
-  ASSERT_TRUE(DiffImages(dry.panel, dry.written, {.Header = false}, &diffs));
-  ASSERT_EQ(diffs.size(), 1u);
-  EXPECT_EQ(DifferenceLine(diffs[0]), "region 3, record 17: 1 byte differs");
-}
-
 // ---- Putting a backup back ----
 
 // A session on an in-process panel, identified, with English texts.
@@ -865,6 +754,116 @@ TEST(SimFaultAtWrite, CountsWriteHeadersOnly) {
   EXPECT_EQ(o.config.fault.atWrite, 4);
   EXPECT_EQ(o.config.fault.atExchange, 0);
   EXPECT_FALSE(sim::ParseSimOptions({"--fault-at-write", "0"}, &o, &error));
+}
+
+// ---- A send that only looks ----
+
+// A small image with what the models convert: codes of every length,
+// attribute and value bytes with high bits, flag bits 2 and 3 in the flags
+// byte, a name with a control byte inside.
+SmallPanelImage ImageToSend() {
+  SmallPanelImage img;
+  const char* codes[6] = {"860412", "1", "22", "333", "4444", ""};
+  for (size_t u = 0; u < kUserCount; ++u) {
+    UserEntry e = img.User(u);
+    e.SetName(u == 4 ? std::string("TAB\tBED") : "USER " + std::to_string(u));
+    for (size_t a = 0; a < kUserAttrSize; ++a) e.SetAttr(a, static_cast<uint8_t>(0xF0 | (u + a)));
+    e.SetAttr(0, u == 0 ? 1 : 0);
+    e.SetCode(PadRight(codes[u % 6], kUserCodeMax, 'F'));
+  }
+  for (size_t k = 0; k < kKeyCount; ++k) {
+    KeyEntry e = img.Key(k);
+    if (k < kNamedKeys) e.SetName("KEY " + std::to_string(k));
+    else e.ClearName();
+    e.SetValue(static_cast<uint8_t>(0x90 + k));
+    e.SetFlags(k % 3 == 0 ? 0xCF : 0x41);
+    e.SetFlags23(0x04);
+  }
+  for (size_t i = 0; i < kKeyDataSize; ++i) img.KeyData()[i] = static_cast<uint8_t>(i * 3);
+  return img;
+}
+
+// The dry run's prediction against what the send then leaves in the panel.
+void DryRunPredictsTheSend(const std::string& model) {
+  TTestSession t;
+  auto target = StartPanel({.model = model, .firmware = model == "VYR16D" ? "1.50" : "", .mainCode = "2468", .seed = 61});
+  ConnectTo(t.s, *target);
+  t.s.Panel.FirmwareVersion = 2.10;
+  const SmallPanelImage toSend = ImageToSend();
+  *t.s.Small = toSend;
+  const std::vector<uint8_t> before = target->ReadMemory(0, 0x2000);
+
+  const TDryRunOutcome dry = DryRunSend(t.s, "2468");
+  ASSERT_TRUE(dry.ok());
+  EXPECT_TRUE(t.ui.Boxes().empty());
+  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0], kSmallWriteCommand) << "a write reached the panel";
+  EXPECT_EQ(target->ReadMemory(0, 0x2000), before);
+  // The image to send is not touched by the look.
+  EXPECT_TRUE(std::equal(toSend.Bytes().begin(), toSend.Bytes().end(), t.s.Small->Bytes().begin()));
+  ASSERT_EQ(dry.panel.size(), kSmallImageSize);
+  ASSERT_EQ(dry.written.size(), kSmallImageSize);
+  // What the panel holds now is what a read gives.
+  std::vector<TDifference> diffs;
+  {
+    TTestSession r;
+    ConnectTo(r.s, *target);
+    ASSERT_TRUE(ReadFromPanel(r.s, "2468").ok());
+    const auto read = r.s.Small->Bytes();
+    ASSERT_TRUE(DiffImages(dry.panel, std::vector<uint8_t>(read.begin(), read.end()), {.Header = false}, &diffs));
+    for (const TDifference& d : diffs) ADD_FAILURE() << "the read differs: " << DifferenceLine(d);
+  }
+
+  ASSERT_TRUE(SendToPanel(t.s, "2468", WithoutBackup()).ok());
+  TTestSession r;
+  ConnectTo(r.s, *target);
+  ASSERT_TRUE(ReadFromPanel(r.s, "860412").ok());
+  const auto after = r.s.Small->Bytes();
+  ASSERT_TRUE(DiffImages(dry.written, std::vector<uint8_t>(after.begin(), after.end()), {.Header = false}, &diffs));
+  for (const TDifference& d : diffs) ADD_FAILURE() << DifferenceLine(d);
+  // And it is not simply the image as it was sent: the model converted it.
+  ASSERT_TRUE(DiffImages(dry.written, std::vector<uint8_t>(toSend.Bytes().begin(), toSend.Bytes().end()),
+                         {.Header = false}, &diffs));
+  EXPECT_FALSE(diffs.empty());
+}
+
+// One digit a code byte, the high bits cleared.
+TEST(DryRunSend, PredictsTheSendIntoAVyr8) { DryRunPredictsTheSend("VYR8"); }
+// Two digits a code byte, every bit taken.
+TEST(DryRunSend, PredictsTheSendIntoAVyr32) { DryRunPredictsTheSend("VYR32"); }
+// Two digits a code byte in a longer block, the high bits cleared.
+TEST(DryRunSend, PredictsTheSendIntoAVyr16d) { DryRunPredictsTheSend("VYR16D"); }
+
+TEST(DryRunSend, ARefusedCodeReadsNothingMore) {
+  TTestSession t;
+  auto target = StartPanel({.model = "VYR32", .mainCode = "2468", .seed = 62});
+  ConnectTo(t.s, *target);
+  const TDryRunOutcome dry = DryRunSend(t.s, "1111");
+  EXPECT_FALSE(dry.ok());
+  EXPECT_EQ(StatusAfterSend(dry.outcome, TTexts{t.s.LangStrings, t.s.ExtraStrings}), "Invalid code!");
+  EXPECT_TRUE(dry.panel.empty());
+  EXPECT_TRUE(dry.written.empty());
+  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0], kSmallWriteCommand);
+}
+
+TEST(DryRunSend, LargePanelRecordsThatWouldChange) {
+  TTestSession t;
+  auto source = StartPanel({.model = "VYR 320", .seed = 63});
+  ConnectTo(t.s, *source);
+  ASSERT_TRUE(ReadFromPanel(t.s, "1234").ok());
+  auto target = StartPanel({.model = "VYR 320", .seed = 63});
+  ConnectTo(t.s, *target);
+  // The same seed: only what the test changes differs.
+  target->WriteMemory(LargePanelMap[3].PanelAddress + 4 * 17 + 1, {0x5A});
+  const auto before = target->ReadMemory(LargePanelMap[3].PanelAddress, LargePanelMap[3].Bytes);
+  EXPECT_FALSE(DryRunSend(t.s, "12").ok());
+  const TDryRunOutcome dry = DryRunSend(t.s, "9999");
+  ASSERT_TRUE(dry.ok());
+  for (const auto& h : target->HeadersReceived()) ASSERT_NE(h[0] & 0xF8, kLargeWriteCommand);
+  EXPECT_EQ(target->ReadMemory(LargePanelMap[3].PanelAddress, LargePanelMap[3].Bytes), before);
+  std::vector<TDifference> diffs;
+  ASSERT_TRUE(DiffImages(dry.panel, dry.written, {.Header = false}, &diffs));
+  ASSERT_EQ(diffs.size(), 1u);
+  EXPECT_EQ(DifferenceLine(diffs[0]), "region 3, record 17: 1 byte differs");
 }
 
 }  // namespace

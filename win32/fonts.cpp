@@ -1,6 +1,7 @@
 #include "win32/fonts.h"
 
 #include <initializer_list>
+#include <utility>
 
 #include "app/window_layout.h"
 
@@ -22,6 +23,12 @@ void TFonts::Make(int dpi) {
   interface_ = MakeFont(L"Arial", layout::kInterfaceFontPx, dpi, false);
   bold_ = MakeFont(L"Arial", layout::kInterfaceFontPx, dpi, true);
   status_ = MakeFont(L"Tahoma", layout::kStatusFontPx, dpi, true);
+}
+
+void TFonts::Swap(TFonts& other) noexcept {
+  std::swap(interface_, other.interface_);
+  std::swap(bold_, other.bold_);
+  std::swap(status_, other.status_);
 }
 
 void TFonts::Free() {

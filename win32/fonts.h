@@ -16,6 +16,10 @@ class TFonts {
   TFonts& operator=(const TFonts&) = delete;
 
   void Make(int dpi);
+  // Trades fonts with other: a window makes its new fonts beside the old
+  // ones, gives them to its controls and only then lets the old ones go,
+  // so that no control ever draws with a deleted font.
+  void Swap(TFonts& other) noexcept;
   HFONT Interface() const { return interface_; }
   HFONT Bold() const { return bold_; }
   HFONT Status() const { return status_; }

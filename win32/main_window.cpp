@@ -295,6 +295,7 @@ void TMainWindow::MakeControls() {
         break;
       case TControlKind::ProgressBar:
         cls = PROGRESS_CLASSW;
+        style |= PBS_SMOOTH;
         break;
     }
     // The lists' height includes their drop-down part.
@@ -354,7 +355,12 @@ void TMainWindow::MakeToolTips() {
 
 void TMainWindow::ApplyDpi(int dpi) {
   dpi_ = dpi;
+  // The old fonts and pictures go only once every control has the new
+  // ones (Layout): until then a control may still paint with them.
+  TFonts old;
+  old.Swap(fonts_);
   fonts_.Make(dpi_);
+  std::unique_ptr<TPictures> oldPictures = std::move(pictures_);
   pictures_ = std::make_unique<TPictures>(dpi_);
   Layout();
 }
@@ -478,8 +484,19 @@ void TMainWindow::PaintEnables(const TControlEnables& e) {
 void TMainWindow::PaintBar(const TProgressBar& bar) {
   HWND pb = Item(IDC_pbProgress);
   // A phase announced with no steps shows an empty bar.
-  ::SendMessageW(pb, PBM_SETRANGE32, 0, std::max(bar.maximum, 1));
-  ::SendMessageW(pb, PBM_SETPOS, static_cast<WPARAM>(std::max(bar.position, 0)), 0);
+  const int maximum = std::max(bar.maximum, 1);
+  const int position = std::clamp(bar.position, 0, maximum);
+  // A themed bar eases towards a higher position, so that a step would
+  // show late or be passed over by the next one; a lower position shows
+  // at once. So the bar goes one past the step and back to it (at the top,
+  // within a range one longer for that moment).
+  const int previous = static_cast<int>(::SendMessageW(pb, PBM_GETPOS, 0, 0));
+  if (position > previous) {
+    if (position == maximum) ::SendMessageW(pb, PBM_SETRANGE32, 0, maximum + 1);
+    ::SendMessageW(pb, PBM_SETPOS, static_cast<WPARAM>(position + 1), 0);
+  }
+  ::SendMessageW(pb, PBM_SETRANGE32, 0, maximum);
+  ::SendMessageW(pb, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   ::UpdateWindow(pb);
 }
 
@@ -574,7 +591,7 @@ void TMainWindow::ShowBusyCursor(bool busy) {
 
 void TMainWindow::ShowSupportedPanels(int languageIndex) {
   const TDataWindowWait wait(dataWindow_);
-  RunSupportedPanels(hwnd_, SupportedPanelsContent(languageIndex), fonts_, dpi_, &busyCursor_);
+  RunSupportedPanels(hwnd_, SupportedPanelsContent(languageIndex), dpi_, &busyCursor_);
 }
 
 void TMainWindow::RunOffThread(std::function<void()> work, std::function<void()> done) {
@@ -600,6 +617,7 @@ void TMainWindow::RunOnWindowThread(const std::function<void()>& f) {
 }
 
 void TMainWindow::CloseWindow() {
+  EndSessionBlock();
   if (hwnd_) ::DestroyWindow(hwnd_);
 }
 
@@ -619,6 +637,29 @@ bool TMainWindow::ChooseSaveFileName(std::string* name) {
   if (!RunSaveDialog(&chosen)) return false;
   *name = Utf8FromWide(chosen);
   return true;
+}
+
+namespace {
+
+// Vista and later; looked up at run time like the DPI functions.
+using TShutdownBlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using TShutdownBlockReasonDestroy = BOOL(WINAPI*)(HWND);
+
+}  // namespace
+
+void TMainWindow::BlockSessionEnd() {
+  if (sessionBlocked_ || !hwnd_) return;
+  static const auto create = User32Function<TShutdownBlockReasonCreate>("ShutdownBlockReasonCreate");
+  // What Windows shows beside the program while it waits for it.
+  if (create) create(hwnd_, L"Tarvex is writing into a panel");
+  sessionBlocked_ = true;
+}
+
+void TMainWindow::EndSessionBlock() {
+  if (!sessionBlocked_) return;
+  static const auto destroy = User32Function<TShutdownBlockReasonDestroy>("ShutdownBlockReasonDestroy");
+  if (destroy && hwnd_) destroy(hwnd_);
+  sessionBlocked_ = false;
 }
 
 void TMainWindow::ProgressHandled(int code, int32_t value) {
@@ -988,6 +1029,21 @@ LRESULT TMainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_CLOSE:
       if (model_.CloseRequested()) ::DestroyWindow(hwnd_);
+      return 0;
+    case WM_QUERYENDSESSION:
+      // While a send writes, Windows is asked to wait, with the reason; the
+      // window closes once the send has ended (CloseWindow).
+      if (model_.SessionEndRequested()) return TRUE;
+      BlockSessionEnd();
+      return FALSE;
+    case WM_ENDSESSION:
+      if (wp) {
+        // The session ends now, whatever was answered (the user chose to
+        // end it anyway): the operation is let run to its end as far as
+        // Windows waits, and the window goes.
+        EndSessionBlock();
+        if (hwnd_) ::DestroyWindow(hwnd_);
+      }
       return 0;
     case WM_DESTROY:
       if (dataWindow_) dataWindow_->Destroy();

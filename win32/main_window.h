@@ -109,6 +109,10 @@ class TMainWindow : public TWindowView {
   void SetToolTip(HWND tool, UINT_PTR id, const std::string& text);
   void WorkerEnded();
   void WaitForWorker();
+  // Asks Windows to wait before ending the session, with the reason; and
+  // takes the request back.
+  void BlockSessionEnd();
+  void EndSessionBlock();
 
   TMainWindowOptions options_;
   TWindowModel model_;
@@ -127,6 +131,7 @@ class TMainWindow : public TWindowView {
   HBRUSH fieldBrush_ = nullptr;
   HWND hotButton_ = nullptr;
   bool busyCursor_ = false;
+  bool sessionBlocked_ = false;
   std::unique_ptr<TWorker> worker_;
   // The data window, made when "Show data" first opens it.
   std::unique_ptr<TDataWindow> dataWindow_;

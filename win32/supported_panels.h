@@ -15,9 +15,11 @@ namespace tarvex::win32 {
 inline constexpr int kSupportedPanelsClientWidth = layout::kInfoClientWidth;
 inline constexpr int kSupportedPanelsClientHeight = layout::kInfoClientHeight;
 
+// Opens at the given DPI with fonts of its own, and follows a change of
+// the display's scaling (WM_DPICHANGED): new fonts for the new DPI, given
+// to the controls before the old ones are deleted, and the layout scaled.
 // busyCursor, when given, is read whenever the pointer is over the window:
 // the hourglass of an operation that runs meanwhile.
-void RunSupportedPanels(HWND owner, const TSupportedPanelsContent& content, const TFonts& fonts, int dpi,
-                        const bool* busyCursor);
+void RunSupportedPanels(HWND owner, const TSupportedPanelsContent& content, int dpi, const bool* busyCursor);
 
 }  // namespace tarvex::win32

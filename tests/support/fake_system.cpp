@@ -17,6 +17,8 @@ size_t TFakeSystem::Arrived() const {
 }
 
 bool TFakeSystem::Open(TComm& c) {
+  if (beforeOpen) beforeOpen(c.Device);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   Count();
   ++opens;
   openedBaud.push_back(c.BaudIndex);
@@ -44,6 +46,7 @@ bool TFakeSystem::Open(TComm& c) {
 }
 
 void TFakeSystem::Close(TComm& c) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   Count();
   if (inner_) {
     inner_->Close(c);
@@ -139,6 +142,7 @@ std::vector<TPortHolder> TFakeSystem::Holders(const TComm&) {
 
 #ifdef __linux__
 int TFakeSystem::GetSerialFlags(TComm& c, int32_t* flags) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   ++serialFlagsRead;
   if (!serialFlags) return inner_ ? inner_->GetSerialFlags(c, flags) : kNoDriver;
   if (refuseSerialFlags != 0 && refuseSerialGet) return refuseSerialFlags;
@@ -147,6 +151,7 @@ int TFakeSystem::GetSerialFlags(TComm& c, int32_t* flags) {
 }
 
 int TFakeSystem::SetSerialFlags(TComm& c, int32_t flags) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   serialFlagsSet.push_back(flags);
   if (!serialFlags) return inner_ ? inner_->SetSerialFlags(c, flags) : kNoDriver;
   if (refuseSerialFlags != 0) return refuseSerialFlags;

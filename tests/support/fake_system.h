@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -85,6 +86,11 @@ class TFakeSystem : public TCommSystem {
   // a pseudo-terminal); 0 for none.
   int refuseSerialFlags = 0;
   bool refuseSerialGet = false;
+  // Called at the start of every open, before anything is counted, on the
+  // thread of the open: a test may hold an open there as a slow driver
+  // does. Opens and closes may come from several threads at once (the
+  // port list probes side by side); they take turns once past this.
+  std::function<void(const std::string& device)> beforeOpen;
 
   // ---- The line of its own (no layer behind)
 
@@ -121,6 +127,7 @@ class TFakeSystem : public TCommSystem {
   bool Gone() const { return vanished && vanished(); }
   void Count();
   TCommSystem* inner_ = nullptr;
+  std::recursive_mutex mutex_;
 };
 
 }  // namespace tarvex::test

@@ -718,9 +718,14 @@ LRESULT CALLBACK TDataWindow::TImpl::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_DPICHANGED:
-      if (m) {
+      if (m && HIWORD(wp) > 0) {
         m->dpi = HIWORD(wp);
-        m->fonts.Make(m->dpi);
+        // The new fonts go to the controls before the old ones are let go
+        // (with fresh, at the end of this block): no control ever draws
+        // with a deleted font.
+        TFonts fresh;
+        fresh.Make(m->dpi);
+        m->fonts.Swap(fresh);
         m->Layout();
         // Column widths follow the new DPI.
         for (int id : {IDC_dwUsers, IDC_dwKeys}) {

@@ -251,6 +251,22 @@ bool AnyMainUserCode(UserTable target, const std::vector<std::string>& codes) {
 // code proved with the first of codes that is the target's (the large
 // panel: the first, by its length only). previous names the backup being
 // restored, for a send that takes none.
+// Opens the port for a send or its dry run and lets the panel settle. When
+// the port cannot be opened, says so (nothing was written), closes it and
+// gives the outcome.
+bool OpenForTransfer(TSession& s, TOutcome& outcome) {
+  TComm& port = s.Link.PanelPort;
+  if (!EnsurePortOpen(s)) {
+    outcome = PortNotOpen(port);
+    s.Box(TBoxKind::Warning, WithLine(OpenFailureText(TextsOf(s), port), s.ExtraStrings.NothingWritten));
+    ClosePort(port);
+    WipeCodeBuffers(s);
+    return false;
+  }
+  SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
+  return true;
+}
+
 TSendOutcome SendImage(TSession& s, const std::vector<std::string>& codes, const TSendOptions& options,
                        const std::string& previous) {
   TSendOutcome out;
@@ -262,14 +278,7 @@ TSendOutcome SendImage(TSession& s, const std::vector<std::string>& codes, const
     out.backupFailed = true;
     return out;
   }
-  if (!EnsurePortOpen(s)) {
-    out.outcome = PortNotOpen(port);
-    s.Box(TBoxKind::Warning, WithLine(OpenFailureText(TextsOf(s), port), s.ExtraStrings.NothingWritten));
-    ClosePort(port);
-    WipeCodeBuffers(s);
-    return out;
-  }
-  SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
+  if (!OpenForTransfer(s, out.outcome)) return out;
   TWriteRecord written;
   const std::string none;
   const std::string& first = codes.empty() ? none : codes.front();
@@ -386,14 +395,7 @@ TDryRunOutcome DryRunSend(TSession& s, const std::string& code) {
   TDryRunOutcome out;
   TLink& link = s.Link;
   TComm& port = link.PanelPort;
-  if (!EnsurePortOpen(s)) {
-    out.outcome = PortNotOpen(port);
-    s.Box(TBoxKind::Warning, WithLine(OpenFailureText(TextsOf(s), port), s.ExtraStrings.NothingWritten));
-    ClosePort(port);
-    WipeCodeBuffers(s);
-    return out;
-  }
-  SleepOn(port, kWorkflowSettleMs, "for the panel before the transfer");
+  if (!OpenForTransfer(s, out.outcome)) return out;
   if (s.IsLargePanel()) {
     if (code.size() < kLargeMinCodeDigits) {
       out.outcome = Failure(TResult::CodeTooShort);

@@ -26,6 +26,8 @@ endif()
 
 add_executable(tarvex_windows_tests
   comm_win32_test.cpp
+  data_model_test.cpp
+  data_window_test.cpp
   frame_format_test.cpp
   keyfile_test.cpp
   languages_test.cpp
@@ -75,13 +77,18 @@ if(TARGET tarvex)
   # supported-panels window, the code edits, check, read, save, load, send
   # and the proof that the target holds the source's users.
   add_test(NAME win32_window_walk COMMAND tarvex_win32_driver walk $<TARGET_FILE:tarvex>)
-  # The demo panels at their line speed: a read of some 4.5 s, during which
-  # the controls are off, the bar moves and a close waits.
+  # The data window after a read of the demo VYR8: codes hidden until
+  # shown, refused and made edits, undo and redo, its save and the file
+  # loaded back; in three languages.
+  add_test(NAME win32_window_data COMMAND tarvex_win32_driver data $<TARGET_FILE:tarvex>)
+  # The demo panels at their line speed: a second read of some 4.5 s, during
+  # which the controls are off, the bar moves, the data window of the first
+  # read shows no rows and a close waits.
   add_test(NAME win32_window_wire_time COMMAND tarvex_win32_driver wire-time $<TARGET_FILE:tarvex>)
   # Logging off while a send writes: the window asks Windows to wait and
   # closes once the send has ended.
   add_test(NAME win32_window_end_session COMMAND tarvex_win32_driver end-session $<TARGET_FILE:tarvex>)
-  set_tests_properties(win32_window_walk win32_window_wire_time win32_window_end_session PROPERTIES TIMEOUT 300)
+  set_tests_properties(win32_window_walk win32_window_data win32_window_wire_time win32_window_end_session PROPERTIES TIMEOUT 300)
   # A real serial port: a simulated panel of the native build behind COM3.
   if(CMAKE_CROSSCOMPILING AND TARVEX_NATIVE_BUILD_DIR)
     add_test(NAME win32_window_serial
@@ -117,6 +124,11 @@ if(TARGET tarvex_win32_window)
   target_link_libraries(tarvex_win32_pictures_tests PRIVATE tarvex_win32_window GTest::gtest GTest::gtest_main)
   add_test(NAME win32_pictures COMMAND tarvex_win32_pictures_tests)
   set_tests_properties(win32_pictures PROPERTIES TIMEOUT 300)
+  # The data window's binding to its model, in-process (a display: Xvfb).
+  add_executable(tarvex_win32_data_window_tests win32_data_window_test.cpp)
+  target_link_libraries(tarvex_win32_data_window_tests PRIVATE tarvex_win32_window GTest::gtest GTest::gtest_main)
+  add_test(NAME win32_data_window COMMAND tarvex_win32_data_window_tests)
+  set_tests_properties(win32_data_window PROPERTIES TIMEOUT 300)
 endif()
 
 # ---- The Windows packages (packaging/) ----

@@ -8,10 +8,18 @@
 //       three languages, the supported-panels window, the code edits'
 //       filter, check, read, save, load, send into the other panel, and
 //       proof that the other panel now holds the first one's users and codes
+//   tarvex_win32_driver data TARVEX_EXE
+//       the data window after a read of the demo VYR8: codes hidden until
+//       shown, keys in use, a refused and a made rename, a new code, the
+//       main user's code kept, undo and redo (keys and buttons), its save,
+//       the file loaded back showing the change; Italian and French; the
+//       Save / Don't save / Cancel question before a load, a read and a
+//       close; a change made in the window reaching the VYR32 by a send
 //   tarvex_win32_driver wire-time TARVEX_EXE
 //       the demo panels at their real line speed (--demo): the controls
-//       during a read, the progress bar part-way, a close asked for during
-//       the read that waits for its end
+//       during a second read, the progress bar part-way, the data window
+//       of the first read showing nothing of the image being read into, a
+//       close asked for during the read that waits for its end
 //   tarvex_win32_driver end-session TARVEX_EXE
 //       logging off at the demo panels' line speed: the window lets the
 //       session end when idle or during a check or a read; during a send
@@ -41,6 +49,8 @@
 #include <string>
 #include <vector>
 
+#include "app/data_model.h"
+#include "app/data_window.h"
 #include "app/keyfile.h"
 #include "app/languages.h"
 #include "app/messages.h"
@@ -208,6 +218,7 @@ class TTarvex {
 
   HWND Main() const { return main_; }
   DWORD Pid() const { return pi_.dwProcessId; }
+  HANDLE Process() const { return pi_.hProcess; }
   HWND Item(int id) const { return ::GetDlgItem(main_, id); }
 
   bool Exited() const { return pi_.hProcess && ::WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
@@ -348,14 +359,14 @@ const std::string kReady[3] = {"Ready", "Pronto", "Prêt"};
 const TCaptions kCaptions[3] = {
     {"Language", "Serial port", "General options", "Connected panel", "Check panel connection",
      "Load data from panel", "Load data", "Main user code", "Save data to file", "Save to file",
-     "Load data from file", "Load from file", "Send data to panel", "Send data"},
+     "Load data from file", "Load from file", "Send data to panel", "Send data", "Show data"},
     {"Lingua (Language)", "Porta seriale", "Opzioni generali", "Centrale connessa", "Verifica connessione",
      "Carica dati dalla centrale", "Carica dati", "Codice utente principale", "Salva dati su file", "Salva su file",
-     "Carica dati da file", "Carica file", "Invia dati alla centrale", "Invia dati"},
+     "Carica dati da file", "Carica file", "Invia dati alla centrale", "Invia dati", "Mostra dati"},
     {"Langue (Language)", "Port serie", "Options générales", "Centrale associée", "Vérifier la connection",
      "Charger les données de la centrale", "Charger", "Code d'utilisateur principal",
      "Enregistrer le fichier de données", "Enregistrer", "Charger des données à partir d'un fichier", "Charger",
-     "Envoyer des données sur la centrale", "Envoyer"},
+     "Envoyer des données sur la centrale", "Envoyer", "Voir les données"},
 };
 
 void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
@@ -370,6 +381,7 @@ void CheckCaptions(TTarvex& app, TLanguage lang, const std::string& name) {
       {IDC_gbLoadFromFile, &c.LoadGroup},      {IDC_btnLoadFromFile, &c.LoadButton},
       {IDC_gbSendToPanel, &c.SendGroup},       {IDC_btnSendCodes, &c.SendButton},
       {IDC_lblUserCodeSend, &c.UserCodeLabel}, {IDC_lblLinkedPanel, &kNoPanelConnected[l]},
+      {IDC_btnShowData, &c.ShowData},
   };
   int wrong = 0;
   std::string first;
@@ -527,6 +539,258 @@ void CloseAndCheck(TTarvex& app, const std::string& name) {
   Check(app.WaitExit(&code) && code == 0, name + ": the window closes and the program ends with 0");
 }
 
+// Every static text of a box (a message box's text; a task dialog's
+// content), one a line.
+std::string StaticTexts(const TTarvex& app, HWND box) {
+  struct TFound {
+    const TTarvex* app;
+    std::vector<std::string> texts;
+  } found{&app, {}};
+  ::EnumChildWindows(
+      box,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* f = reinterpret_cast<TFound*>(data);
+        wchar_t cls[32] = {};
+        ::GetClassNameW(child, cls, 32);
+        if (_wcsicmp(cls, L"Static") == 0) {
+          const std::string text = f->app->Text(child);
+          if (!text.empty()) f->texts.push_back(text);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return Join(found.texts);
+}
+
+// ---- The data window ----
+
+// A list view of the program under test. Its messages carry pointers, so
+// the item and its text buffer live in a page of that program's memory.
+class TRemoteList {
+ public:
+  TRemoteList(const TTarvex& app, HWND list) : process_(app.Process()), list_(list) {
+    page_ = ::VirtualAllocEx(process_, nullptr, kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~TRemoteList() {
+    if (page_) ::VirtualFreeEx(process_, page_, 0, MEM_RELEASE);
+  }
+  TRemoteList(const TRemoteList&) = delete;
+  TRemoteList& operator=(const TRemoteList&) = delete;
+
+  int Rows() const { return static_cast<int>(::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
+  int Columns() const {
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETHEADER, 0, 0));
+    return header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+  }
+  int Selected() const {
+    return static_cast<int>(::SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  }
+  std::string Cell(int row, int column) const {
+    LVITEMW it{};
+    it.iSubItem = column;
+    it.pszText = Text();
+    it.cchTextMax = kTextChars;
+    if (!Put(it)) return "(unreadable)";
+    ::SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
+    return ReadText();
+  }
+  std::string Header(int column) const {
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT;
+    col.pszText = Text();
+    col.cchTextMax = kTextChars;
+    if (!Put(col)) return "(unreadable)";
+    ::SendMessageW(list_, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(page_));
+    return ReadText();
+  }
+  std::vector<std::string> Headers() const {
+    std::vector<std::string> out;
+    for (int c = 0; c < Columns(); ++c) out.push_back(Header(c));
+    return out;
+  }
+  std::vector<std::string> Column(int column) const {
+    std::vector<std::string> out;
+    for (int r = 0; r < Rows(); ++r) out.push_back(Cell(r, column));
+    return out;
+  }
+  // Selects a row as a click on it does: the list tells its window.
+  void Select(int row) const {
+    LVITEMW it{};
+    it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    it.state = LVIS_SELECTED | LVIS_FOCUSED;
+    if (Put(it)) ::SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(page_));
+  }
+
+ private:
+  static constexpr size_t kPage = 4096;
+  static constexpr int kTextChars = 512;
+  static constexpr size_t kTextOffset = 1024;
+  wchar_t* Text() const { return reinterpret_cast<wchar_t*>(static_cast<char*>(page_) + kTextOffset); }
+  template <typename T>
+  bool Put(const T& value) const {
+    static_assert(sizeof(T) <= kTextOffset);
+    SIZE_T done = 0;
+    const wchar_t empty = 0;
+    return page_ && ::WriteProcessMemory(process_, page_, &value, sizeof value, &done) && done == sizeof value &&
+           ::WriteProcessMemory(process_, Text(), &empty, sizeof empty, &done);
+  }
+  std::string ReadText() const {
+    std::wstring text(kTextChars, L'\0');
+    SIZE_T done = 0;
+    if (!::ReadProcessMemory(process_, Text(), text.data(), text.size() * sizeof(wchar_t), &done)) return "(unreadable)";
+    text.resize(std::wcslen(text.c_str()));
+    return Utf8FromWide(text);
+  }
+  HANDLE process_;
+  HWND list_;
+  void* page_ = nullptr;
+};
+
+// The data window of the program, once "Show data" has opened it.
+struct TDataWin {
+  TTarvex& app;
+  HWND w = nullptr;
+  HWND Item(int id) const { return ::GetDlgItem(w, id); }
+  std::string Text(int id) const { return app.Text(Item(id)); }
+  bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
+  bool Ticked(int id) const { return ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void Click(int id) const {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 120000, &result);
+  }
+  void SetText(int id, const std::string& text) const {
+    const std::wstring t = WideFromUtf8(text);
+    ::SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
+  }
+};
+
+// Clicks "Show data" and finds the data window it opens.
+bool OpenDataWindow(TTarvex& app, TDataWin* d, const std::string& when) {
+  app.Click(IDC_btnShowData);
+  d->w = nullptr;
+  return Check(WaitFor([&] { return (d->w = FindWindowOf(app.Pid(), TARVEX_DATA_WINDOW_CLASS, app.Main())) != nullptr; }),
+               when + ": Show data opens the data window, owned by the main window");
+}
+
+void CloseDataWindow(TDataWin& d, const std::string& when) {
+  d.Click(IDC_dwClose);
+  Check(WaitFor([&] { return !::IsWindow(d.w); }), when + ": Close closes the data window");
+}
+
+// A cell that shows no digit of a code: empty, or stars only.
+bool Starred(const std::string& cell) {
+  return std::all_of(cell.begin(), cell.end(), [](char c) { return c == '*'; });
+}
+
+// The digits of a stored code (its leading digits; F marks the rest).
+std::string CodeDigits(const std::string& stored) {
+  std::string out;
+  for (char c : stored) {
+    if (c < '0' || c > '9') break;
+    out += c;
+  }
+  return out;
+}
+
+// A user of a key-code file: name and code's digits.
+bool FileUser(const fs::path& file, size_t user, std::string* name, std::string* digits) {
+  const fs::path copy = file.parent_path() / "user.tmp";
+  std::error_code ec;
+  fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec);
+  std::vector<uint8_t> image;
+  std::string error;
+  const bool decoded = !ec && DecodeKeyCodeFile(copy.string(), &image, &error) && image.size() == kSmallImageSize;
+  fs::remove(copy, ec);
+  if (!decoded) return false;
+  SmallPanelImage img;
+  std::copy(image.begin(), image.end(), img.Bytes().begin());
+  const UserEntry e = img.User(user);
+  *name = e.Name();
+  *digits = CodeDigits(e.Code());
+  return true;
+}
+
+// What the data window shows, as the user reads it: English, Italian,
+// French.
+struct TDataWindowTexts {
+  std::string caption;  // the title's, after the source
+  std::string users, keys, showCodes, showUnusedKeys, name, code, apply, clearUser, undo, redo, save, close;
+  std::vector<std::string> userColumns, keyColumns;
+  std::string yes;
+  std::string nameTooLong, nameOuterSpace, noMainUserCode;
+};
+const TDataWindowTexts kDataTexts[3] = {
+    {"Data", "Users", "Keys and cards", "Show codes", "Show keys not in use", "Name:", "Code:", "Apply", "Clear user",
+     "Undo", "Redo", "Save", "Close", {"#", "Name", "Main", "Code"}, {"#", "Name", "Value", "Flags", "In use"}, "yes",
+     "A name has at most 16 characters.", "A name cannot start or end with a space.",
+     "No main user would have a code: the panel could not be opened again with this tool."},
+    {"Dati", "Utenti", "Attivatori", "Mostra codici", "Mostra attivatori non usati", "Nome:", "Codice:", "Applica",
+     "Cancella utente", "Annulla", "Ripeti", "Salva", "Chiudi", {"N.", "Nome", "Principale", "Codice"},
+     {"N.", "Nome", "Valore", "Flag", "In uso"}, "sì", "Il nome può avere al massimo 16 caratteri.",
+     "Il nome non può iniziare o finire con uno spazio.",
+     "Nessun utente principale avrebbe un codice: la centrale non si potrebbe più aprire con questo programma."},
+    {"Données", "Utilisateurs", "Clés et cartes", "Afficher les codes", "Afficher les clés non utilisées", "Nom :",
+     "Code :", "Appliquer", "Effacer l'utilisateur", "Annuler", "Rétablir", "Enregistrer", "Fermer",
+     {"N°", "Nom", "Principal", "Code"}, {"N°", "Nom", "Valeur", "Drapeaux", "Utilisée"}, "oui",
+     "Le nom ne peut pas dépasser 16 caractères.", "Le nom ne peut pas commencer ou finir par une espace.",
+     "Aucun utilisateur principal n'aurait de code : la centrale ne pourrait plus être ouverte avec ce programme."},
+};
+
+// The data window's title: the source, the caption, and a star before
+// them while changes are unsaved.
+std::string DataTitle(const TDataWindowTexts& t, const std::string& source, bool modified) {
+  return (modified ? "*" : "") + source + " - " + t.caption;
+}
+
+// The window's captions, headers and buttons in a language.
+void CheckDataTexts(const TDataWin& d, int lang, const std::string& when) {
+  const TDataWindowTexts& t = kDataTexts[lang];
+  const std::pair<int, const std::string*> texts[] = {
+      {IDC_dwUsersHeading, &t.users},    {IDC_dwKeysHeading, &t.keys},
+      {IDC_dwShowCodes, &t.showCodes},   {IDC_dwShowUnusedKeys, &t.showUnusedKeys},
+      {IDC_dwUserNameLabel, &t.name},    {IDC_dwUserCodeLabel, &t.code},
+      {IDC_dwUserApply, &t.apply},       {IDC_dwClearUser, &t.clearUser},
+      {IDC_dwKeyNameLabel, &t.name},     {IDC_dwKeyApply, &t.apply},
+      {IDC_dwUndo, &t.undo},             {IDC_dwRedo, &t.redo},
+      {IDC_dwSave, &t.save},             {IDC_dwClose, &t.close},
+  };
+  std::string wrong;
+  for (const auto& [id, text] : texts)
+    if (d.Text(id) != *text) wrong += (wrong.empty() ? "" : ", ") + std::to_string(id) + " shows " + Quoted(d.Text(id));
+  Check(wrong.empty(), when + ": the data window's captions in the language" + (wrong.empty() ? "" : " (" + wrong + ")"));
+  const TRemoteList users(d.app, d.Item(IDC_dwUsers));
+  const TRemoteList keys(d.app, d.Item(IDC_dwKeys));
+  Check(users.Headers() == t.userColumns,
+        when + ": the users' column headers: " + Quoted(users.Header(1)) + ", " + Quoted(users.Header(3)));
+  Check(keys.Headers() == t.keyColumns,
+        when + ": the keys' column headers: " + Quoted(keys.Header(1)) + ", " + Quoted(keys.Header(4)));
+}
+
+// Ctrl with a letter, typed into the data window as a user types it.
+bool TypeControlKey(const TDataWin& d, int focusId, char letter) {
+  ::SetForegroundWindow(d.w);
+  if (!WaitFor([&] { return ::GetForegroundWindow() == d.w; })) return false;
+  // The focus must be in the window for the keys to reach it.
+  DWORD_PTR r = 0;
+  ::SendMessageTimeoutW(d.w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(focusId)), TRUE, SMTO_NORMAL, 120000, &r);
+  INPUT in[4] = {};
+  for (INPUT& i : in) i.type = INPUT_KEYBOARD;
+  in[0].ki.wVk = VK_CONTROL;
+  in[1].ki.wVk = static_cast<WORD>(letter);
+  in[2].ki.wVk = static_cast<WORD>(letter);
+  in[2].ki.dwFlags = KEYEVENTF_KEYUP;
+  in[3].ki.wVk = VK_CONTROL;
+  in[3].ki.dwFlags = KEYEVENTF_KEYUP;
+  return ::SendInput(4, in, sizeof(INPUT)) == 4;
+}
+
+// The row of the first main user: its "main" cell says yes.
+int MainUserRow(const TRemoteList& users, const TDataWindowTexts& t) {
+  for (int r = 0; r < users.Rows(); ++r)
+    if (users.Cell(r, 2) == t.yes) return r;
+  return -1;
+}
+
 // ---- The walks ----
 
 void CheckStartUp(TTarvex& app, const std::string& version) {
@@ -552,6 +816,7 @@ void CheckStartUp(TTarvex& app, const std::string& version) {
       {IDC_EUserCode, {217, 129, 306, 152}, "EUserCode"},
       {IDC_eSaveToFile, {15, 188, 300, 211}, "eSaveToFile"},
       {IDC_btnSaveToFile, {101, 215, 214, 256}, "btnSaveToFile"},
+      {IDC_btnShowData, {10, 215, 97, 256}, "btnShowData"},
       {IDC_gbLoadFromFile, {322, 91, 638, 185}, "gbLoadFromFile"},
       {IDC_gbSendToPanel, {322, 191, 638, 261}, "gbSendToPanel"},
       {IDC_eUserCodeSend, {539, 229, 628, 252}, "eUserCodeSend"},
@@ -792,7 +1057,16 @@ int WireTime(const std::wstring& exe) {
   Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the check ends");
   CheckText(app.Text(IDC_lblLinkedPanel), "VYR8 v.2.10", "check with wire time: lblLinkedPanel");
 
+  // A first read, and the data window open over what it read.
   app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "a first read ends");
+  TDataWin d{app};
+  const bool dataOpen = OpenDataWindow(app, &d, "wire time");
+  const TRemoteList users(app, d.Item(IDC_dwUsers));
+  Check(dataOpen && users.Rows() == static_cast<int>(kUserCount) && d.Enabled(IDC_dwUserApply),
+        "the data window shows the users read");
+
   app.Click(IDC_btnUserCode);
   HWND bar = app.Item(IDC_pbProgress);
   LRESULT pos = 0, max = 0;
@@ -805,9 +1079,15 @@ int WireTime(const std::wstring& exe) {
   });
   Check(partWay && !app.Idle(), "during the read the bar stands part-way: " + std::to_string(pos) + " of " + std::to_string(max));
   Check(!status.empty() && status != "Ready", "during the read the status line says what runs: " + Quoted(status));
-  TControlStates identified;
-  identified.PanelIdentified();
-  CheckEnables(app, EnablesFor(identified, true), "during the read (the model's rule for a busy panel)");
+  // The image is being read into: the data window shows none of it and
+  // takes no edit.
+  Check(dataOpen && users.Rows() == 0 && !d.Enabled(IDC_dwUserApply) && !d.Enabled(IDC_dwClearUser) &&
+            !d.Enabled(IDC_dwUndo) && !d.Enabled(IDC_dwSave),
+        "during the read the data window shows no rows and takes no edit: " + std::to_string(users.Rows()) + " rows");
+  TControlStates afterFirstRead;
+  afterFirstRead.PanelIdentified();
+  afterFirstRead.DataRead();
+  CheckEnables(app, EnablesFor(afterFirstRead, true), "during the read (the model's rule for a busy panel)");
   Check(!app.Enabled(IDC_btnCheckConnection) && !app.Enabled(IDC_btnUserCode) && !app.Enabled(IDC_btnLoadFromFile) &&
             !app.Enabled(IDC_cbLingua) && !app.Enabled(IDC_cbSerial) && app.Enabled(IDC_EUserCode),
         "during the read: language, port and the buttons that start an operation are off");
@@ -948,27 +1228,292 @@ int Serial(const std::wstring& exe, const std::string& label, const std::string&
   return 0;
 }
 
-// Every static text of a box (a message box's text; a task dialog's
-// content), one a line.
-std::string StaticTexts(const TTarvex& app, HWND box) {
-  struct TFound {
-    const TTarvex* app;
-    std::vector<std::string> texts;
-  } found{&app, {}};
-  ::EnumChildWindows(
-      box,
-      [](HWND child, LPARAM data) -> BOOL {
-        auto* f = reinterpret_cast<TFound*>(data);
-        wchar_t cls[32] = {};
-        ::GetClassNameW(child, cls, 32);
-        if (_wcsicmp(cls, L"Static") == 0) {
-          const std::string text = f->app->Text(child);
-          if (!text.empty()) f->texts.push_back(text);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return Join(found.texts);
+int DataWalk(const std::wstring& exe) {
+  const TRunFolder run("data");
+  const fs::path& scratch = run.path;
+  TTarvex app;
+  if (!Check(app.Start(exe, L"--demo-fast", scratch / "LocalAppData"), "tarvex.exe --demo-fast shows its window")) return 1;
+  app.Choose(IDC_cbLingua, 0);
+  const TDataWindowTexts& en = kDataTexts[0];
+  CheckText(app.Text(IDC_btnShowData), "Show data", "English: btnShowData");
+  Check(!app.Enabled(IDC_btnShowData), "Show data is off while no image holds data");
+
+  // ---- A read of the demo VYR8 ----
+  if (!CheckConnection(app, "VYR8 v.2.10", "VYR8")) return 1;
+  Check(!app.Enabled(IDC_btnShowData), "Show data is off after a check (nothing read yet)");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  if (!Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "read of the VYR8 ends without a box")) return 1;
+  Check(app.Enabled(IDC_btnShowData), "Show data is on after the read");
+  const std::string source = app.Text(IDC_lblLinkedPanel);
+
+  TDataWin d{app};
+  if (!OpenDataWindow(app, &d, "after the read")) return 1;
+  CheckText(app.Text(d.w), DataTitle(en, source, false), "the title names the panel read");
+  RECT client{};
+  ::GetClientRect(d.w, &client);
+  Check(client.right == data_window_layout::kClientWidth && client.bottom == data_window_layout::kClientHeight,
+        "data window: client area " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
+  CheckDataTexts(d, 0, "English");
+  const TRemoteList users(app, d.Item(IDC_dwUsers));
+  const TRemoteList keys(app, d.Item(IDC_dwKeys));
+  Check(users.Rows() == static_cast<int>(kUserCount), "24 users: " + std::to_string(users.Rows()));
+  Check(users.Cell(0, 0) == "0" && users.Cell(23, 0) == "23", "users are numbered 0 to 23");
+  const int mainRow = MainUserRow(users, en);
+  if (!Check(mainRow >= 0, "a main user is marked " + Quoted(en.yes))) return 1;
+
+  // ---- Codes: stars until "Show codes" is ticked ----
+  Check(!d.Ticked(IDC_dwShowCodes), "Show codes starts unticked");
+  std::vector<std::string> codes = users.Column(3);
+  Check(std::all_of(codes.begin(), codes.end(), Starred) && codes[static_cast<size_t>(mainRow)] == "****",
+        "codes hidden: stars only, one per digit (the main user's: " + Quoted(codes[static_cast<size_t>(mainRow)]) + ")");
+  d.Click(IDC_dwShowCodes);
+  Check(d.Ticked(IDC_dwShowCodes), "Show codes ticked");
+  codes = users.Column(3);
+  // The code itself is never printed.
+  Check(codes[static_cast<size_t>(mainRow)] == "1234", "codes shown: the main user's code shows the code that opened the panel");
+  Check(std::none_of(codes.begin(), codes.end(), [](const std::string& c) { return !c.empty() && c.find('*') != std::string::npos; }),
+        "codes shown: no stars left");
+  d.Click(IDC_dwShowCodes);
+  codes = users.Column(3);
+  Check(!d.Ticked(IDC_dwShowCodes) && std::all_of(codes.begin(), codes.end(), Starred), "unticked: stars again");
+
+  // ---- Keys: those in use, all when asked ----
+  const int keysInUse = keys.Rows();
+  Check(!d.Ticked(IDC_dwShowUnusedKeys) && keysInUse < static_cast<int>(kKeyCount),
+        "keys not in use are hidden: " + std::to_string(keysInUse) + " shown");
+  const std::vector<std::string> inUse = keys.Column(4);
+  Check(std::all_of(inUse.begin(), inUse.end(), [&](const std::string& c) { return c == en.yes; }),
+        "every key shown is in use");
+  d.Click(IDC_dwShowUnusedKeys);
+  Check(keys.Rows() == static_cast<int>(kKeyCount), "Show keys not in use: 128 keys: " + std::to_string(keys.Rows()));
+  d.Click(IDC_dwShowUnusedKeys);
+  Check(keys.Rows() == keysInUse, "unticked: the keys in use only");
+
+  // ---- Rename a user, refused and made ----
+  const int row = mainRow == 1 ? 2 : 1;
+  const std::string oldName = users.Cell(row, 1);
+  users.Select(row);
+  Check(users.Selected() == row, "user " + std::to_string(row) + " selected");
+  CheckText(d.Text(IDC_dwUserName), oldName, "the form shows the user's name");
+  Check(d.Text(IDC_dwUserCode).empty(), "with codes hidden the form's code field is empty");
+  d.SetText(IDC_dwUserName, "A name far too long");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), en.nameTooLong, "a name of 19 characters: the reason beside the form");
+  CheckText(users.Cell(row, 1), oldName, "the refused name changes nothing");
+  Check(!FindWindowOf(app.Pid(), L"#32770", d.w) && !app.Box(), "a refusal opens no box");
+  Check(!d.Enabled(IDC_dwUndo), "nothing to undo yet");
+  const std::string newName = "Anna Verdi";
+  d.SetText(IDC_dwUserName, newName);
+  d.Click(IDC_dwUserApply);
+  CheckText(users.Cell(row, 1), newName, "the rename shows in the table");
+  Check(d.Text(IDC_dwUserRefusal).empty(), "the reason goes once an edit is made");
+  CheckText(app.Text(d.w), DataTitle(en, source, true), "the title marks unsaved changes");
+  Check(d.Enabled(IDC_dwUndo) && !d.Enabled(IDC_dwRedo), "undo on, redo off");
+
+  // ---- Change the user's code ----
+  d.SetText(IDC_dwUserCode, "4321");
+  d.Click(IDC_dwUserApply);
+  CheckText(users.Cell(row, 3), "****", "the new code shows as stars");
+  CheckText(users.Cell(row, 1), newName, "the name stays");
+  d.Click(IDC_dwShowCodes);
+  Check(users.Cell(row, 3) == "4321", "revealed, the new code shows its digits");
+  // ---- The main user's code cannot go ----
+  users.Select(mainRow);
+  d.SetText(IDC_dwUserCode, "");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), en.noMainUserCode, "emptying the main user's code is refused with its reason");
+  Check(users.Cell(mainRow, 3) == "1234", "the main user keeps the code");
+  d.Click(IDC_dwShowCodes);
+  users.Select(row);
+
+  // ---- Undo and redo: Ctrl+Z and Ctrl+Y, then the buttons ----
+  const bool typed = TypeControlKey(d, IDC_dwUsers, 'Z');
+  Check(typed && WaitFor([&] { return d.Enabled(IDC_dwRedo); }), "Ctrl+Z undoes: redo is on");
+  CheckText(users.Cell(row, 1), newName, "after one undo the name stays");
+  d.Click(IDC_dwShowCodes);
+  Check(users.Cell(row, 3) != "4321", "Ctrl+Z took the new code back");
+  d.Click(IDC_dwShowCodes);
+  d.Click(IDC_dwUndo);
+  CheckText(users.Cell(row, 1), oldName, "Undo takes the rename back");
+  CheckText(app.Text(d.w), DataTitle(en, source, false), "undone to the read: no unsaved mark");
+  Check(!d.Enabled(IDC_dwUndo) && d.Enabled(IDC_dwRedo), "undo off, redo on");
+  Check(TypeControlKey(d, IDC_dwUsers, 'Y') && WaitFor([&] { return users.Cell(row, 1) == newName; }),
+        "Ctrl+Y redoes the rename: " + Quoted(users.Cell(row, 1)));
+  d.Click(IDC_dwRedo);
+  CheckText(users.Cell(row, 3), "****", "Redo puts the new code back");
+  Check(!d.Enabled(IDC_dwRedo), "nothing left to redo");
+
+  // ---- Save, then load the file back ----
+  // Read and never saved, with no name in "Save data to file": the save
+  // dialog asks for one.
+  const fs::path file = scratch / "edited.tvx";
+  CheckText(app.Text(IDC_eSaveToFile), "", "no name to save to yet");
+  ::PostMessageW(d.Item(IDC_dwSave), BM_CLICK, 0, 0);
+  Check(WaitFor([&] { return app.Box() != nullptr; }) && !::IsWindowEnabled(d.w),
+        "while the save dialog is open the data window waits (disabled)");
+  if (ChooseInFileDialog(app, (scratch / "edited").string(), kSaveFilterName, "the data window's save"))
+    CheckText(app.Text(IDC_eSaveToFile), (scratch / "edited").string(), "the name chosen goes into eSaveToFile");
+  Check(WaitFor([&] { return ::IsWindowEnabled(d.w) != FALSE; }), "the dialog closed, the data window takes input again");
+  WaitFor([&] { return FileSize(file) > 0; });
+  Check(!app.Box() && FileSize(file) == kSmallFileSize, "the data window's Save writes " + file.filename().string() +
+                                                            ": " + std::to_string(FileSize(file)) + " bytes");
+  CheckText(app.Text(d.w), DataTitle(en, "edited.tvx", false), "after the save the title names the file, unmarked");
+  std::string savedName, savedDigits;
+  if (Check(FileUser(file, static_cast<size_t>(row), &savedName, &savedDigits), "the saved file decodes")) {
+    CheckText(savedName, newName, "the file holds the new name");
+    Check(savedDigits == "4321", "the file holds the new code");
+  }
+  CloseDataWindow(d, "after the save");
+
+  app.SetText(IDC_eLoadFromFile, file.string());
+  app.Click(IDC_btnLoadFromFile);
+  Check(app.WaitIdleOrBox() && !app.Box(), "the load shows no box");
+  if (!OpenDataWindow(app, &d, "after the load")) return 1;
+  CheckText(app.Text(d.w), DataTitle(en, "edited.tvx", false), "the title names the file loaded");
+  const TRemoteList loaded(app, d.Item(IDC_dwUsers));
+  CheckText(loaded.Cell(row, 1), newName, "the loaded file shows the new name");
+  Check(!d.Ticked(IDC_dwShowCodes) && loaded.Cell(row, 3) == "****", "opened again: codes hidden");
+  d.Click(IDC_dwShowCodes);
+  Check(loaded.Cell(row, 3) == "4321", "revealed, the loaded file shows the new code");
+
+  // ---- Italian: the window follows the main window's language ----
+  app.Choose(IDC_cbLingua, 1);
+  const TDataWindowTexts& it = kDataTexts[1];
+  CheckDataTexts(d, 1, "Italian");
+  CheckText(app.Text(IDC_btnShowData), "Mostra dati", "Italian: btnShowData");
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", false), "Italian: title");
+  Check(d.Ticked(IDC_dwShowCodes) && loaded.Cell(row, 3) == "4321", "a change of language keeps the tick");
+  const int mainLoaded = MainUserRow(loaded, it);
+  loaded.Select(mainLoaded);
+  d.SetText(IDC_dwUserCode, "");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), it.noMainUserCode, "Italian: the main user's code cannot go");
+  const int other = row == 3 ? 4 : 3;
+  loaded.Select(other);
+  d.SetText(IDC_dwUserName, " Bianchi");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), it.nameOuterSpace, "Italian: a name with a leading space is refused");
+  // Enter in the name field applies the form.
+  d.SetText(IDC_dwUserName, "Bianchi");
+  ::PostMessageW(d.Item(IDC_dwUserName), WM_KEYDOWN, VK_RETURN, 0);
+  Check(WaitFor([&] { return loaded.Cell(other, 1) == "Bianchi"; }),
+        "Italian: Enter in the name field renames: " + Quoted(loaded.Cell(other, 1)));
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", true), "Italian: the title marks the change");
+  d.Click(IDC_dwClearUser);
+  Check(loaded.Cell(other, 1).empty() && loaded.Cell(other, 3).empty(), "Italian: Clear user empties name and code");
+  d.Click(IDC_dwUndo);
+  CheckText(loaded.Cell(other, 1), "Bianchi", "Italian: Undo brings the user back");
+  d.Click(IDC_dwUndo);
+  CheckText(app.Text(d.w), DataTitle(it, "edited.tvx", false), "Italian: undone to the file");
+
+  // ---- French captions ----
+  app.Choose(IDC_cbLingua, 2);
+  CheckDataTexts(d, 2, "French");
+  CheckText(app.Text(IDC_btnShowData), "Voir les données", "French: btnShowData");
+  const TDataWindowTexts& fr = kDataTexts[2];
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", false), "French: title");
+  loaded.Select(mainLoaded);
+  d.SetText(IDC_dwUserCode, "");
+  d.Click(IDC_dwUserApply);
+  CheckText(d.Text(IDC_dwUserRefusal), fr.noMainUserCode, "French: the main user's code cannot go");
+
+  // ---- Unsaved changes are never dropped silently (French) ----
+  d.Click(IDC_dwShowCodes);  // codes hidden again for the questions
+  loaded.Select(other);
+  d.SetText(IDC_dwUserName, "Martin");
+  d.Click(IDC_dwUserApply);
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "French: an unsaved change");
+  // A load: Cancel keeps everything, Don't save loads.
+  HWND question = nullptr;
+  auto ask = [&](const std::string& when, const std::string& source) {
+    question = nullptr;
+    const bool open = WaitFor([&] { return (question = app.Box()) != nullptr || app.Exited(); }) && question;
+    if (!Check(open, when + ": the question opens, owned by the main window")) return false;
+    CheckText(StaticTexts(app, question), "Enregistrer les modifications de " + source + " ?", when + ": the question");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerSave)), "Enregistrer", when + ": Save");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerDiscard)), "Ne pas enregistrer", when + ": Don't save");
+    CheckText(app.Text(::GetDlgItem(question, IDC_answerCancel)), "Annuler", when + ": Cancel");
+    Check(!::IsWindowEnabled(d.w), when + ": the data window waits meanwhile");
+    return true;
+  };
+  auto answer = [&](int button, const std::string& when) {
+    ::PostMessageW(question, TDM_CLICK_BUTTON, static_cast<WPARAM>(button), 0);
+    Check(WaitFor([&] { return !::IsWindow(question); }), when + ": the question closes");
+  };
+  app.Click(IDC_btnLoadFromFile);
+  if (ask("a load over unsaved changes", "edited.tvx")) answer(IDC_answerCancel, "Cancel");
+  Check(WaitFor([&] { return ::IsWindowEnabled(d.w) != FALSE; }), "Cancel: the data window takes input again");
+  CheckText(loaded.Cell(other, 1), "Martin", "Cancel: the change stays");
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", true), "Cancel: still unsaved");
+  std::string onDisk, onDiskDigits;
+  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk != "Martin",
+        "Cancel: the file is untouched: " + Quoted(onDisk));
+  app.Click(IDC_btnLoadFromFile);
+  if (ask("the load again", "edited.tvx")) answer(IDC_answerDiscard, "Don't save");
+  Check(WaitFor([&] { return loaded.Cell(other, 1) == onDisk; }), "Don't save: the file is loaded over the change");
+  CheckText(app.Text(d.w), DataTitle(fr, "edited.tvx", false), "Don't save: nothing unsaved");
+
+  // ---- A send writes what the window holds, changes included ----
+  CloseDataWindow(d, "before the send");
+  app.Choose(IDC_cbSerial, 1);
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32")) return 1;
+  app.Click(IDC_btnLoadFromFile);
+  Check(app.WaitIdleOrBox() && !app.Box(), "the file loads for the VYR32");
+  if (!OpenDataWindow(app, &d, "before the send")) return 1;
+  const TRemoteList sent(app, d.Item(IDC_dwUsers));
+  sent.Select(other);
+  d.SetText(IDC_dwUserName, "Dupont");
+  d.Click(IDC_dwUserApply);
+  CheckText(sent.Cell(other, 1), "Dupont", "a change before the send");
+  app.Type(IDC_eUserCodeSend, "5678");
+  app.Click(IDC_btnSendCodes);
+  TBox box;
+  if (Check(TakeBox(app, &box), "the send ends with a box"))
+    Check(box.text.rfind("Transfert réussi!", 0) == 0, "the send succeeds: " + Quoted(box.text));
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the send ends");
+  Check(FileUser(file, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk != "Dupont",
+        "the send leaves the file as it was: " + Quoted(onDisk));
+  // The VYR32 answers to the file's main code and holds the change; the
+  // change is still unsaved, so the read asks first.
+  if (!CheckConnection(app, "VYR32 v.2.10", "VYR32 after the send")) return 1;
+  app.SetText(IDC_EUserCode, "");
+  app.Type(IDC_EUserCode, "1234");
+  app.Click(IDC_btnUserCode);
+  if (ask("a read over unsaved changes", "edited.tvx")) answer(IDC_answerDiscard, "Don't save");
+  // The question answered, the read runs; once it has ended the window
+  // names the panel read.
+  Check(WaitFor([&] { return app.Text(d.w) == DataTitle(fr, "VYR32 v.2.10", false) || app.Box(); }) && !app.Box(),
+        "the read of the VYR32 ends: " + Quoted(app.Text(d.w)));
+  Check(app.WaitIdleOrBox() && app.Idle() && !app.Box(), "the window is idle again");
+  CheckText(app.Text(IDC_lblProgress), "Prêt", "the read of the VYR32: status");
+  const TRemoteList readBack(app, d.Item(IDC_dwUsers));
+  CheckText(readBack.Cell(other, 1), "Dupont", "the VYR32 holds the name changed in the window before the send");
+  CheckText(readBack.Cell(row, 1), newName, "and the name saved in the file");
+  d.Click(IDC_dwShowCodes);
+  Check(readBack.Cell(row, 3) == "4321", "and the code saved in the file");
+  d.Click(IDC_dwShowCodes);
+
+  // ---- Esc closes it; the main window stays ----
+  ::PostMessageW(d.Item(IDC_dwUsers), WM_KEYDOWN, VK_ESCAPE, 0);
+  Check(WaitFor([&] { return !::IsWindow(d.w); }), "Esc closes the data window");
+  Check(::IsWindow(app.Main()) != FALSE, "the main window stays");
+
+  // ---- Closing the program over a change: Save saves it first ----
+  if (!OpenDataWindow(app, &d, "before the close")) return 1;
+  const TRemoteList last(app, d.Item(IDC_dwUsers));
+  last.Select(other);
+  d.SetText(IDC_dwUserName, "Martin");
+  d.Click(IDC_dwUserApply);
+  const fs::path closing = scratch / "closing.tvx";
+  app.SetText(IDC_eSaveToFile, closing.string());
+  ::PostMessageW(app.Main(), WM_CLOSE, 0, 0);
+  if (ask("closing the program", "VYR32 v.2.10")) answer(IDC_answerSave, "Save");
+  DWORD exitCode = 1;
+  Check(app.WaitExit(&exitCode) && exitCode == 0, "after Save the program ends with 0");
+  Check(FileUser(closing, static_cast<size_t>(other), &onDisk, &onDiskDigits) && onDisk == "Martin",
+        "Save: the file holds the change: " + Quoted(onDisk));
+  return 0;
 }
 
 // A send over the port that stops just after its code block (the VYR8
@@ -1148,6 +1693,22 @@ int Screenshots(const std::wstring& exe, const fs::path& dir) {
   });
   Capture(app.Main(), dir / "win32-main-reading.bmp");
   app.WaitIdleOrBox();
+  // The data window after the read, codes hidden, in each language.
+  TDataWin d{app};
+  if (OpenDataWindow(app, &d, "screenshots")) {
+    const TRemoteList users(app, d.Item(IDC_dwUsers));
+    users.Select(1);
+    const char* names[3] = {"win32-data-en.bmp", "win32-data-it.bmp", "win32-data-fr.bmp"};
+    for (int lang : {0, 1, 2}) {
+      app.Choose(IDC_cbLingua, lang);
+      const std::vector<std::string> codes = users.Column(3);
+      if (Check(!d.Ticked(IDC_dwShowCodes) && std::all_of(codes.begin(), codes.end(), Starred) &&
+                    d.Text(IDC_dwUserCode).empty(),
+                std::string(names[lang]) + ": codes hidden"))
+        Capture(d.w, dir / names[lang]);
+    }
+    CloseDataWindow(d, "screenshots");
+  }
   CloseAndCheck(app, "screenshots");
   return 0;
 }
@@ -1159,6 +1720,8 @@ int main(int argc, char** argv) {
   int rc = 2;
   if (mode == "walk" && argc == 3) {
     rc = Walk(WindowsPath(argv[2]));
+  } else if (mode == "data" && argc == 3) {
+    rc = DataWalk(WindowsPath(argv[2]));
   } else if (mode == "wire-time" && argc == 3) {
     rc = WireTime(WindowsPath(argv[2]));
   } else if (mode == "end-session" && argc == 3) {
@@ -1173,7 +1736,7 @@ int main(int argc, char** argv) {
     rc = Screenshots(WindowsPath(argv[2]), fs::path(WindowsPath(argv[3])));
   } else {
     std::fprintf(stderr,
-                 "usage: tarvex_win32_driver walk|wire-time|end-session TARVEX_EXE\n"
+                 "usage: tarvex_win32_driver walk|data|wire-time|end-session TARVEX_EXE\n"
                  "       tarvex_win32_driver start-up TARVEX_EXE [OPTIONS]\n"
                  "       tarvex_win32_driver serial|restore TARVEX_EXE PORT_LABEL CODE DESCRIPTION\n"
                  "       tarvex_win32_driver screenshots TARVEX_EXE DIR\n");

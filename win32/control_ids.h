@@ -50,12 +50,38 @@
 #define IDC_answerSave 1110
 #define IDC_answerDiscard 1111
 
+// The data window.
+#define IDC_dwUsersHeading 1200
+#define IDC_dwShowCodes 1201
+#define IDC_dwUsers 1202
+#define IDC_dwHeader 1203
+#define IDC_dwUserNameLabel 1204
+#define IDC_dwUserName 1205
+#define IDC_dwUserCodeLabel 1206
+#define IDC_dwUserCode 1207
+#define IDC_dwUserApply 1208
+#define IDC_dwClearUser 1209
+#define IDC_dwUserRefusal 1210
+#define IDC_dwKeysHeading 1211
+#define IDC_dwShowUnusedKeys 1212
+#define IDC_dwKeys 1213
+#define IDC_dwKeyNameLabel 1214
+#define IDC_dwKeyName 1215
+#define IDC_dwKeyApply 1216
+#define IDC_dwKeyRefusal 1217
+#define IDC_dwUndo 1218
+#define IDC_dwRedo 1219
+#define IDC_dwSave 1220
+#define IDC_dwClose 1221
+#define IDC_dwWarning 1222
+
 // Resources of tarvex.exe.
 #define IDI_TARVEX 1
 
 // Window classes, for whoever looks for the windows (the tests' driver).
 #define TARVEX_MAIN_WINDOW_CLASS L"TarvexMainWindow"
 #define TARVEX_SUPPORTED_PANELS_CLASS L"TarvexSupportedPanels"
+#define TARVEX_DATA_WINDOW_CLASS L"TarvexDataWindow"
 
 #ifdef __cplusplus
 #include <cstddef>

@@ -98,6 +98,25 @@ void AdjustFrame(RECT* r, DWORD style, DWORD exStyle, int dpi) {
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
+// While a box or a dialog of the main window is open, the data window
+// waits too (disabled), as the main window does: no edit slips in under a
+// question about those very edits.
+class TDataWindowWait {
+ public:
+  explicit TDataWindowWait(const std::unique_ptr<TDataWindow>& w)
+      : hwnd_(w && w->IsOpen() && ::IsWindowEnabled(w->Handle()) ? w->Handle() : nullptr) {
+    if (hwnd_) ::EnableWindow(hwnd_, FALSE);
+  }
+  ~TDataWindowWait() {
+    if (hwnd_ && ::IsWindow(hwnd_)) ::EnableWindow(hwnd_, TRUE);
+  }
+  TDataWindowWait(const TDataWindowWait&) = delete;
+  TDataWindowWait& operator=(const TDataWindowWait&) = delete;
+
+ private:
+  HWND hwnd_;
+};
+
 }  // namespace
 
 struct TMainWindow::TWorker {
@@ -394,6 +413,7 @@ void TMainWindow::Layout() {
 int TMainWindow::Run() {
   MSG msg{};
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (dataWindow_ && dataWindow_->PreTranslate(&msg)) continue;
     if (hwnd_ && (msg.hwnd == hwnd_ || ::IsChild(hwnd_, msg.hwnd))) {
       if (::TranslateAcceleratorW(hwnd_, accelerators_, &msg)) continue;
       if (::IsDialogMessageW(hwnd_, &msg)) continue;
@@ -443,6 +463,7 @@ void TMainWindow::Show(const TWindowState& state, unsigned parts) {
     SetTextIfChanged(Item(IDC_eLoadFromFile), state.loadFileName);
   }
   if (parts & PartControls) PaintEnables(state.enables);
+  if ((parts & (PartData | PartCaptions)) && dataWindow_) dataWindow_->Refresh();
 }
 
 void TMainWindow::PaintEnables(const TControlEnables& e) {
@@ -493,6 +514,7 @@ void TMainWindow::SetToolTip(HWND tool, UINT_PTR id, const std::string& text) {
 // ---- The rest of the view ----
 
 void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
+  const TDataWindowWait wait(dataWindow_);
   UINT icon = MB_ICONINFORMATION;
   if (kind == TBoxKind::Warning) icon = MB_ICONWARNING;
   if (kind == TBoxKind::Error) icon = MB_ICONERROR;
@@ -500,6 +522,7 @@ void TMainWindow::ShowMessageBox(TBoxKind kind, const std::string& text) {
 }
 
 TAnswer TMainWindow::Ask(TBoxKind kind, const std::string& text, TQuestion question) {
+  const TDataWindowWait wait(dataWindow_);
   const std::vector<TQuestionButton> buttons = QuestionButtons(question, model_.State().languageIndex);
   const std::wstring title = WideFromUtf8(BoxTitle(kind));
   // The task dialog is in version 6 of the common controls, which the
@@ -567,6 +590,7 @@ void TMainWindow::ShowBusyCursor(bool busy) {
 }
 
 void TMainWindow::ShowSupportedPanels(int languageIndex) {
+  const TDataWindowWait wait(dataWindow_);
   RunSupportedPanels(hwnd_, SupportedPanelsContent(languageIndex), dpi_, &busyCursor_);
 }
 
@@ -595,6 +619,24 @@ void TMainWindow::RunOnWindowThread(const std::function<void()>& f) {
 void TMainWindow::CloseWindow() {
   EndSessionBlock();
   if (hwnd_) ::DestroyWindow(hwnd_);
+}
+
+void TMainWindow::ShowDataWindow() {
+  if (!dataWindow_) {
+    TDataWindowHooks hooks;
+    hooks.canSave = [this] { return model_.DataHeld() && !model_.OperationRunning(); };
+    hooks.save = [this] { model_.SaveData(); };
+    hooks.busyCursor = &busyCursor_;
+    dataWindow_ = std::make_unique<TDataWindow>(model_.DataWindow(), std::move(hooks));
+  }
+  dataWindow_->Open(hwnd_, dpi_);
+}
+
+bool TMainWindow::ChooseSaveFileName(std::string* name) {
+  std::wstring chosen = WindowTextWide(Item(IDC_eSaveToFile));
+  if (!RunSaveDialog(&chosen)) return false;
+  *name = Utf8FromWide(chosen);
+  return true;
 }
 
 namespace {
@@ -698,6 +740,7 @@ void TMainWindow::OnCommand(int id, int code, HWND control) {
     case IDC_btnSaveToFile: model_.SaveToFile(); break;
     case IDC_btnLoadFromFile: model_.LoadFromFile(); break;
     case IDC_btnSendCodes: model_.SendToPanel(); break;
+    case IDC_btnShowData: model_.ShowDataRequested(); break;
     case IDC_TsSupportedPanels:
     case IDC_scSupportedPanels: model_.SupportedPanelsRequested(); break;
     case IDC_actBrowseSave: BrowseSaveFile(); break;
@@ -743,8 +786,14 @@ bool RunFileDialog(OPENFILENAMEW& ofn, bool save) {
 }  // namespace
 
 void TMainWindow::BrowseSaveFile() {
-  HWND edit = Item(IDC_eSaveToFile);
-  std::vector<wchar_t> name = NameBuffer(edit);
+  std::wstring name = WindowTextWide(Item(IDC_eSaveToFile));
+  if (RunSaveDialog(&name)) ::SetWindowTextW(Item(IDC_eSaveToFile), name.c_str());
+}
+
+bool TMainWindow::RunSaveDialog(std::wstring* chosen) {
+  const TDataWindowWait wait(dataWindow_);
+  std::vector<wchar_t> name(32768, L'\0');
+  std::copy(chosen->begin(), chosen->begin() + std::min(chosen->size(), name.size() - 1), name.begin());
   // Key-code files only; the save replaces a file of that name without a
   // question, as the save button does.
   std::wstring filter = WideFromUtf8(kSaveFilterName);
@@ -758,10 +807,13 @@ void TMainWindow::BrowseSaveFile() {
   ofn.lpstrFile = name.data();
   ofn.nMaxFile = static_cast<DWORD>(name.size());
   ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  if (RunFileDialog(ofn, true)) ::SetWindowTextW(edit, name.data());
+  if (!RunFileDialog(ofn, true)) return false;
+  *chosen = name.data();
+  return true;
 }
 
 void TMainWindow::BrowseLoadFile() {
+  const TDataWindowWait wait(dataWindow_);
   HWND edit = Item(IDC_eLoadFromFile);
   std::vector<wchar_t> name = NameBuffer(edit);
   // Any file: the load checks the content, not the name.
@@ -814,6 +866,7 @@ bool TMainWindow::DrawItem(const DRAWITEMSTRUCT& d) {
     case IDC_btnSaveToFile:
     case IDC_btnLoadFromFile:
     case IDC_btnSendCodes:
+    case IDC_btnShowData:
       DrawPushButton(d);
       return true;
     default:
@@ -993,6 +1046,7 @@ LRESULT TMainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     case WM_DESTROY:
+      if (dataWindow_) dataWindow_->Destroy();
       // The port is closed by the operation itself on every path; let it
       // get there. Its calls from now on reach nothing.
       model_.Shutdown([this] { WaitForWorker(); });

@@ -20,6 +20,7 @@
 #include "app/window_layout.h"
 #include "app/window_model.h"
 #include "serial/windows_api.h"
+#include "win32/data_window.h"
 #include "win32/fonts.h"
 #include "win32/pictures.h"
 
@@ -71,6 +72,8 @@ class TMainWindow : public TWindowView {
   void ProgressHandled(int code, int32_t value) override;
   void OperationStarted() override;
   void OperationFinished() override;
+  void ShowDataWindow() override;
+  bool ChooseSaveFileName(std::string* name) override;
 
  private:
   struct TWorker;
@@ -92,6 +95,8 @@ class TMainWindow : public TWindowView {
   void OnCommand(int id, int code, HWND control);
   void OnEditChanged(int id, HWND edit);
   void BrowseSaveFile();
+  // The save dialog, starting from name; true with the name chosen.
+  bool RunSaveDialog(std::wstring* name);
   void BrowseLoadFile();
   bool DrawItem(const DRAWITEMSTRUCT& d);
   void DrawPushButton(const DRAWITEMSTRUCT& d);
@@ -128,6 +133,8 @@ class TMainWindow : public TWindowView {
   bool busyCursor_ = false;
   bool sessionBlocked_ = false;
   std::unique_ptr<TWorker> worker_;
+  // The data window, made when "Show data" first opens it.
+  std::unique_ptr<TDataWindow> dataWindow_;
   std::function<void()> done_;
 };
 

@@ -148,6 +148,8 @@ class TDataWindowModel {
   std::string ClearUser(size_t row);
   bool CanClearUser(size_t row) const;
   // Undo and redo (buttons, Ctrl+Z, Ctrl+Y); false when there was nothing.
+  // The window's Save: an image is shown and no panel operation runs.
+  bool CanSave() const { return HasImage() && !locked_; }
   bool CanUndo() const { return !locked_ && data_.CanUndo(); }
   bool CanRedo() const { return !locked_ && data_.CanRedo(); }
   bool Undo();

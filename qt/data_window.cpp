@@ -313,7 +313,7 @@ void TfrmData::Refresh() {
   btnRedo->setToolTip(Q(model_.RedoToolTip()));
   btnRedo->setEnabled(model_.CanRedo());
   btnSave->setText(Q(t.SaveButton));
-  btnSave->setEnabled(model_.HasImage() && !model_.Locked());
+  btnSave->setEnabled(model_.CanSave());
   btnClose->setText(Q(t.CloseButton));
   emit Refreshed();
 }

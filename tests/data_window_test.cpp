@@ -354,6 +354,16 @@ TEST(DataWindowEmpty, NoImageShowsNoTables) {
   EXPECT_TRUE(win.HeaderFields().empty());
   EXPECT_EQ(win.Title(), "Data");
   EXPECT_EQ(win.EditCell(T::Users, 0, UserColName, "X"), "This data can only be viewed.");
+  EXPECT_FALSE(win.CanSave());
+}
+
+TEST_F(DataWindowTest, SaveWaitsWhileAPanelOperationRuns) {
+  EXPECT_TRUE(win.CanSave());
+  win.SetLocked(true);
+  EXPECT_FALSE(win.CanSave());
+  EXPECT_FALSE(win.CanUndo());
+  win.SetLocked(false);
+  EXPECT_TRUE(win.CanSave());
 }
 
 }  // namespace

@@ -624,7 +624,7 @@ void TMainWindow::CloseWindow() {
 void TMainWindow::ShowDataWindow() {
   if (!dataWindow_) {
     TDataWindowHooks hooks;
-    hooks.canSave = [this] { return model_.DataHeld() && !model_.OperationRunning(); };
+    hooks.canSave = [this] { return model_.DataWindow().CanSave(); };
     hooks.save = [this] { model_.SaveData(); };
     hooks.busyCursor = &busyCursor_;
     dataWindow_ = std::make_unique<TDataWindow>(model_.DataWindow(), std::move(hooks));

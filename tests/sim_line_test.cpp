@@ -690,11 +690,12 @@ TEST(SimInProcessLine, TheRealClockTakesTheTimeOnTheLine) {
   TRig r({.model = "VYR8", .wireTime = true}, SimClock::Real);
   EXPECT_EQ(r.line.Clock(), SimClock::Real);
   ASSERT_TRUE(tarvex::OpenComm(r.port()));
-  const auto t0 = Steady::now();
+  const int64_t t0 = r.line.NowNs();
   EXPECT_TRUE(tarvex::IdentifySmallPanel(r.t.s.Link, r.t.s.Panel).Ok());
   EXPECT_EQ(r.t.s.Panel.PanelDescription, "VYR8 v.2.10");
-  // 25 byte times and the 50 ms pause, at the least.
-  EXPECT_GE(tarvex::test::MsSince(t0), 78);
+  // 25 byte times at 9600 baud (26.04 ms) and the 50 ms pause, at the
+  // least, on the line's own clock.
+  EXPECT_GE(r.line.NowNs() - t0, 76'041'666);
 }
 
 TEST(SimInProcessLine, ASilentRealLineIsWaitedOnWithoutSpinning) {
@@ -704,9 +705,11 @@ TEST(SimInProcessLine, ASilentRealLineIsWaitedOnWithoutSpinning) {
   TComm c;
   c.System = &counting;
   ASSERT_TRUE(tarvex::OpenComm(c));
-  const auto t0 = Steady::now();
+  // Measured on the serial layer's own millisecond clock, as the wait is:
+  // the steady clock may see 999.x ms of the same second.
+  const int64_t t0 = line.NowMs();
   EXPECT_EQ(tarvex::ReadCharTimed(c, 0), "");
-  EXPECT_GE(tarvex::test::MsSince(t0), 1000) << "a limit of 0 s waits the first whole second";
+  EXPECT_GE(line.NowMs() - t0, 1000) << "a limit of 0 s waits the first whole second";
   EXPECT_LE(counting.waits, 3);
   EXPECT_LE(counting.queuedCalls, 4);
 }

@@ -61,6 +61,20 @@ void ClearHighNibble(uint8_t& byte) {
   for (int bit = 4; bit < 8; ++bit) SetBit(byte, bit, false);
 }
 
+// What such a model keeps of a user's second attribute byte and of a key's
+// value: the image is brought to it before it is sent.
+void ClearUserHighNibble(UserEntry user) {
+  uint8_t second = user.Attr(1);
+  ClearHighNibble(second);
+  user.SetAttr(1, second);
+}
+
+void ClearKeyHighNibble(KeyEntry key) {
+  uint8_t value = key.Value();
+  ClearHighNibble(value);
+  key.SetValue(value);
+}
+
 // The value of up to two hexadecimal characters; an empty or malformed
 // pair gives 0, so a damaged code text never aborts a write.
 uint8_t HexPairValue(const std::string& pair) {
@@ -260,11 +274,7 @@ TOutcome WriteUsers(TLink& link, const TPanelIdentity& panel, SmallPanelImage& i
   const bool clearHigh = ClearsHighNibbles(panel.ConnectedModel);
   for (size_t u = 0; u < kUserCount; ++u) {
     UserEntry user = image.User(u);
-    if (clearHigh) {
-      uint8_t second = user.Attr(1);
-      ClearHighNibble(second);
-      user.SetAttr(1, second);
-    }
+    if (clearHigh) ClearUserHighNibble(user);
     for (size_t i = 0; i < kUserAttrSize; ++i) buf[kUserAttrSize * u + i] = user.Attr(i);
   }
 
@@ -283,14 +293,8 @@ TOutcome WriteKeys(TLink& link, const TPanelIdentity& panel, SmallPanelImage& im
   TTransferBuffer& buf = link.Buffer();
   link.Phase(TPhase::WritingKeys, 2 * int32_t{m.KeyTableLen} + int32_t{m.KeyNamesLen} - 3);
 
-  if (ClearsHighNibbles(panel.ConnectedModel)) {
-    for (size_t k = 0; k < kKeyCount; ++k) {
-      KeyEntry key = image.Key(k);
-      uint8_t value = key.Value();
-      ClearHighNibble(value);
-      key.SetValue(value);
-    }
-  }
+  if (ClearsHighNibbles(panel.ConnectedModel))
+    for (size_t k = 0; k < kKeyCount; ++k) ClearKeyHighNibble(image.Key(k));
 
   std::copy_n(image.KeyData().begin(), kKeyDataSize, buf.begin());
   if (TOutcome o = WriteBlock(link, TStep::WriteKeys, m.KeyDataAddr, m.KeyDataLen, written); !o) return o;
@@ -398,11 +402,7 @@ void ImageAsWrittenInto(const TPanelIdentity& panel, SmallPanelImage& image) {
   const bool perByte = OneDigitPerByte(panel.ConnectedModel);
   for (size_t u = 0; u < kUserCount; ++u) {
     UserEntry user = image.User(u);
-    if (clearHigh) {
-      uint8_t second = user.Attr(1);
-      ClearHighNibble(second);
-      user.SetAttr(1, second);
-    }
+    if (clearHigh) ClearUserHighNibble(user);
     user.SetName(NameThroughField(user.Name()));
     std::array<uint8_t, kDigitPerByteCodeBytes> bytes{};
     PutCodeBytes(bytes.data(), user.Code(), perByte);
@@ -413,10 +413,8 @@ void ImageAsWrittenInto(const TPanelIdentity& panel, SmallPanelImage& image) {
   }
   for (size_t k = 0; k < kKeyCount; ++k) {
     KeyEntry key = image.Key(k);
-    uint8_t value = key.Value();
-    if (clearHigh) ClearHighNibble(value);
+    if (clearHigh) ClearKeyHighNibble(key);
     const uint8_t flags = key.Flags();
-    key.SetValue(value);
     key.SetFlags(flags & kKeyOwnFlagsMask);
     key.SetFlags23(flags & kKeyFlags23Mask);
     if (k < kNamedKeys) key.SetName(NameThroughField(key.Name()));
